@@ -1,0 +1,47 @@
+# The whole interface of the project: deps, build, test, demo.
+# Everything runs as the user who calls make; `deps` needs root (apt-get).
+
+BUILD      := build
+WIN32_DIR  := $(BUILD)/win32
+WIN64_DIR  := $(BUILD)/win64
+JOBS       ?= 2
+
+# Debian packages the build and the tests need. `dpkg-dev` brings dpkg-source,
+# which `apt-get source` uses to unpack liblzma's source package.
+DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
+	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
+	doctest-dev dpkg-dev xz-utils ca-certificates
+
+.PHONY: all deps build test demo clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  export DEBIAN_FRONTEND=noninteractive; \
+	  apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
+	fi
+
+build:
+	@tools/build-liblzma.sh $(BUILD) i686-w64-mingw32
+	@tools/build-liblzma.sh $(BUILD) x86_64-w64-mingw32
+	@cmake -S . -B $(WIN32_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/i686-w64-mingw32 >/dev/null
+	@cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS=ON \
+	  -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/x86_64-w64-mingw32 >/dev/null
+	@cmake --build $(WIN32_DIR) -j $(JOBS)
+	@cmake --build $(WIN64_DIR) -j $(JOBS)
+
+test: deps build
+	@tools/with-xvfb.sh ctest --test-dir $(WIN64_DIR) -j $(JOBS) --output-on-failure --timeout 600
+
+demo: deps build
+	@tools/demo.sh $(WIN64_DIR)/QuendalInstaller.exe
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,82 @@
+#include "InstallerEntry.h"
+#include "InstallOptions.h"
+#include "../nocrtlib/NoCrtConvert.h"
+#include "../nocrtlib/StructuredException.h"
+#include "../wwlib/ConsoleOutput.h"
+#include "../wwlib/DllLoader.h"
+#include "../wwlib/NoCrtRandom.h"
+#include "../wwlib/Product.h"
+#include "../wwlib/SilentExit.h"
+#include <iostream>
+#include <memory>
+#include <new>
+
+using WWLib::ConsoleLine;
+
+namespace {
+
+const int kExitUnexpected = 150;
+const int kExitHelp = 200;
+const int kExitCmdLine = 201;
+
+[[noreturn]] void ThrowBadAlloc()
+{
+    throw std::bad_alloc();
+}
+
+// A failure reported on the console and, in an interactive run, in a box.
+void ReportFailure(const WString& text)
+{
+    ConsoleLine(text);
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, text.c_str(), L"Exception", MB_OK | MB_ICONERROR);
+}
+
+WString Widen(const char* narrow)
+{
+    WString wide;
+    if (NarrowToWide(CP_ACP, narrow, lstrlenA(narrow), wide))
+        return wide;
+    for (const char* p = narrow; *p; ++p)
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return wide;
+}
+
+} // namespace
+
+int InstallerEntry(void (*sequence)())
+{
+    StructuredExceptionTranslator translator;
+    std::set_new_handler(&ThrowBadAlloc);
+    WWLib::InstallConsoleOutput();
+    WWLib::LoadProcessUxtheme();
+    int exitCode = 0;
+    std::unique_ptr<NoCrtRandom> random;
+    try {
+        random.reset(new NoCrtRandom);
+        CmdLine cmd(GetCommandLineW());
+        ParseInstallOptions(cmd, TheInstallSettings(), Product::kName);
+        ReadServerOptions(cmd, TheServerOptions());
+        cmd.CheckAllUsed();
+        sequence();
+    } catch (const SilentExit& e) {
+        exitCode = e.Code();
+        if (exitCode == kExitHelp || exitCode == kExitCmdLine)
+            std::wcout << UsageText().c_str() << std::endl;
+    } catch (const CmdLine::Err& e) {
+        std::wcout << e.Message().c_str() << L"\n\n" << UsageText().c_str() << std::endl;
+        exitCode = kExitCmdLine;
+    } catch (const WStrException& e) {
+        WView d = e.Description();
+        ReportFailure(L"Exception caught: " + WString(d.p, d.len));
+        exitCode = kExitUnexpected;
+    } catch (const std::exception& e) {
+        ReportFailure(L"std::exception caught: " + Widen(e.what()));
+        exitCode = kExitUnexpected;
+    } catch (...) {
+        ReportFailure(L"Unrecognized exception caught");
+        exitCode = kExitUnexpected;
+    }
+    random.reset();
+    return exitCode;
+}

@@ -1,0 +1,7 @@
+#include "InstallSequence.h"
+#include "InstallerEntry.h"
+
+int main()
+{
+    return InstallerEntry(&RunInstallationSequence);
+}

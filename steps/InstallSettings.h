@@ -1,0 +1,22 @@
+#pragma once
+#include "../nocrtlib/NoCrtString.h"
+
+// What the command line decides for the whole run; the install steps read it.
+struct InstallSettings {
+    bool interactive = true;
+    bool force = false;
+    bool noRollback = false;
+    bool acceptEULA = false;
+    WString installDir;       // absolute, no trailing backslash
+    WString uninstallParams;  // the uninstall parameter list, only ever grows
+    WString uninstallerPath;  // "uninst.exe" in installDir
+};
+
+// What the command line hands to the server's own installation command.
+struct ServerOptions {
+    WString settingsFile; // absolute once parsed
+    bool startService = false;
+};
+
+InstallSettings& TheInstallSettings();
+ServerOptions& TheServerOptions();

@@ -1,0 +1,79 @@
+#include "ShellFolders.h"
+#include "../wwlib/CReg.h"
+#include "../wwlib/DllLoader.h"
+#include "../wwlib/SystemInfo.h"
+#include <shlobj.h>
+
+using namespace WWLib;
+
+namespace {
+
+const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const wchar_t kUserShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// The shell's answer, or empty when the shell is too old, lacks the function
+// or fails.
+WString FromShell(int folder)
+{
+    if (!ShellFolderApiAvailable())
+        return WString();
+    try {
+        Shell32Dll shell;
+        wchar_t path[MAX_PATH + 1] = {};
+        if (shell.SHGetSpecialFolderPathW(path, folder))
+            return WString(path);
+    } catch (const WException&) {
+        // An old shell without the function: the registry answers instead.
+    }
+    return WString();
+}
+
+bool FromRegistry(HKEY root, const wchar_t* key, const wchar_t* value, WString& out)
+{
+    CRegRead<0> read(RegKeyName(root, key), value, out);
+    return read.Succeeded();
+}
+
+} // namespace
+
+WString GetProgramFilesDir()
+{
+    WString dir = FromShell(CSIDL_PROGRAM_FILES);
+    if (dir.empty() && !FromRegistry(HKEY_LOCAL_MACHINE, kCurrentVersion, L"ProgramFilesDir", dir))
+        dir = L"C:\\Program Files";
+    return dir;
+}
+
+WString GetProgramsDir()
+{
+    WString dir = FromShell(CSIDL_PROGRAMS);
+    if (dir.empty() && !FromRegistry(HKEY_CURRENT_USER, kShellFolders, L"Programs", dir) &&
+        !FromRegistry(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", dir))
+        dir.clear();
+    return dir;
+}
+
+WString GetCommonProgramsDir()
+{
+    WString dir = FromShell(CSIDL_COMMON_PROGRAMS);
+    if (dir.empty() && !FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs", dir))
+        dir = GetProgramsDir();
+    return dir;
+}
+
+WString GetCommonAdminToolsDir()
+{
+    WString dir = FromShell(CSIDL_COMMON_ADMINTOOLS);
+    if (!dir.empty() || FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Administrative Tools", dir))
+        return dir;
+    WString common = GetCommonProgramsDir();
+    if (common.empty())
+        return WString();
+    VersionTriple v = WindowsVersion();
+    if (v == VersionTriple{VER_PLATFORM_WIN32_NT, 4, 0})
+        return common + L"\\Administrative Tools (Common)";
+    if (v == VersionTriple{VER_PLATFORM_WIN32_NT, 5, 0} || v == VersionTriple{VER_PLATFORM_WIN32_NT, 5, 1})
+        return common + L"\\Administrative Tools";
+    return WString();
+}

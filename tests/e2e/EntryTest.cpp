@@ -1,0 +1,136 @@
+// The real QuendalInstaller.exe, started as a child: its console text through
+// a pipe, its exit codes, and its message boxes.
+#include "../../upgrade/InstalledSites.h"
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include <doctest/doctest.h>
+#include <shlobj.h>
+
+using Test::ChildResult;
+
+namespace {
+
+std::wstring Installer()
+{
+    std::wstring path = Test::Env(L"QUENDAL_INSTALLER");
+    REQUIRE_MESSAGE(!path.empty(), "QUENDAL_INSTALLER names the installer under test");
+    return path;
+}
+
+ChildResult Run(const std::wstring& args)
+{
+    return Test::RunCaptured(L"\"" + Installer() + L"\" " + args);
+}
+
+// The usage text as the installer writes it into a pipe.
+const std::string kUsage =
+    "This program will install Korvane Quendal 5.18\r\n"
+    "on the machine it is being run on.\r\n"
+    "\r\n"
+    "Quendal is an SSH2 server for Windows 2000/XP/2003/Vista/2008/7.\r\n"
+    "\r\n"
+    "This program must be run by a user with administrator privileges. If run\r\n"
+    "without command line options, installation will be performed in interactive\r\n"
+    "mode. If run with command line options, installation will be performed in\r\n"
+    "unattended mode.\r\n"
+    "\r\n"
+    "Usage (unattended mode only):\r\n"
+    " QuendalInstaller -installDir=directory OR -site=site-name\r\n"
+    "                  [-acceptEULA] [-force] [-noRollback]\r\n"
+    "                  [-settings=settings-file]\r\n"
+    "                  [-startService]\r\n"
+    "\r\n"
+    " site-name: \"Quendal\" for the default site\r\n"
+    "            \"Quendal-<name>\" for a named site\r\n"
+    "\r\n"
+    "IMPORTANT: Applications like the Windows Event Viewer can lock Quendal files\r\n"
+    "that need to be replaced during an upgrade. If the installer cannot replace\r\n"
+    "files because they are locked, it will return with exit code 300. This exit\r\n"
+    "code indicates that the installer must be run again using the same parameters\r\n"
+    "after the computer has been restarted, or after ALL programs that had locked\r\n"
+    "Quendal files, in any logon session, have been closed.\r\n";
+
+const std::string kNotAvailable = "Exception caught: Installation is not available in this build.\r\n";
+
+} // namespace
+
+TEST_CASE("help: the usage text and 200, whatever else is given")
+{
+    for (const wchar_t* args : {L"-help", L"/?", L"-h -installDir=C:\\Q -force=yes", L"/HELP foo"}) {
+        CAPTURE(Test::Narrow(args));
+        ChildResult r = Run(args);
+        CHECK(r.exitCode == 200);
+        CHECK(r.output == kUsage + "\r\n");
+    }
+}
+
+TEST_CASE("command-line errors: the message, a blank line, the usage text and 201")
+{
+    SUBCASE("a missing directory")
+    {
+        ChildResult r = Run(L"-acceptEULA");
+        CHECK(r.exitCode == 201);
+        CHECK(r.output == "Missing '-installDir' or '-site' parameter.\r\n\r\n" + kUsage + "\r\n");
+    }
+    SUBCASE("-interactive alone needs a directory too")
+    {
+        CHECK(Run(L"-interactive").exitCode == 201);
+    }
+    SUBCASE("mismatching directory and site")
+    {
+        ChildResult r = Run(L"-installDir=C:\\A\\B -site=Quendal-Test -acceptEULA");
+        CHECK(r.exitCode == 201);
+        CHECK(r.output.rfind("Mismatching '-installDir' and '-site' parameters.\r\n\r\nThis program", 0) == 0);
+    }
+    SUBCASE("left-over words and options, each on its own line")
+    {
+        ChildResult r = Run(L"-installDir=C:\\Q foo -force=yes -acceptEULA");
+        CHECK(r.exitCode == 201);
+        CHECK(r.output == "Unexpected command option: foo.\r\nUnexpected command parameter: -force=yes.\r\n\r\n" +
+                              kUsage + "\r\n");
+    }
+    SUBCASE("a non-ASCII word comes through the pipe as UTF-8")
+    {
+        ChildResult r = Run(L"-installDir=C:\\Q Z\u00fcrich\u65e5\u672c");
+        CHECK(r.exitCode == 201);
+        CHECK(r.text.rfind(L"Unexpected command option: Z\u00fcrich\u65e5\u672c.\r\n", 0) == 0);
+    }
+}
+
+TEST_CASE("an unattended run reaches the installation sequence")
+{
+    // The sequence is not part of this build; the run must fail, never succeed.
+    ChildResult r = Run(L"-installDir=C:\\Q -acceptEULA");
+    CHECK(r.exitCode == 150);
+    CHECK(r.output == kNotAvailable);
+}
+
+TEST_CASE("-site= is looked up among the installed sites")
+{
+    Test::ScopedRegKey entry(HKEY_LOCAL_MACHINE, std::wstring(kUninstallKey) + L"\\Quendal-Office");
+    entry.SetString(L"Version", L"5.17");
+    entry.SetString(L"InstallDir", L"D:\\Sites\\Quendal-Office");
+    entry.SetString(L"UninstallString", L"\"D:\\Sites\\Quendal-Office\\uninst.exe\" Quendal-Office ");
+    // The directory comes from the entry, so it matches the site; a different
+    // directory given with the site does not.
+    CHECK(Run(L"-site=QUENDAL-office -acceptEULA").exitCode == 150);
+    CHECK(Run(L"-site=Quendal-Office -installDir=C:\\Other -acceptEULA").exitCode == 201);
+}
+
+TEST_CASE("an interactive run shows failures in a message box too")
+{
+    Test::MessageBoxAnswerer boxes(L"Exception", IDOK);
+    ChildResult r = Run(L"");
+    CHECK(r.exitCode == 150);
+    CHECK(r.output == kNotAvailable);
+    auto texts = boxes.Texts();
+    REQUIRE(texts.size() == 1);
+    CHECK(texts[0] == L"Exception caught: Installation is not available in this build.");
+}
+
+TEST_CASE("an access violation in the run is reported by the entry with 150")
+{
+    ChildResult r = Test::RunCaptured(L"\"" + Test::OwnDirectory() + L"\\faulting_installer.exe\" -installDir=C:\\Q");
+    CHECK(r.exitCode == 150);
+    CHECK(r.output == "destructor ran\r\nstd::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n");
+}

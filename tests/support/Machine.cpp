@@ -1,0 +1,192 @@
+#include "Machine.h"
+#include <doctest/doctest.h>
+#include <shlobj.h>
+#include <vector>
+
+namespace Test {
+
+ScopedRegKey::ScopedRegKey(HKEY root, const std::wstring& subkey) : root_(root), subkey_(subkey)
+{
+    RegDeleteTreeW(root_, subkey_.c_str());
+    HKEY key;
+    REQUIRE(RegCreateKeyExW(root_, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+ScopedRegKey::~ScopedRegKey()
+{
+    RegDeleteTreeW(root_, subkey_.c_str());
+}
+
+void ScopedRegKey::SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD bytes) const
+{
+    HKEY key;
+    REQUIRE(RegOpenKeyExW(root_, subkey_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS);
+    LONG r = RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                            bytes);
+    RegCloseKey(key);
+    REQUIRE(r == ERROR_SUCCESS);
+}
+
+void ScopedRegKey::SetString(const std::wstring& name, const std::wstring& value, DWORD type) const
+{
+    SetRaw(name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void ScopedRegKey::SetDword(const std::wstring& name, DWORD value) const
+{
+    SetRaw(name, REG_DWORD, &value, sizeof(value));
+}
+
+std::wstring ScopedRegKey::Sub(const std::wstring& name) const
+{
+    std::wstring path = subkey_ + L"\\" + name;
+    HKEY key;
+    REQUIRE(RegCreateKeyExW(root_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS);
+    RegCloseKey(key);
+    return path;
+}
+
+TempDir::TempDir(const std::wstring& name)
+{
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    static unsigned counter;
+    path_ = std::wstring(tmp) + L"quendal-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++counter);
+    if (!name.empty())
+        path_ += L"\\" + name;
+    DeleteTree(path_);
+    REQUIRE(SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr) == ERROR_SUCCESS);
+}
+
+TempDir::~TempDir()
+{
+    DeleteTree(path_);
+}
+
+void DeleteTree(const std::wstring& path)
+{
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name != L"." && name != L"..")
+                DeleteTree(path + L"\\" + name);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void WriteTextFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    REQUIRE(h != INVALID_HANDLE_VALUE);
+    DWORD done;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    CloseHandle(h);
+}
+
+std::wstring Widen(const std::string& utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+    return out;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    REQUIRE(CreatePipe(&readEnd, &writeEnd, &sa, 0));
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    // Standard input is a pipe already at its end, so a child that waits for a
+    // key goes on at once.
+    HANDLE inRead, inWrite;
+    REQUIRE(CreatePipe(&inRead, &inWrite, &sa, 0));
+    CloseHandle(inWrite);
+    si.hStdInput = inRead;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi = {};
+    std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back(L'\0');
+    BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    CloseHandle(inRead);
+    if (!started) {
+        CloseHandle(readEnd);
+        FAIL("CreateProcessW failed for: " << Narrow(commandLine));
+    }
+    ChildResult result;
+    char buf[4096];
+    DWORD n = 0, avail = 0;
+    // Read while the child runs, and what is left once it ended. Waiting for
+    // the end of the pipe instead would wait for every process that inherited
+    // it, among them Wine's desktop process, which the child may start.
+    DWORD waited = 0, wait = WAIT_TIMEOUT;
+    for (;;) {
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &avail, nullptr) && avail &&
+               ReadFile(readEnd, buf, sizeof(buf), &n, nullptr) && n)
+            result.output.append(buf, n);
+        if (wait == WAIT_OBJECT_0 || waited >= timeoutMs)
+            break;
+        wait = WaitForSingleObject(pi.hProcess, 20);
+        waited += 20;
+    }
+    CloseHandle(readEnd);
+    if (wait != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 999);
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    REQUIRE_MESSAGE(wait == WAIT_OBJECT_0, "child did not end: " << Narrow(commandLine));
+    result.text = Widen(result.output);
+    return result;
+}
+
+std::wstring OwnDirectory()
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    std::wstring p(path, n);
+    return p.substr(0, p.rfind(L'\\'));
+}
+
+std::wstring Env(const wchar_t* name)
+{
+    wchar_t buf[4096];
+    DWORD n = GetEnvironmentVariableW(name, buf, 4096);
+    return n && n < 4096 ? std::wstring(buf, n) : std::wstring();
+}
+
+} // namespace Test

@@ -1,0 +1,66 @@
+#pragma once
+// Fixtures that put a piece of the machine into a known state and take it out
+// again: a registry key tree, a temporary folder, a child process whose output
+// is captured.
+#include "../../nocrtlib/NoCrtString.h"
+#include <windows.h>
+#include <string>
+
+namespace Test {
+
+// Deletes the key tree at construction and at destruction.
+class ScopedRegKey {
+public:
+    ScopedRegKey(HKEY root, const std::wstring& subkey);
+    ~ScopedRegKey();
+    ScopedRegKey(const ScopedRegKey&) = delete;
+    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+
+    void SetString(const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ) const;
+    void SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD bytes) const;
+    void SetDword(const std::wstring& name, DWORD value) const;
+    // Creates a subkey and returns its path.
+    std::wstring Sub(const std::wstring& name) const;
+    const std::wstring& Path() const { return subkey_; }
+
+private:
+    HKEY root_;
+    std::wstring subkey_;
+};
+
+// A fresh folder under the temporary directory, removed with its contents.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& name = L"");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+void DeleteTree(const std::wstring& path);
+void WriteTextFile(const std::wstring& path, const std::string& bytes);
+
+struct ChildResult {
+    DWORD exitCode = 0;
+    std::string output;   // the bytes written to standard output
+    std::wstring text;    // the same, decoded from UTF-8
+};
+
+// Runs a command line with standard output and error captured through a pipe
+// and waits for it (at most `timeoutMs`; a child still running then is
+// terminated and the test fails).
+ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+inline std::wstring W(const WString& s) { return std::wstring(s.c_str(), s.size()); }
+// The directory of the running test program.
+std::wstring OwnDirectory();
+// An environment variable, or empty.
+std::wstring Env(const wchar_t* name);
+
+} // namespace Test

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Makes the Wine prefix that every test starts from, once per build: a fresh
+# prefix with the prompts and desktop integration that would disturb a test
+# run switched off. Reused while Wine's version stays the same.
+#   usage: make-wine-template.sh DIR
+set -euo pipefail
+dir=$(realpath -m "$1")
+stamp=$dir/.quendal-template
+version=$(wine --version)
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
+  exit 0
+fi
+rm -rf "$dir"
+export WINEPREFIX=$dir WINEDEBUG=-all
+# No Mono or Gecko download prompts, no menu entries on the host.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+reg() { wine reg "$@" >/dev/null 2>&1; }
+reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f
+# A crashing test program must end, not wait in a crash dialog or a debugger.
+reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f || true
+wineserver -w
+echo "$version" > "$stamp"
+echo "Wine template prefix ready: $dir"

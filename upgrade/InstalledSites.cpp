@@ -1,0 +1,94 @@
+#include "InstalledSites.h"
+#include "../nocrtlib/NoCrtPath.h"
+#include "../wwlib/CReg.h"
+#include "../wwlib/InstallError.h"
+
+using namespace WWLib;
+
+namespace {
+
+bool StartsWithNoCase(const WString& text, const WString& prefix)
+{
+    return text.size() >= prefix.size() &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(), static_cast<int>(prefix.size()),
+                          prefix.c_str(), static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+WString SiteKey(const WString& siteName)
+{
+    return PathJoin(kUninstallKey, siteName);
+}
+
+// Reads one site's record; throws on anything missing or inconsistent.
+InstalledSite ReadSite(const WString& siteName)
+{
+    InstalledSite site;
+    site.siteName = siteName;
+    WString key = SiteKey(siteName);
+    CRegRead<1>(key, L"Version", site.version);
+    WString installDir;
+    CRegRead<0> dir(key, L"InstallDir", installDir);
+    if (dir.Failed())
+        return site;
+    WString uninstall;
+    CRegRead<1>(key, L"UninstallString", uninstall);
+    if (uninstall.empty() || uninstall[0] != L'"')
+        throw InstallError(L"Invalid uninstallation data.");
+    std::size_t close = uninstall.find(L'"', 1);
+    WString uninstaller = uninstall.substr(1, close == WString::npos ? WString::npos : close - 1);
+    // A path without any directory cannot tell where the site lives.
+    WString head = SplitAtLast(uninstaller, L'\\').head;
+    if (head.empty() || uninstaller.find(L'\\') == WString::npos)
+        throw InstallError(L"Invalid uninstallation data.");
+    site.installDir = head;
+    return site;
+}
+
+} // namespace
+
+bool IsSiteOfProduct(const WString& productName, const WString& name)
+{
+    if (name.size() == productName.size())
+        return StartsWithNoCase(name, productName);
+    return StartsWithNoCase(name, productName + L"-");
+}
+
+WString SiteNameFromDir(const WString& productName, const WString& installDir)
+{
+    WString folder = SplitAtLast(installDir, L'\\').tail;
+    WString prefix = productName + L"-";
+    if (installDir.find(L'\\') != WString::npos && StartsWithNoCase(folder, prefix))
+        return productName + folder.substr(productName.size());
+    return productName;
+}
+
+InstalledSiteList FindInstalledSites(const WString& productName)
+{
+    InstalledSiteList sites;
+    WStringList names;
+    try {
+        CRegList<1> list(kUninstallKey);
+        list.List(names);
+    } catch (const WException&) {
+        return sites;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!IsSiteOfProduct(productName, names[i]))
+            continue;
+        try {
+            sites.emplace_back(ReadSite(names[i]));
+        } catch (const WException&) {
+            // An unreadable or inconsistent entry is simply not a site.
+        }
+    }
+    return sites;
+}
+
+WString ReadSiteUninstallValue(const WString& siteName, const WString& valueName)
+{
+    WString value;
+    CRegRead<0> read(SiteKey(siteName), valueName, value);
+    if (read.Failed())
+        return WString();
+    return value;
+}

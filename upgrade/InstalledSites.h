@@ -1,0 +1,30 @@
+#pragma once
+#include "../nocrtlib/NoCrtVector.h"
+#include "../nocrtlib/NoCrtString.h"
+
+// The registry key under HKEY_LOCAL_MACHINE that holds one entry per
+// installed program, a site's entry among them.
+constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// One installed copy of the product, as its uninstall entry describes it.
+struct InstalledSite {
+    WString siteName;
+    // The directory of the installed uninstaller; empty when the entry names none.
+    WString installDir;
+    WString version;
+};
+using InstalledSiteList = NoCrtVector<InstalledSite>;
+
+// The site an installation directory belongs to: "<product>-<rest>" when the
+// last folder name begins with "<product>-" (case ignored), else the product.
+WString SiteNameFromDir(const WString& productName, const WString& installDir);
+
+// The installed sites of the product, in registry order. Entries that cannot
+// be read or are inconsistent are left out; never throws for registry problems.
+InstalledSiteList FindInstalledSites(const WString& productName);
+
+// One string value of a site's uninstall entry; empty on any failure.
+WString ReadSiteUninstallValue(const WString& siteName, const WString& valueName);
+
+// True when `name` is the product itself or begins with "<product>-" (case ignored).
+bool IsSiteOfProduct(const WString& productName, const WString& name);
