@@ -97,6 +97,39 @@ TEST_CASE("command-line errors: the message, a blank line, the usage text and 20
     }
 }
 
+TEST_CASE("on a console, non-ASCII text is written as characters, not bytes")
+{
+    // A console of this test's own, which the installer inherits; its screen
+    // is read back after the installer ended.
+    FreeConsole();
+    REQUIRE(AllocConsole());
+    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(screen != INVALID_HANDLE_VALUE);
+    std::wstring cmd = L"\"" + Installer() + L"\" -installDir=C:\\Q Z\u00fcrich-\u0416";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    REQUIRE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    REQUIRE(WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CHECK(code == 201);
+
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    REQUIRE(GetConsoleScreenBufferInfo(screen, &info));
+    std::wstring firstLine(static_cast<std::size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    REQUIRE(ReadConsoleOutputCharacterW(screen, &firstLine[0], info.dwSize.X, COORD{0, 0}, &read));
+    firstLine.resize(read);
+    firstLine.erase(firstLine.find_last_not_of(L' ') + 1);
+    CHECK(Test::Narrow(firstLine) == Test::Narrow(L"Unexpected command option: Z\u00fcrich-\u0416."));
+    CloseHandle(screen);
+    FreeConsole();
+}
+
 TEST_CASE("an unattended run reaches the installation sequence")
 {
     // The sequence is not part of this build; the run must fail, never succeed.
@@ -128,9 +161,48 @@ TEST_CASE("an interactive run shows failures in a message box too")
     CHECK(texts[0] == L"Exception caught: Installation is not available in this build.");
 }
 
-TEST_CASE("an access violation in the run is reported by the entry with 150")
+TEST_CASE("every way out of the run becomes one exit code and one message")
 {
-    ChildResult r = Test::RunCaptured(L"\"" + Test::OwnDirectory() + L"\\faulting_installer.exe\" -installDir=C:\\Q");
-    CHECK(r.exitCode == 150);
-    CHECK(r.output == "destructor ran\r\nstd::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n");
+    auto run = [](const char* mode) {
+        SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", mode);
+        ChildResult r = Test::RunCaptured(L"\"" + Test::OwnDirectory() + L"\\failing_installer.exe\" -installDir=C:\\Q");
+        SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", nullptr);
+        return r;
+    };
+    SUBCASE("an access violation, after the destructors on the way ran")
+    {
+        ChildResult r = run("access-violation");
+        CHECK(r.exitCode == 150);
+        CHECK(r.output == "destructor ran\r\nstd::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n");
+    }
+    SUBCASE("a standard exception")
+    {
+        ChildResult r = run("std-exception");
+        CHECK(r.exitCode == 150);
+        CHECK(r.output == "std::exception caught: runtime trouble\r\n");
+    }
+    SUBCASE("anything else")
+    {
+        ChildResult r = run("unrecognized");
+        CHECK(r.exitCode == 150);
+        CHECK(r.output == "Unrecognized exception caught\r\n");
+    }
+    SUBCASE("a silent exit prints nothing and passes its code")
+    {
+        ChildResult r = run("silent-exit");
+        CHECK(r.exitCode == 77);
+        CHECK(r.output == "");
+    }
+}
+
+TEST_CASE("the manifest asks for administrator rights and common controls 6")
+{
+    HMODULE exe = LoadLibraryExW(Installer().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    REQUIRE(exe);
+    HRSRC res = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    REQUIRE(res);
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(exe, res))), SizeofResource(exe, res));
+    FreeLibrary(exe);
+    CHECK(manifest.find("level=\"requireAdministrator\"") != std::string::npos);
+    CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
 }

@@ -69,13 +69,15 @@ TEST_CASE("Windows error texts")
     }
     SUBCASE("the built-in table answers where the system is silent")
     {
-        // Wine has no message for this network error; Windows has one of its own.
-        if (SystemText(2245).empty())
-            CHECK(W(WindowsErrorText(2245)).rfind(L"The password does not meet the password policy", 0) == 0);
-        if (SystemText(10048).empty())
-            CHECK(W(WindowsErrorTextWithCode(10048)) ==
-                  L"Windows error 10048: Only one usage of each socket address (protocol/network address/port "
-                  L"is normally permitted.");
+        // Wine has no messages for these network and account codes.
+        REQUIRE(SystemText(2245).empty());
+        REQUIRE(SystemText(10048).empty());
+        CHECK(W(WindowsErrorText(2245)) ==
+              L"The password does not meet the password policy requirements. Check the minimum password length, "
+              L"password complexity and password history requirements.");
+        CHECK(W(WindowsErrorTextWithCode(10048)) ==
+              L"Windows error 10048: Only one usage of each socket address (protocol/network address/port "
+              L"is normally permitted.");
     }
     SUBCASE("the caller's last error survives")
     {

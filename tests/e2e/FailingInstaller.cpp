@@ -1,0 +1,45 @@
+// The installer's entry around a sequence that fails in a chosen way, to see
+// how the entry reports each: QUENDAL_TEST_FAILURE = "access-violation" (the
+// default), "std-exception", "unrecognized" or "silent-exit".
+#include "../../driver/InstallerEntry.h"
+#include "../../wwlib/SilentExit.h"
+#include <windows.h>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+struct Announces {
+    ~Announces()
+    {
+        DWORD done;
+        const char text[] = "destructor ran\r\n";
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, sizeof(text) - 1, &done, nullptr);
+    }
+};
+
+__attribute__((noinline)) void Fault(volatile int* p)
+{
+    Announces a;
+    *p = 42;
+}
+
+void FailingSequence()
+{
+    char mode[64] = {};
+    GetEnvironmentVariableA("QUENDAL_TEST_FAILURE", mode, sizeof(mode));
+    if (std::strcmp(mode, "std-exception") == 0)
+        throw std::runtime_error("runtime trouble");
+    if (std::strcmp(mode, "unrecognized") == 0)
+        throw 42;
+    if (std::strcmp(mode, "silent-exit") == 0)
+        throw SilentExit(77);
+    Fault(nullptr);
+}
+
+} // namespace
+
+int main()
+{
+    return InstallerEntry(&FailingSequence);
+}
