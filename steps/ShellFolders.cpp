@@ -48,9 +48,8 @@ WString GetProgramFilesDir()
 WString GetProgramsDir()
 {
     WString dir = FromShell(CSIDL_PROGRAMS);
-    if (dir.empty() && !FromRegistry(HKEY_CURRENT_USER, kShellFolders, L"Programs", dir) &&
-        !FromRegistry(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", dir))
-        dir.clear();
+    if (dir.empty() && !FromRegistry(HKEY_CURRENT_USER, kShellFolders, L"Programs", dir))
+        FromRegistry(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", dir);
     return dir;
 }
 

@@ -163,35 +163,25 @@ TEST_CASE("an interactive run shows failures in a message box too")
 
 TEST_CASE("every way out of the run becomes one exit code and one message")
 {
-    auto run = [](const char* mode) {
-        SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", mode);
+    struct Case {
+        const char* failure;
+        DWORD exitCode;
+        std::string output;
+    };
+    const Case cases[] = {
+        // The destructors on the way ran before the entry reported the fault.
+        {"access-violation", 150, "destructor ran\r\nstd::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n"},
+        {"std-exception", 150, "std::exception caught: runtime trouble\r\n"},
+        {"unrecognized", 150, "Unrecognized exception caught\r\n"},
+        {"silent-exit", 77, ""},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.failure);
+        SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", c.failure);
         ChildResult r = Test::RunCaptured(L"\"" + Test::OwnDirectory() + L"\\failing_installer.exe\" -installDir=C:\\Q");
         SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", nullptr);
-        return r;
-    };
-    SUBCASE("an access violation, after the destructors on the way ran")
-    {
-        ChildResult r = run("access-violation");
-        CHECK(r.exitCode == 150);
-        CHECK(r.output == "destructor ran\r\nstd::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n");
-    }
-    SUBCASE("a standard exception")
-    {
-        ChildResult r = run("std-exception");
-        CHECK(r.exitCode == 150);
-        CHECK(r.output == "std::exception caught: runtime trouble\r\n");
-    }
-    SUBCASE("anything else")
-    {
-        ChildResult r = run("unrecognized");
-        CHECK(r.exitCode == 150);
-        CHECK(r.output == "Unrecognized exception caught\r\n");
-    }
-    SUBCASE("a silent exit prints nothing and passes its code")
-    {
-        ChildResult r = run("silent-exit");
-        CHECK(r.exitCode == 77);
-        CHECK(r.output == "");
+        CHECK(r.exitCode == c.exitCode);
+        CHECK(r.output == c.output);
     }
 }
 
