@@ -18,5 +18,6 @@ struct ServerOptions {
     bool startService = false;
 };
 
+// The process-wide records, alive from start-up to exit.
 InstallSettings& TheInstallSettings();
 ServerOptions& TheServerOptions();

@@ -54,17 +54,16 @@ TempDir::TempDir(const std::wstring& name)
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
     static unsigned counter;
-    path_ = std::wstring(tmp) + L"quendal-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    root_ = std::wstring(tmp) + L"quendal-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
             std::to_wstring(++counter);
-    if (!name.empty())
-        path_ += L"\\" + name;
-    DeleteTree(path_);
+    path_ = name.empty() ? root_ : root_ + L"\\" + name;
+    DeleteTree(root_);
     REQUIRE(SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr) == ERROR_SUCCESS);
 }
 
 TempDir::~TempDir()
 {
-    DeleteTree(path_);
+    DeleteTree(root_);
 }
 
 void DeleteTree(const std::wstring& path)

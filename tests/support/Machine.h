@@ -38,6 +38,7 @@ public:
     const std::wstring& Path() const { return path_; }
 
 private:
+    std::wstring root_;
     std::wstring path_;
 };
 

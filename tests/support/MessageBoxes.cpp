@@ -50,6 +50,12 @@ std::vector<std::wstring> MessageBoxAnswerer::Texts() const
     return texts_;
 }
 
+std::vector<int> MessageBoxAnswerer::DefaultButtons() const
+{
+    Lock g(lock_);
+    return defaults_;
+}
+
 void MessageBoxAnswerer::Run()
 {
     while (!stop_) {
@@ -65,9 +71,17 @@ void MessageBoxAnswerer::Run()
                 // The static text of a message box has the control id 0xFFFF.
                 wchar_t text[4096] = {};
                 GetDlgItemTextW(s.found, 0xFFFF, text, 4096);
+                // The default button is the one drawn as the default push button.
+                int def = 0;
+                for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+                    HWND button = GetDlgItem(s.found, id);
+                    if (button && (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON)
+                        def = id;
+                }
                 {
                     Lock g(lock_);
                     texts_.push_back(text);
+                    defaults_.push_back(def);
                     answered_.push_back(s.found);
                 }
             }

@@ -28,6 +28,8 @@ public:
 
     // The texts of the boxes answered so far, in order.
     std::vector<std::wstring> Texts() const;
+    // The default button of each box answered so far (IDYES, IDNO, IDOK, ...).
+    std::vector<int> DefaultButtons() const;
 
 private:
     void Run();
@@ -37,6 +39,7 @@ private:
     volatile LONG stop_ = 0;
     mutable CRITICAL_SECTION lock_;
     std::vector<std::wstring> texts_;
+    std::vector<int> defaults_;
     std::vector<HWND> answered_;
     HANDLE thread_;
 };

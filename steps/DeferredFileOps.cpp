@@ -1,0 +1,87 @@
+#include "DeferredFileOps.h"
+#include "../wwlib/CReg.h"
+#include "../wwlib/SystemInfo.h"
+#include <windows.h>
+
+using namespace WWLib;
+
+namespace {
+
+// The short (8.3) form in a buffer of 261 characters; empty when the path has
+// none (for instance because it does not exist).
+WString ShortForm(const WString& path)
+{
+    wchar_t buf[261] = {};
+    DWORD n = GetShortPathNameW(path.c_str(), buf, 261);
+    if (n == 0 || n >= 261)
+        return WString();
+    return WString(buf, n);
+}
+
+bool SameNoCase(const WString& a, const WString& b)
+{
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+} // namespace
+
+bool PathExists(const WString& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const WString& path)
+{
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ScheduleDeleteOnReboot(const WString& path)
+{
+    return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool CancelPendingDelete(const WString& path) noexcept
+{
+    try {
+        WString abs = path;
+        CPathMakeAbs<0> makeAbs(abs, path);
+        WString target = ShortForm(abs);
+        if (target.empty())
+            return false;
+        WStringList list;
+        CRegRead<0> read(kSessionManagerKey, kPendingRenamesValue, list);
+        if (read.Failed())
+            return false;
+        bool changed = false;
+        for (std::size_t i = 0; i + 1 < list.size();) {
+            if (!list[i + 1].empty()) {
+                i += 2; // a rename: never touched
+                continue;
+            }
+            WString source = list[i];
+            if (source.startsWith(L"\\??\\"))
+                source[1] = L'\\';
+            WString shortSource = ShortForm(source);
+            if (shortSource.startsWith(L"\\\\?\\"))
+                shortSource.erase(0, 4);
+            if (shortSource.empty() || !SameNoCase(shortSource, target)) {
+                i += 2;
+                continue;
+            }
+            WStringList rest;
+            for (std::size_t j = 0; j < list.size(); ++j)
+                if (j != i && j != i + 1)
+                    rest.push_back(list[j]);
+            list = std::move(rest);
+            changed = true;
+        }
+        if (!changed)
+            return false;
+        CRegWrite<0> write(kSessionManagerKey, kPendingRenamesValue, list);
+        return write.Succeeded();
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,22 @@
+#pragma once
+#include "../nocrtlib/NoCrtString.h"
+
+// True when the path's attributes can be read.
+bool PathExists(const WString& path);
+// True when the path exists and is a directory.
+bool IsDirectory(const WString& path);
+
+// Asks Windows to delete the path at the next restart (a directory only goes
+// if it is empty by then). Returns whether the request was recorded.
+bool ScheduleDeleteOnReboot(const WString& path);
+
+// Removes every deletion of `path` that is pending for the next restart, so a
+// freshly installed file is not deleted by what an earlier uninstallation
+// scheduled. Paths compare in their short form, so the long and the short name
+// of a file are the same. Returns true when the pending list was changed and
+// written back. Never throws.
+bool CancelPendingDelete(const WString& path) noexcept;
+
+// Where Windows keeps the operations pending for the next restart.
+constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
