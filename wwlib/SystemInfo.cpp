@@ -58,6 +58,12 @@ VersionTriple WindowsVersion()
     return g_windows;
 }
 
+bool AtLeastNt5()
+{
+    VersionTriple v = WindowsVersion();
+    return v.first == VER_PLATFORM_WIN32_NT && AtLeast(kWindows2000, v);
+}
+
 VersionTriple ParseShellVersion(const wchar_t* version, const wchar_t* iver, const wchar_t* build)
 {
     VersionTriple v;

@@ -23,6 +23,9 @@ bool AtLeast(const VersionTriple& required, const VersionTriple& actual);
 VersionTriple WindowsVersion();
 // The same query without the cache.
 VersionTriple FreshWindowsVersion();
+// True on the NT platform from Windows 2000 on, where the newer security
+// functions exist.
+bool AtLeastNt5();
 
 // The installed shell's version, read from the Internet Explorer key; zeros
 // when it cannot be read. Cached once its major number is known.

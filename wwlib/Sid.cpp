@@ -1,0 +1,54 @@
+#include "Sid.h"
+#include "SystemError.h"
+#include "../nocrtlib/NoCrtFormat.h"
+
+Sid::Sid(PSID raw)
+{
+    if (!raw)
+        return;
+    DWORD len = GetLengthSid(raw);
+    bytes_.resize(len);
+    if (!CopySid(len, bytes_.data(), raw))
+        ThrowLastError(L"CopySid()");
+}
+
+void Sid::Set(BYTE count, SID_IDENTIFIER_AUTHORITY authority, DWORD first, DWORD second)
+{
+    if (count < 1 || count > 8) {
+        wchar_t digits[8];
+        FormatUnsigned(count, 1, 10, digits);
+        throw WStrException(WString(L"Sid::Set() - invalid subauthority count (") + digits + L")");
+    }
+    bytes_.resize(GetSidLengthRequired(count));
+    InitializeSid(bytes_.data(), &authority, count);
+    for (BYTE i = 0; i < count; ++i)
+        *GetSidSubAuthority(bytes_.data(), i) = i == 0 ? first : (i == 1 ? second : 0);
+}
+
+Sid Sid::Everyone()
+{
+    Sid s;
+    s.Set(1, SECURITY_WORLD_SID_AUTHORITY, SECURITY_WORLD_RID);
+    return s;
+}
+
+Sid Sid::AuthenticatedUsers()
+{
+    Sid s;
+    s.Set(1, SECURITY_NT_AUTHORITY, SECURITY_AUTHENTICATED_USER_RID);
+    return s;
+}
+
+Sid Sid::LocalSystem()
+{
+    Sid s;
+    s.Set(1, SECURITY_NT_AUTHORITY, SECURITY_LOCAL_SYSTEM_RID);
+    return s;
+}
+
+Sid Sid::Administrators()
+{
+    Sid s;
+    s.Set(2, SECURITY_NT_AUTHORITY, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    return s;
+}
