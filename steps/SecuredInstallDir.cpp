@@ -1,0 +1,130 @@
+#include "SecuredInstallDir.h"
+#include "InstallSettings.h"
+#include "StepReport.h"
+#include "../wwlib/SilentExit.h"
+#include "../wwlib/SystemError.h"
+#include "../wwlib/SystemInfo.h"
+#include "../wwlib/Volume.h"
+#include <aclapi.h>
+
+namespace {
+
+const DWORD kAllFileRights = 0x001F01FF;
+const DWORD kReadAndExecute = 0xA0000000; // generic read | generic execute
+
+struct SecurityBlock {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ~SecurityBlock()
+    {
+        if (sd)
+            LocalFree(sd);
+    }
+};
+
+} // namespace
+
+void SecuredInstallDir::BuildAccessList(AccessList& list)
+{
+    // Built once per process and kept until exit.
+    static const Sid system = Sid::LocalSystem();
+    static const Sid admins = Sid::Administrators();
+    static const Sid users = WWLib::AtLeastNt5() ? Sid::AuthenticatedUsers() : Sid::Everyone();
+    list.Add(system, kAllFileRights);
+    list.Add(admins, kAllFileRights);
+    list.Add(users, kReadAndExecute);
+}
+
+bool SecuredInstallDir::DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl)
+{
+    if (!(control & SE_DACL_AUTO_INHERITED))
+        return false;
+    if (control & SE_DACL_PROTECTED)
+        return true;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && !(ace->AceFlags & INHERITED_ACE))
+            return true;
+    }
+    return false;
+}
+
+void SecuredInstallDir::ApplyPolicy(const WString& reason)
+{
+    if (unsecured)
+        return;
+    unsecured = true;
+    ReportStepFailure(StepKind::SecuringDirectory, TheInstallSettings().installDir, reason);
+}
+
+void SecuredInstallDir::CheckAclSupport()
+{
+    if (unsecured)
+        return;
+    DWORD flags;
+    try {
+        flags = VolumeFlagsOf(TheInstallSettings().installDir.c_str());
+    } catch (const SystemError&) {
+        return; // the volume cannot tell: nothing to warn about
+    }
+    if (!(flags & FS_PERSISTENT_ACLS))
+        ApplyPolicy(L"Access control is not supported by the underlaying file system.");
+}
+
+void SecuredInstallDir::Secure()
+{
+    CheckAclSupport();
+    dirStep.reset();
+    const WString& dir = TheInstallSettings().installDir;
+    AccessList list;
+    AclHolder acl;
+    if (!unsecured) {
+        try {
+            BuildAccessList(list);
+            acl.Make(list);
+            SecurityDescriptor sd;
+            sd.SetDacl(acl.Get());
+            sd.ProtectDacl();
+            SECURITY_ATTRIBUTES sa = {sizeof(sa), sd.Get(), FALSE};
+            dirStep.reset(new MakeInstallDir(dir, &sa, MakeInstallDir::SecurityHereOnly));
+        } catch (const SilentExit&) {
+            throw;
+        } catch (const std::exception& e) {
+            ApplyPolicy(ReasonOf(e));
+        }
+    }
+    if (!dirStep)
+        dirStep.reset(new MakeInstallDir(dir, nullptr, MakeInstallDir::SecurityHereOnly));
+    if (!unsecured)
+        ApplyAcl(acl.Get());
+}
+
+void SecuredInstallDir::ApplyAcl(PACL acl)
+{
+    const WString& dir = TheInstallSettings().installDir;
+    SecurityBlock current;
+    PACL dacl = nullptr;
+    if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &current.sd) == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        try {
+            GetControl(current.sd, control);
+            if (DaclSetByHand(control, dacl))
+                return;
+        } catch (const SystemError&) {
+            // Unreadable: the list below replaces it.
+        }
+    }
+    DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, acl, nullptr);
+    if (r != ERROR_SUCCESS) {
+        WView text = SystemError(L"SetNamedSecurityInfoW()", r).Description();
+        ApplyPolicy(WString(text.p, text.len));
+    }
+}
+
+void SecuredInstallDir::Commit()
+{
+    if (dirStep)
+        dirStep->Commit();
+}

@@ -1,0 +1,37 @@
+#pragma once
+#include "MakeInstallDir.h"
+#include "../wwlib/AccessControl.h"
+#include <memory>
+
+// Creates the installation directory with a protected access control list:
+// the system and administrators may change it, authenticated users (everyone
+// before Windows 2000) may read and run. Securing that fails goes to the
+// securing policy once (108); after it the directory is made without it.
+class SecuredInstallDir {
+public:
+    SecuredInstallDir() = default;
+    SecuredInstallDir(const SecuredInstallDir&) = delete;
+    SecuredInstallDir& operator=(const SecuredInstallDir&) = delete;
+
+    // The support check alone: a volume without persistent ACLs goes to the policy.
+    void CheckAclSupport();
+    // Creates and secures installDir of the settings.
+    void Secure();
+    void Commit();
+
+    bool Unsecured() const { return unsecured; }
+    const MakeInstallDir* DirStep() const { return dirStep.get(); }
+
+    // The entries the directory gets, in order.
+    static void BuildAccessList(AccessList& list);
+    // True when a directory's DACL was set up by hand and must be kept: it is
+    // automatically inherited and either protected or has an explicit entry.
+    static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl);
+
+private:
+    void ApplyPolicy(const WString& reason);
+    void ApplyAcl(PACL acl);
+
+    bool unsecured = false;
+    std::unique_ptr<MakeInstallDir> dirStep;
+};

@@ -1,0 +1,253 @@
+#include "../../steps/DeferredFileOps.h"
+#include "../../steps/InstallSettings.h"
+#include "../../steps/MakeInstallDir.h"
+#include "../../steps/SecuredInstallDir.h"
+#include "../../wwlib/ErrorText.h"
+#include "../../wwlib/SilentExit.h"
+#include "../support/Console.h"
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include <doctest/doctest.h>
+#include <sddl.h>
+#include <vector>
+
+using Test::W;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+struct Mode {
+    Mode(bool interactive, bool force = false, bool noRollback = false)
+    {
+        InstallSettings& s = TheInstallSettings();
+        s = InstallSettings();
+        s.interactive = interactive;
+        s.force = force;
+        s.noRollback = noRollback;
+    }
+    ~Mode() { TheInstallSettings() = InstallSettings(); }
+};
+
+bool IsDir(const std::wstring& p)
+{
+    return IsDirectory(p.c_str());
+}
+
+// The exit code a step ended the run with, or -1.
+template <class F>
+int ExitOf(F f)
+{
+    try {
+        f();
+    } catch (const SilentExit& e) {
+        return e.Code();
+    }
+    return -1;
+}
+
+// A descriptor made from SDDL text, to try the "set by hand" rule on.
+struct Descriptor {
+    explicit Descriptor(const wchar_t* sddl)
+    {
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+        BOOL present, defaulted;
+        GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+        DWORD revision;
+        GetSecurityDescriptorControl(sd, &control, &revision);
+    }
+    ~Descriptor() { LocalFree(sd); }
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    PACL dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+};
+
+} // namespace
+
+TEST_CASE("which parents a directory step may create")
+{
+    CHECK(CreatableParentOf(L"C:\\A\\B") == L"C:\\A");
+    CHECK(CreatableParentOf(L"C:\\A") == L"");
+    CHECK(CreatableParentOf(L"\\\\server\\share\\dir") == L"\\\\server\\share");
+    CHECK(CreatableParentOf(L"\\\\server\\share") == L"");
+    CHECK(CreatableParentOf(L"dir") == L"");
+    CHECK(CreatableParentOf(L"\\x") == L"");
+}
+
+TEST_CASE("directories: parents outermost first, rollback innermost first")
+{
+    Test::TempDir root(L"A");
+    std::wstring a = root.Path(), b = a + L"\\B", c = b + L"\\C";
+    Mode mode(false);
+    Test::ConsoleCapture console;
+
+    SUBCASE("rolled back")
+    {
+        try {
+            MakeInstallDir step(c.c_str(), nullptr, 0);
+            CHECK(IsDir(c));
+            CHECK(W(TheInstallSettings().uninstallParams) == L" \"-delDir=" + b + L"\" \"-delDir=" + c + L"\"");
+            throw SilentExit(104);
+        } catch (const SilentExit&) {
+        }
+        CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + c,
+                                       L"Rollback: removing previously created " + b});
+        CHECK_FALSE(IsDir(b));
+        CHECK(IsDir(a));
+    }
+    SUBCASE("committing the innermost step commits the chain")
+    {
+        {
+            MakeInstallDir step(c.c_str(), nullptr, 0);
+            step.Commit();
+        }
+        CHECK(console.Lines().empty());
+        CHECK(IsDir(c));
+    }
+    SUBCASE("-noRollback leaves what was made")
+    {
+        TheInstallSettings().noRollback = true;
+        {
+            MakeInstallDir step(c.c_str(), nullptr, 0);
+        }
+        CHECK(IsDir(c));
+    }
+    SUBCASE("an existing directory is neither made nor removed")
+    {
+        REQUIRE(CreateDirectoryW(b.c_str(), nullptr));
+        {
+            MakeInstallDir step(b.c_str(), nullptr, 0);
+            CHECK_FALSE(step.Created());
+        }
+        CHECK(IsDir(b));
+        CHECK(TheInstallSettings().uninstallParams.empty());
+    }
+    SUBCASE("flag 2: a missing parent is not made, and the directory cannot be")
+    {
+        int code = ExitOf([&] { MakeInstallDir step(c.c_str(), nullptr, MakeInstallDir::NoParents); });
+        CHECK(code == 102);
+        CHECK(console.Lines() ==
+              Lines{L"Unable to create target directory '" + c + L"': " + W(WWLib::WindowsErrorText(3))});
+    }
+}
+
+TEST_CASE("directories that cannot be made end the run")
+{
+    Test::TempDir root;
+    std::wstring file = root.Path() + L"\\file";
+    Test::WriteTextFile(file, "x");
+    std::wstring bad = root.Path() + L"\\bad|name";
+
+    SUBCASE("unattended: a file in the way is 101, a failed creation 102")
+    {
+        Mode mode(false);
+        Test::ConsoleCapture console;
+        CHECK(ExitOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 101);
+        CHECK(ExitOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 102);
+        CHECK(console.Lines() ==
+              Lines{L"Unable to create target directory '" + file +
+                        L"': The specified target path already exists and is not a directory, aborting",
+                    L"Unable to create target directory '" + bad + L"': " + W(WWLib::WindowsErrorText(123))});
+    }
+    SUBCASE("interactive: a file in the way is 103, a failed creation 101, each in a box")
+    {
+        Mode mode(true);
+        Test::ConsoleCapture console;
+        Test::MessageBoxAnswerer invalid(L"Invalid Target Directory", IDOK);
+        Test::MessageBoxAnswerer failed(L"Directory Creation Failed", IDOK);
+        CHECK(ExitOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 103);
+        CHECK(ExitOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 101);
+        CHECK(invalid.Texts() == Lines{L"Unable to create target directory '" + file +
+                                       L"': The specified target path already exists and is not a directory."});
+        CHECK(failed.Texts() ==
+              Lines{L"Unable to create target directory '" + bad + L"': " + W(WWLib::WindowsErrorText(123))});
+    }
+    SUBCASE("a parent in the way stops the run from the parent's step")
+    {
+        Mode mode(false);
+        Test::ConsoleCapture console;
+        CHECK(ExitOf([&] { MakeInstallDir step((file + L"\\sub").c_str(), nullptr, 0); }) == 101);
+        CHECK(console.Lines().size() == 1);
+        CHECK(console.Lines()[0].find(L"'" + file + L"'") != std::wstring::npos);
+    }
+}
+
+TEST_CASE("a directory that cannot be removed on rollback is scheduled for the restart")
+{
+    Test::TempDir root;
+    std::wstring dir = root.Path() + L"\\made";
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    {
+        MakeInstallDir step(dir.c_str(), nullptr, 0);
+        Test::WriteTextFile(dir + L"\\stranger.txt", "not ours");
+    }
+    CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + dir,
+                                   L"Rollback: error removing directory: " + W(WWLib::WindowsErrorText(145)),
+                                   L"Scheduling removing directory on reboot"});
+    wchar_t pending[4096] = {};
+    DWORD size = sizeof(pending);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr, pending,
+                 &size);
+    CHECK(std::wstring(pending) == L"\\??\\" + dir);
+
+    // Making the same directory again cancels that pending removal.
+    { MakeInstallDir again(dir.c_str(), nullptr, 0); }
+    size = sizeof(pending);
+    pending[0] = L'x';
+    RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr, pending,
+                 &size);
+    CHECK(pending[0] == L'\0');
+}
+
+TEST_CASE("the installation directory's access list")
+{
+    AccessList list;
+    SecuredInstallDir::BuildAccessList(list);
+    REQUIRE(list.Count() == 3);
+    const wchar_t* sids[] = {L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-11"};
+    const DWORD masks[] = {0x001F01FF, 0x001F01FF, 0xA0000000};
+    for (std::size_t i = 0; i < 3; ++i) {
+        wchar_t* text = nullptr;
+        ConvertSidToStringSidW(static_cast<PSID>(list.Entry(i).Trustee.ptstrName), &text);
+        CHECK(std::wstring(text) == sids[i]);
+        LocalFree(text);
+        CHECK(list.Entry(i).grfAccessPermissions == masks[i]);
+    }
+}
+
+TEST_CASE("a DACL set up by hand is kept")
+{
+    // Explicit entry, automatically inherited: set by hand.
+    Descriptor byHand(L"D:AI(A;OICI;FA;;;BA)(A;OICIID;FR;;;WD)");
+    CHECK(SecuredInstallDir::DaclSetByHand(byHand.control, byHand.dacl));
+    // Protected and automatically inherited: set by hand.
+    Descriptor isProtected(L"D:PAI(A;OICIID;FA;;;BA)");
+    CHECK(SecuredInstallDir::DaclSetByHand(isProtected.control, isProtected.dacl));
+    // Only inherited entries: what a new folder gets, replaced.
+    Descriptor inherited(L"D:AI(A;OICIID;FA;;;BA)");
+    CHECK_FALSE(SecuredInstallDir::DaclSetByHand(inherited.control, inherited.dacl));
+    // Not automatically inherited (an old-style DACL): replaced.
+    Descriptor old(L"D:(A;OICI;FA;;;BA)");
+    CHECK_FALSE(SecuredInstallDir::DaclSetByHand(old.control, old.dacl));
+}
+
+TEST_CASE("securing the installation directory")
+{
+    Test::TempDir root;
+    Mode mode(false);
+    TheInstallSettings().installDir = (root.Path() + L"\\Quendal").c_str();
+    Test::ConsoleCapture console;
+    {
+        SecuredInstallDir dir;
+        dir.CheckAclSupport();
+        dir.Secure();
+        CHECK_FALSE(dir.Unsecured());
+        REQUIRE(dir.DirStep());
+        CHECK(dir.DirStep()->Created());
+        CHECK(IsDir(root.Path() + L"\\Quendal"));
+        CHECK(W(TheInstallSettings().uninstallParams) == L" \"-delDir=" + root.Path() + L"\\Quendal\"");
+    }
+    // Not committed: the directory goes again.
+    CHECK_FALSE(IsDir(root.Path() + L"\\Quendal"));
+    CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + root.Path() + L"\\Quendal"});
+}
