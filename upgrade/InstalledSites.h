@@ -1,10 +1,8 @@
 #pragma once
 #include "../nocrtlib/NoCrtVector.h"
 #include "../nocrtlib/NoCrtString.h"
+#include "../wwlib/Product.h"
 
-// The registry key under HKEY_LOCAL_MACHINE that holds one entry per
-// installed program, a site's entry among them.
-constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // One installed copy of the product, as its uninstall entry describes it.
 struct InstalledSite {

@@ -48,3 +48,19 @@ RegKeyName RegKeyName::Path(const WString& path)
 }
 
 } // namespace WWLib
+
+namespace WWLib {
+
+LONG RegDeleteKeyTree(HKEY root, const WString& subkey)
+{
+    WStringList children;
+    {
+        CRegList<0> list(RegKeyName(root, subkey));
+        list.List(children);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i)
+        RegDeleteKeyTree(root, subkey + L"\\" + children[i]);
+    return RegDeleteKeyW(root, subkey.c_str());
+}
+
+} // namespace WWLib

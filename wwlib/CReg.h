@@ -283,3 +283,11 @@ public:
 };
 
 } // namespace WWLib
+
+namespace WWLib {
+
+// Deletes a key with all its subkeys (works where RegDeleteTree is missing).
+// Returns the result of deleting the key itself; a missing key gives 2.
+LONG RegDeleteKeyTree(HKEY root, const WString& subkey);
+
+} // namespace WWLib

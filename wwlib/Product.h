@@ -7,3 +7,9 @@ constexpr const wchar_t* kMakerPrefix = L"Korvane ";
 constexpr const wchar_t* kVersion = L"5.18";
 constexpr const wchar_t* kDefaultFolder = L"Korvane Quendal";
 } // namespace Product
+
+// The registry key under HKEY_LOCAL_MACHINE that holds one entry per
+// installed program, each site's among them.
+constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// The maker's own key under HKEY_LOCAL_MACHINE.
+constexpr const wchar_t* kProductKey = L"SOFTWARE\\Korvane";

@@ -1,0 +1,20 @@
+#pragma once
+#include "OperationWithRollback.h"
+#include "../nocrtlib/NoCrtString.h"
+
+// Writes the site's entry in the system's list of uninstallable programs,
+// replacing any older entry whole, with the uninstall parameter list that
+// tells the uninstaller what to remove. The last step an installation builds.
+// A failure goes to the step policy (113).
+class RegisterUninstaller : public OperationWithRollback {
+public:
+    RegisterUninstaller(const WString& keyName, const WString& displayName, const WString& productName,
+                        const WString& version);
+    ~RegisterUninstaller();
+
+    const WString& KeyPath() const { return keyPath; }
+
+private:
+    WString keyPath;
+    bool written = false;
+};

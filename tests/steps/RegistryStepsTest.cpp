@@ -1,0 +1,223 @@
+#include "../../steps/InstallSettings.h"
+#include "../../steps/ProductKey.h"
+#include "../../steps/RegisterUninstaller.h"
+#include "../../wwlib/CReg.h"
+#include "../../wwlib/Product.h"
+#include "../../wwlib/SilentExit.h"
+#include "../support/Console.h"
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include <sddl.h>
+#include <doctest/doctest.h>
+#include <algorithm>
+#include <vector>
+
+using Test::W;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+const std::wstring kEntry = std::wstring(kUninstallKey) + L"\\Quendal-Test";
+
+struct Mode {
+    Mode(bool interactive, bool force = false, bool noRollback = false)
+    {
+        InstallSettings& s = TheInstallSettings();
+        s = InstallSettings();
+        s.interactive = interactive;
+        s.force = force;
+        s.noRollback = noRollback;
+        s.installDir = L"C:\\Sites\\Quendal-Test";
+        s.uninstallerPath = L"C:\\Sites\\Quendal-Test\\uninst.exe";
+        s.uninstallParams = L" -feedback=yes";
+    }
+    ~Mode() { TheInstallSettings() = InstallSettings(); }
+};
+
+// The values of a key, in the order the registry lists them.
+std::vector<std::pair<std::wstring, std::wstring>> Values(const std::wstring& key)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> values;
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &h))
+        return values;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        wchar_t data[2048];
+        DWORD nameLen = 256, dataSize = sizeof(data), type = 0;
+        if (RegEnumValueW(h, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize))
+            break;
+        CHECK(type == REG_SZ);
+        CHECK(dataSize % 2 == 0);
+        CHECK(data[dataSize / 2 - 1] == L'\0'); // stored with its terminating zero
+        values.emplace_back(name, data);
+    }
+    RegCloseKey(h);
+    return values;
+}
+
+std::vector<BYTE> DaclBytes(HKEY key)
+{
+    std::vector<BYTE> sd(65536);
+    DWORD size = static_cast<DWORD>(sd.size());
+    REQUIRE(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, sd.data(), &size) == 0);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted);
+    if (!present || !dacl)
+        return {};
+    const BYTE* p = reinterpret_cast<const BYTE*>(dacl);
+    return std::vector<BYTE>(p, p + dacl->AclSize);
+}
+
+} // namespace
+
+TEST_CASE("the uninstall entry")
+{
+    Test::ScopedRegKey cleanup(HKEY_LOCAL_MACHINE, kEntry);
+    Mode mode(false);
+    Test::ConsoleCapture console;
+
+    SUBCASE("values in order, replacing an older entry whole, rolled back when not committed")
+    {
+        Test::ScopedRegKey older(HKEY_LOCAL_MACHINE, kEntry);
+        older.SetString(L"Publisher", L"an older installation");
+        older.Sub(L"Child");
+        {
+            RegisterUninstaller step(L"Quendal-Test", L"Korvane Quendal-Test 5.18 (remove only)", L"Quendal", L"5.18");
+            std::wstring params = L" -feedback=yes \"-delRegKey=HKEY_LOCAL_MACHINE\\" + kEntry + L"\"";
+            CHECK(W(TheInstallSettings().uninstallParams) == params);
+            auto values = Values(kEntry);
+            decltype(values) expected = {
+                {L"DisplayName", L"Korvane Quendal-Test 5.18 (remove only)"},
+                {L"DisplayIcon", L"C:\\Sites\\Quendal-Test\\uninst.exe"},
+                {L"UninstallString", L"\"C:\\Sites\\Quendal-Test\\uninst.exe\" Quendal-Test "},
+                {L"UninstallParam", params},
+                {L"InstallDir", L"C:\\Sites\\Quendal-Test"},
+                {L"ProductName", L"Quendal"},
+                {L"Version", L"5.18"},
+            };
+            // Wine lists values by name, not in the order they were written.
+            auto join = [](decltype(values) v) {
+                std::sort(v.begin(), v.end());
+                std::wstring s;
+                for (const auto& e : v)
+                    s += e.first + L"=" + e.second + L"\n";
+                return Test::Narrow(s);
+            };
+            CHECK(join(values) == join(expected));
+            HKEY child;
+            CHECK(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kEntry + L"\\Child").c_str(), 0, KEY_READ, &child) != 0);
+        }
+        CHECK(console.Lines() == Lines{L"Registering uninstaller", L"Rollback: unregistering uninstaller"});
+        HKEY gone;
+        CHECK(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEntry.c_str(), 0, KEY_READ, &gone) == ERROR_FILE_NOT_FOUND);
+    }
+    SUBCASE("committed: the entry stays")
+    {
+        {
+            RegisterUninstaller step(L"Quendal-Test", L"D", L"Quendal", L"5.18");
+            step.Commit();
+        }
+        CHECK(Values(kEntry).size() == 7);
+        CHECK(console.Lines() == Lines{L"Registering uninstaller"});
+    }
+}
+
+TEST_CASE("the product key takes the DACL of SOFTWARE only when it is new")
+{
+    Test::ScopedRegKey cleanup(HKEY_LOCAL_MACHINE, kProductKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    HKEY software;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, READ_CONTROL, &software) == 0);
+    std::vector<BYTE> softwareDacl = DaclBytes(software);
+    RegCloseKey(software);
+
+    SUBCASE("a new key")
+    {
+        CreateProductKey();
+        HKEY key;
+        REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, READ_CONTROL, &key) == 0);
+        CHECK(DaclBytes(key) == softwareDacl);
+        RegCloseKey(key);
+    }
+    SUBCASE("an existing key keeps its own")
+    {
+        HKEY key;
+        REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr) == 0);
+        PSECURITY_DESCRIPTOR own = nullptr;
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;BA)(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                     &own, nullptr));
+        REQUIRE(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, own) == 0);
+        LocalFree(own);
+        std::vector<BYTE> before = DaclBytes(key);
+        REQUIRE(before != softwareDacl);
+        CreateProductKey();
+        CHECK(DaclBytes(key) == before);
+        RegCloseKey(key);
+    }
+    CHECK(console.Lines() == Lines{L"Creating Korvane registry key"});
+}
+
+TEST_CASE("the product key policy")
+{
+    auto outcome = [](const wchar_t* text, bool opened, bool admin, bool adminHint, bool power) {
+        try {
+            ReportProductKeyFailure(text, opened, admin, adminHint, power);
+        } catch (const SilentExit& e) {
+            return e.Code();
+        }
+        return -1;
+    };
+    SUBCASE("unattended")
+    {
+        Mode mode(false);
+        Test::ConsoleCapture console;
+        CHECK(outcome(L"RegCreateKeyEx() failed: Access is denied.\r\n", false, false, false, false) == 106);
+        CHECK(outcome(L"RegSetKeySecurity() failed: Access is denied.", true, false, false, true) == 106);
+        CHECK(outcome(L"RegGetKeySecurity() failed: Access is denied.", true, true, true, false) == 106);
+        CHECK(console.Lines() ==
+              Lines{L"Creating Korvane registry key failed; RegCreateKeyEx() failed: Access is denied; try running "
+                    L"installer as Power User, aborting",
+                    L"Setting access control for Korvane registry key failed; RegSetKeySecurity() failed: Access is "
+                    L"denied; try running installer as Administrator, aborting",
+                    L"Setting access control for Korvane registry key failed; RegGetKeySecurity() failed: Access is "
+                    L"denied, aborting"});
+    }
+    SUBCASE("an administrator with -force goes on after a warning")
+    {
+        Mode mode(false, true);
+        Test::ConsoleCapture console;
+        CHECK(outcome(L"RegSetKeySecurity() failed: Access is denied.", true, true, true, false) == -1);
+        CHECK(console.Lines() == Lines{L"Warning: Setting access control for Korvane registry key failed; "
+                                       L"RegSetKeySecurity() failed: Access is denied"});
+        console.Clear();
+        CHECK(outcome(L"X failed: Y.", false, false, false, false) == 106); // -force is not enough
+    }
+    SUBCASE("interactive")
+    {
+        Mode mode(true);
+        Test::ConsoleCapture console;
+        {
+            Test::MessageBoxAnswerer yes(L"Creating Korvane Registry Key Failed", IDYES);
+            CHECK(outcome(L"RegSetKeySecurity() failed: Access is denied.", true, true, true, false) == -1);
+            CHECK(yes.Texts() == Lines{L"Setting access control for Korvane registry key failed.\nRegSetKeySecurity() "
+                                       L"failed: Access is denied.\nContinuing installation is not recommended. Do "
+                                       L"you want to continue anyway?"});
+        }
+        {
+            Test::MessageBoxAnswerer no(L"Creating Korvane Registry Key Failed", IDNO);
+            CHECK(outcome(L"X failed: Y.", false, true, true, false) == 106);
+        }
+        CHECK(console.Lines() == Lines{L"Installation canceled by user (creating registry key failed)"});
+        {
+            Test::MessageBoxAnswerer ok(L"Creating Korvane Registry Key Failed", IDOK);
+            CHECK(outcome(L"X failed: Y.", false, false, false, true) == 106);
+            CHECK(ok.Texts() == Lines{L"Creating Korvane registry key failed.\nX failed: Y.\nTry running installer "
+                                      L"as Administrator.\n"});
+        }
+    }
+}
