@@ -10,7 +10,7 @@ JOBS       ?= 2
 # which `apt-get source` uses to unpack liblzma's source package.
 DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
-	doctest-dev dpkg-dev xz-utils ca-certificates
+	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base
 
 .PHONY: all deps build test demo clean
 

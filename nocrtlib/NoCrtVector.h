@@ -72,6 +72,13 @@ public:
     }
     void push_back(const T& v) { emplace_back(v); }
 
+    void pop_back()
+    {
+        std::size_t last = ptrs_.size() - 1;
+        delete ptrs_[last];
+        ptrs_.erase(last, 1);
+    }
+
     T& operator[](std::size_t i) { return *ptrs_[i]; }
     const T& operator[](std::size_t i) const { return *ptrs_[i]; }
 

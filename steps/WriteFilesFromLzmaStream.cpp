@@ -1,0 +1,322 @@
+#include "WriteFilesFromLzmaStream.h"
+#include "DeferredFileOps.h"
+#include "InstallSettings.h"
+#include "LzmaAloneDecoder.h"
+#include "StepReport.h"
+#include "../nocrtlib/NoCrtConvert.h"
+#include "../nocrtlib/NoCrtFormat.h"
+#include "../nocrtlib/NoCrtPath.h"
+#include "../wwlib/ErrorText.h"
+#include "../wwlib/InstallError.h"
+#include "../wwlib/ResourceBytes.h"
+#include "../wwlib/SilentExit.h"
+#include "../wwlib/SystemInfo.h"
+
+namespace {
+
+const std::size_t kOutChunk = 0x20000;
+const std::size_t kMinStream = 13;
+const WORD kPackageResource = 130;
+
+enum MessageType : std::uint8_t {
+    kName = 1,
+    kMark1 = 2,
+    kMark2 = 3,
+    kMark4 = 4,
+    kSelector = 5,
+    kData = 101,
+};
+
+WString Decimal(std::uint64_t value)
+{
+    wchar_t digits[32];
+    FormatUnsigned(value, 1, 10, digits);
+    return WString(digits);
+}
+
+// A name that could leave the target directory: absolute, with a drive or a
+// stream, or with a ".." component.
+bool UnsafeName(const WString& name)
+{
+    if (name.empty())
+        return false;
+    if (name[0] == L'\\' || name[0] == L'/' || name.find(L':') != WString::npos)
+        return true;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find_first_of(L"\\/", start);
+        if (end == WString::npos)
+            end = name.size();
+        if (end - start == 2 && name[start] == L'.' && name[start + 1] == L'.')
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool Running64BitWindows()
+{
+    BOOL wow64 = FALSE;
+    return WWLib::IsWow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
+} // namespace
+
+WriteFilesFromLzmaStream::WriteFilesFromLzmaStream(const PackageTargets& t, int mask) : targets(t), fileMask(mask)
+{
+    ResourceBytes package = LoadOwnResource(kPackageResource, L"BINARY");
+    Run(package.data, package.size);
+}
+
+WriteFilesFromLzmaStream::WriteFilesFromLzmaStream(const PackageTargets& t, int mask, const std::uint8_t* stream,
+                                                   std::size_t size)
+    : targets(t), fileMask(mask)
+{
+    Run(stream, size);
+}
+
+void WriteFilesFromLzmaStream::Run(const std::uint8_t* stream, std::size_t size)
+{
+    headerBuffer.resize(static_cast<std::size_t>(headerCapacity));
+    try {
+        Decode(stream, size);
+        file.reset();
+    } catch (...) {
+        // The destructor will not run: what was written so far goes now.
+        file.reset();
+        if (!TheInstallSettings().noRollback)
+            RemoveCreatedFiles();
+        throw;
+    }
+}
+
+void WriteFilesFromLzmaStream::Decode(const std::uint8_t* stream, std::size_t size)
+{
+    if (size < kMinStream)
+        throw InstallError(L"WriteFilesFromLzmaStream: insufficient stream length");
+    LzmaAloneDecoder decoder;
+    if (!decoder.Init(stream))
+        throw InstallError(L"LzmaDecodeProperties() failed: incorrect stream properties");
+    std::uint64_t remaining = 0;
+    for (int i = 7; i >= 0; --i)
+        remaining = (remaining << 8) | stream[5 + i];
+    if (remaining == ~std::uint64_t(0))
+        throw InstallError(L"WriteFilesFromLzmaStream: end-of-stream marker not supported");
+
+    NoCrtDataVect<std::uint8_t> out;
+    out.resize(kOutChunk);
+    const std::uint8_t* in = stream + kMinStream;
+    std::size_t inLeft = size - kMinStream;
+    while (remaining && !stop) {
+        std::size_t want = remaining < kOutChunk ? static_cast<std::size_t>(remaining) : kOutChunk;
+        std::size_t consumed = 0, produced = 0;
+        int r = decoder.Decode(in, inLeft, out.data(), want, consumed, produced);
+        if (r != 0)
+            throw InstallError(L"LzmaDecode() failed: error " + Decimal(static_cast<unsigned>(r)));
+        // Data that ends before the announced size would otherwise be asked
+        // for again and again.
+        if (produced == 0)
+            throw InstallError(L"WriteFilesFromLzmaStream: compressed data ends before the announced size");
+        in += consumed;
+        inLeft -= consumed;
+        ProcessOutBytes(out.data(), produced);
+        remaining -= produced;
+    }
+    if (!stop)
+        FinishStream();
+}
+
+void WriteFilesFromLzmaStream::ProcessOutBytes(const std::uint8_t* p, std::size_t n)
+{
+    while (n) {
+        switch (parseState) {
+        case 0:
+            msgType = *p++;
+            --n;
+            parseState = 1;
+            msgLength = 0;
+            lengthBytesLeft = 4;
+            break;
+        case 1:
+            msgLength = (msgLength << 8) | *p++;
+            --n;
+            if (--lengthBytesLeft == 0) {
+                if (msgType == kData) {
+                    parseState = 3;
+                } else if (msgLength > static_cast<std::uint32_t>(headerCapacity)) {
+                    throw InstallError(L"WriteFilesFromLzmaStream::ProcessOutBytes(): unsupported header message size " +
+                                       Decimal(msgLength) + L", maximum: " + Decimal(headerCapacity));
+                } else {
+                    parseState = 2;
+                    headerFill = 0;
+                }
+            }
+            break;
+        case 2: {
+            std::size_t take = n < msgLength ? n : msgLength;
+            for (std::size_t i = 0; i < take; ++i)
+                headerBuffer[headerFill + i] = p[i];
+            headerFill += static_cast<std::uint32_t>(take);
+            msgLength -= static_cast<std::uint32_t>(take);
+            p += take;
+            n -= take;
+            if (msgLength == 0) {
+                ProcessHeader();
+                parseState = 0;
+            }
+            break;
+        }
+        case 3: {
+            std::size_t take = n < msgLength ? n : msgLength;
+            ProcessData(p, take);
+            msgLength -= static_cast<std::uint32_t>(take);
+            p += take;
+            n -= take;
+            if (msgLength == 0) {
+                parseState = 0;
+                if (file.valid()) {
+                    doneMarks |= fileMarks;
+                    if (doneMarks == fileMask)
+                        stop = true;
+                }
+            }
+            break;
+        }
+        default:
+            throw InstallError(L"WriteFilesFromLzmaStream::ProcessOutBytes() - invalid state");
+        }
+    }
+}
+
+// At the end of the stream: an empty message there has no byte after it to
+// complete it, so it is completed here; a stream that ends inside a message
+// would leave a file cut short, and is refused.
+void WriteFilesFromLzmaStream::FinishStream()
+{
+    if ((parseState == 2 || parseState == 3) && msgLength == 0) {
+        if (parseState == 2)
+            ProcessHeader();
+        else
+            ProcessData(nullptr, 0);
+        parseState = 0;
+    }
+    if (parseState != 0)
+        throw InstallError(L"WriteFilesFromLzmaStream: package stream ends inside a message");
+}
+
+void WriteFilesFromLzmaStream::ProcessHeader()
+{
+    if (lastKind != 1) {
+        file.reset();
+        lastKind = 1;
+        fileMarks = 0;
+        selector = 3;
+    }
+    switch (msgType) {
+    case kName: {
+        WString name = N2W(CP_UTF8, reinterpret_cast<const char*>(headerBuffer.data()), static_cast<int>(headerFill));
+        if (UnsafeName(name))
+            throw InstallError(L"WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name '" + name + L"'");
+        fileName = name;
+        break;
+    }
+    case kMark1:
+        fileMarks = 1;
+        break;
+    case kMark2:
+        fileMarks = 2;
+        break;
+    case kMark4:
+        fileMarks = 4;
+        break;
+    case kSelector:
+        if (headerFill)
+            selector = headerBuffer[0];
+        break;
+    default:
+        throw InstallError(L"WriteFilesFromLzmaStream::ProcessHeader() - unsupported header message type " +
+                           Decimal(msgType));
+    }
+}
+
+void WriteFilesFromLzmaStream::ProcessData(const std::uint8_t* p, std::size_t n)
+{
+    if (lastKind != 2) {
+        lastKind = 2;
+        bool platform = (selector & (Running64BitWindows() ? 2 : 1)) != 0;
+        bool wanted = fileMask == AllFiles || (fileMask & fileMarks) != 0;
+        if (platform && wanted)
+            StartFile();
+    }
+    if (!file.valid() || n == 0)
+        return;
+    DWORD written = 0;
+    if (!WriteFile(file.get(), p, static_cast<DWORD>(n), &written, nullptr)) {
+        DWORD err = GetLastError();
+        throw InstallError(L"Error writing to target installation file '" + filePath +
+                           L"' - WriteFile() failed with the following error: " + WWLib::WindowsErrorText(err));
+    }
+    if (written != n)
+        throw InstallError(L"Error writing to target installation file '" + filePath + L"' - WriteFile() wrote " +
+                           Decimal(written) + L" bytes instead of " + Decimal(n));
+}
+
+void WriteFilesFromLzmaStream::StartFile()
+{
+    if (fileMarks == 1 && !targets.mark1.empty())
+        filePath = targets.mark1;
+    else if (fileMarks == 2 && !targets.mark2.empty())
+        filePath = targets.mark2;
+    else if (fileMarks == 4 && !targets.mark4.empty())
+        filePath = targets.mark4;
+    else if (fileName.empty())
+        throw InstallError(L"WriteFilesFromLzmaStream::ProcessData() - file to write has no name");
+    else
+        filePath = PathJoin(targets.dir, fileName);
+
+    bool isNew = true;
+    if (fileMask == AllFiles) {
+        if (PathExists(filePath)) {
+            ReportStepFailure(StepKind::ExistingFile, filePath, WString());
+            isNew = false; // overwritten: not ours to delete on rollback
+        }
+        AppendUninstallParam(L"delFile", filePath);
+        StepLine(L"Installing " + filePath);
+        CancelPendingDelete(filePath);
+    }
+    HANDLE h = CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD err = GetLastError();
+        throw InstallError(L"Error creating target installation file '" + filePath +
+                           L"' - CreateFile() failed with the following error: " + WWLib::WindowsErrorText(err));
+    }
+    file.reset(h);
+    // Recorded once it exists, so a rollback never reports a file that was never made.
+    if (isNew)
+        createdFiles.push_back(filePath);
+}
+
+void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
+{
+    try {
+        while (createdFiles.size()) {
+            WString path = createdFiles[createdFiles.size() - 1];
+            StepLine(L"Rollback: removing previously created " + path);
+            if (!DeleteFileW(path.c_str())) {
+                DWORD err = GetLastError();
+                ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
+            }
+            createdFiles.pop_back();
+        }
+    } catch (...) {
+        // A rollback goes on whatever it meets; what is left stays listed.
+    }
+}
+
+WriteFilesFromLzmaStream::~WriteFilesFromLzmaStream()
+{
+    file.reset();
+    if (!committed && !TheInstallSettings().noRollback)
+        RemoveCreatedFiles();
+}

@@ -1,0 +1,376 @@
+#include "../../steps/InstallSettings.h"
+#include "../../steps/WriteFilesFromLzmaStream.h"
+#include "../../wwlib/ErrorText.h"
+#include "../../wwlib/InstallError.h"
+#include "../../wwlib/SilentExit.h"
+#include "../support/Console.h"
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include <doctest/doctest.h>
+#include <lzma.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Test::W;
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+struct Mode {
+    Mode(bool interactive, bool force = false, bool noRollback = false)
+    {
+        InstallSettings& s = TheInstallSettings();
+        s = InstallSettings();
+        s.interactive = interactive;
+        s.force = force;
+        s.noRollback = noRollback;
+    }
+    ~Mode() { TheInstallSettings() = InstallSettings(); }
+};
+
+// A package stream, message by message.
+struct Stream {
+    Bytes bytes;
+    Stream& Msg(std::uint8_t type, const std::string& body = std::string())
+    {
+        bytes.push_back(type);
+        std::uint32_t n = static_cast<std::uint32_t>(body.size());
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<std::uint8_t>(n >> shift));
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        return *this;
+    }
+    Stream& File(const std::string& name, const std::string& data, int mark = 0, int selector = 0)
+    {
+        Msg(1, name);
+        if (mark)
+            Msg(mark == 1 ? 2 : mark == 2 ? 3 : 4);
+        if (selector)
+            Msg(5, std::string(1, static_cast<char>(selector)));
+        return Msg(101, data);
+    }
+};
+
+// The stream compressed in the "alone" layout, as the packer makes it.
+Bytes Pack(const Bytes& plain, std::uint64_t announced = ~std::uint64_t(0) - 1)
+{
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, 6);
+    options.dict_size = 1 << 20;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    Bytes out(plain.size() + plain.size() / 2 + 1024);
+    std::size_t pos = 0;
+    REQUIRE(lzma_raw_buffer_encode(filters, nullptr, plain.data(), plain.size(), out.data(), &pos, out.size()) ==
+            LZMA_OK);
+    out.resize(pos);
+    Bytes packed = {0x5d};
+    for (int i = 0; i < 4; ++i)
+        packed.push_back(static_cast<std::uint8_t>(options.dict_size >> (8 * i)));
+    std::uint64_t size = announced == ~std::uint64_t(0) - 1 ? plain.size() : announced;
+    for (int i = 0; i < 8; ++i)
+        packed.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+    packed.insert(packed.end(), out.begin(), out.end());
+    return packed;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return "(missing)";
+    std::string data(GetFileSize(h, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(h, &data[0], static_cast<DWORD>(data.size()), &read, nullptr);
+    CloseHandle(h);
+    return data;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The text of the InstallError a write threw, or "(none)".
+std::wstring ErrorOf(const PackageTargets& targets, int mask, const Bytes& packed)
+{
+    try {
+        WriteFilesFromLzmaStream w(targets, mask, packed.data(), packed.size());
+        w.Commit();
+    } catch (const InstallError& e) {
+        return W(e.Message());
+    }
+    return L"(none)";
+}
+
+int ExitOf(const PackageTargets& targets, const Bytes& packed)
+{
+    try {
+        WriteFilesFromLzmaStream w(targets, WriteFilesFromLzmaStream::AllFiles, packed.data(), packed.size());
+        w.Commit();
+    } catch (const SilentExit& e) {
+        return e.Code();
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST_CASE("the package writer installs the files for this platform")
+{
+    Test::TempDir dir;
+    REQUIRE(CreateDirectoryW((dir.Path() + L"\\TermInfo").c_str(), nullptr));
+    PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    Stream s;
+    s.File("uninst.exe", "uninstaller", 1)
+        .File("tool.exe", "32-bit build", 0, 1)
+        .File("tool.exe", "64-bit build", 0, 2)
+        .File("only64.dll", "x64", 0, 2)
+        .File("TermInfo\\ansi", "terminfo")
+        .File("empty.txt", "")
+        .File("Z\xc3\xbcrich.txt", "utf-8 name");
+    Bytes packed = Pack(s.bytes);
+    const std::wstring d = dir.Path();
+    {
+        WriteFilesFromLzmaStream w(targets, WriteFilesFromLzmaStream::AllFiles, packed.data(), packed.size());
+        // 64-bit Wine runs this process as a native 64-bit one: "64-bit
+        // Windows" answers no, so the 32-bit selection is written.
+        CHECK(ReadAll(d + L"\\tool.exe") == "32-bit build");
+        CHECK_FALSE(Exists(d + L"\\only64.dll"));
+        CHECK(ReadAll(d + L"\\uninst.exe") == "uninstaller");
+        CHECK(ReadAll(d + L"\\TermInfo\\ansi") == "terminfo");
+        CHECK(ReadAll(d + L"\\empty.txt") == "");
+        CHECK(ReadAll(d + L"\\Z\u00fcrich.txt") == "utf-8 name");
+        CHECK(w.CreatedCount() == 5);
+        CHECK(W(TheInstallSettings().uninstallParams) ==
+              L" \"-delFile=" + d + L"\\uninst.exe\" \"-delFile=" + d + L"\\tool.exe\" \"-delFile=" + d +
+                  L"\\TermInfo\\ansi\" \"-delFile=" + d + L"\\empty.txt\" \"-delFile=" + d + L"\\Z\u00fcrich.txt\"");
+        CHECK(console.Lines() == Lines{L"Installing " + d + L"\\uninst.exe", L"Installing " + d + L"\\tool.exe",
+                                       L"Installing " + d + L"\\TermInfo\\ansi", L"Installing " + d + L"\\empty.txt",
+                                       L"Installing " + d + L"\\Z\u00fcrich.txt"});
+        console.Clear();
+    }
+    // Not committed: everything goes, last written first.
+    CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + d + L"\\Z\u00fcrich.txt",
+                                   L"Rollback: removing previously created " + d + L"\\empty.txt",
+                                   L"Rollback: removing previously created " + d + L"\\TermInfo\\ansi",
+                                   L"Rollback: removing previously created " + d + L"\\tool.exe",
+                                   L"Rollback: removing previously created " + d + L"\\uninst.exe"});
+    CHECK_FALSE(Exists(d + L"\\uninst.exe"));
+    CHECK(Exists(d + L"\\TermInfo"));
+}
+
+TEST_CASE("broken packages stop the installation with their message, leaving nothing behind")
+{
+    Test::TempDir dir;
+    PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
+    const std::wstring d = dir.Path();
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    Stream good;
+    good.File("first.dll", "written before the failure");
+
+    SUBCASE("a header body over 4096 bytes")
+    {
+        Stream s = good;
+        s.Msg(1, std::string(4097, 'n'));
+        CHECK(ErrorOf(targets, 8, Pack(s.bytes)) ==
+              L"WriteFilesFromLzmaStream::ProcessOutBytes(): unsupported header message size 4097, maximum: 4096");
+    }
+    SUBCASE("an unknown header type")
+    {
+        Stream s = good;
+        s.Msg(7, "x").File("second.dll", "y");
+        CHECK(ErrorOf(targets, 8, Pack(s.bytes)) ==
+              L"WriteFilesFromLzmaStream::ProcessHeader() - unsupported header message type 7");
+    }
+    SUBCASE("a missing subdirectory")
+    {
+        Stream s = good;
+        s.File("TermInfo\\ansi", "x");
+        CHECK(ErrorOf(targets, 8, Pack(s.bytes)) ==
+              L"Error creating target installation file '" + d +
+                  L"\\TermInfo\\ansi' - CreateFile() failed with the following error: " + W(WWLib::WindowsErrorText(3)));
+    }
+    SUBCASE("compressed data that ends before the announced size")
+    {
+        Bytes packed = Pack(good.bytes, good.bytes.size() + 100000);
+        CHECK(ErrorOf(targets, 8, packed) ==
+              L"WriteFilesFromLzmaStream: compressed data ends before the announced size");
+    }
+    SUBCASE("a stream that ends inside a message")
+    {
+        Stream s = good;
+        s.bytes.insert(s.bytes.end(), {101, 0, 0, 0, 10, 'a'});
+        CHECK(ErrorOf(targets, 8, Pack(s.bytes)) == L"WriteFilesFromLzmaStream: package stream ends inside a message");
+    }
+    CHECK_FALSE(Exists(d + L"\\first.dll"));
+    bool rolledBack = false;
+    for (const std::wstring& line : console.Lines())
+        rolledBack = rolledBack || line == L"Rollback: removing previously created " + d + L"\\first.dll";
+    CHECK(rolledBack);
+}
+
+TEST_CASE("the resource layout is checked before anything is decoded")
+{
+    PackageTargets targets{L"C:\\nowhere", L"", L"", L""};
+    Mode mode(false);
+    Stream s;
+    s.File("a", "b");
+    Bytes packed = Pack(s.bytes);
+    CHECK(ErrorOf(targets, 8, Bytes(packed.begin(), packed.begin() + 12)) ==
+          L"WriteFilesFromLzmaStream: insufficient stream length");
+    Bytes badProps = packed;
+    badProps[0] = 0xFF;
+    CHECK(ErrorOf(targets, 8, badProps) == L"LzmaDecodeProperties() failed: incorrect stream properties");
+    Bytes noSize = Pack(s.bytes, ~std::uint64_t(0));
+    CHECK(ErrorOf(targets, 8, noSize) == L"WriteFilesFromLzmaStream: end-of-stream marker not supported");
+    // A file before any name: the name of the file before it would be used.
+    Stream nameless;
+    nameless.Msg(5, "\x01").Msg(101, "nameless");
+    CHECK(ErrorOf(targets, 8, Pack(nameless.bytes)) ==
+          L"WriteFilesFromLzmaStream::ProcessData() - file to write has no name");
+    Bytes corrupt = packed;
+    for (std::size_t i = 14; i < corrupt.size(); ++i)
+        corrupt[i] = 0xFF;
+    CHECK(ErrorOf(targets, 8, corrupt).rfind(L"LzmaDecode() failed: error ", 0) == 0);
+}
+
+TEST_CASE("names that would leave the target directory are refused before anything is made")
+{
+    Test::TempDir dir(L"inner");
+    PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    for (const char* name : {"..\\escaped.txt", "sub\\..\\..\\escaped.txt", "C:\\escaped.txt", "\\escaped.txt",
+                             "/escaped.txt", "file.txt:stream", "../escaped.txt"}) {
+        CAPTURE(name);
+        Stream s;
+        s.File(name, "x");
+        std::wstring error = ErrorOf(targets, 8, Pack(s.bytes));
+        CHECK(error.rfind(L"WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name '", 0) == 0);
+    }
+    CHECK_FALSE(Exists(dir.Path() + L"\\..\\escaped.txt"));
+    CHECK_FALSE(Exists(L"C:\\escaped.txt"));
+    CHECK(console.Lines().empty());
+}
+
+TEST_CASE("an existing target file")
+{
+    Test::TempDir dir;
+    const std::wstring d = dir.Path();
+    PackageTargets targets{d.c_str(), L"", L"", L""};
+    Test::WriteTextFile(d + L"\\kept.dll", "old");
+    Stream s;
+    s.File("new.dll", "new").File("kept.dll", "replaced").File("after.dll", "after");
+    Bytes packed = Pack(s.bytes);
+
+    SUBCASE("unattended: refused with 104, and what was written goes")
+    {
+        Mode mode(false);
+        Test::ConsoleCapture console;
+        CHECK(ExitOf(targets, packed) == 104);
+        CHECK(console.Lines() == Lines{L"Installing " + d + L"\\new.dll",
+                                       L"Target file '" + d + L"\\kept.dll' already exists, aborting",
+                                       L"Rollback: removing previously created " + d + L"\\new.dll"});
+        CHECK(ReadAll(d + L"\\kept.dll") == "old");
+        CHECK_FALSE(Exists(d + L"\\new.dll"));
+    }
+    SUBCASE("unattended with -force: overwritten, and kept on rollback")
+    {
+        Mode mode(false, true);
+        Test::ConsoleCapture console;
+        {
+            WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
+            CHECK(ReadAll(d + L"\\kept.dll") == "replaced");
+        }
+        CHECK(console.Lines() == Lines{L"Installing " + d + L"\\new.dll",
+                                       L"Warning: '" + d + L"\\kept.dll' already exists, will be overwritten",
+                                       L"Installing " + d + L"\\kept.dll", L"Installing " + d + L"\\after.dll",
+                                       L"Rollback: removing previously created " + d + L"\\after.dll",
+                                       L"Rollback: removing previously created " + d + L"\\new.dll"});
+        CHECK(ReadAll(d + L"\\kept.dll") == "replaced");
+    }
+    SUBCASE("interactive: Yes overwrites, No ends with 104")
+    {
+        Mode mode(true);
+        Test::ConsoleCapture console;
+        {
+            Test::MessageBoxAnswerer yes(L"Target File Exists", IDYES);
+            WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
+            w.Commit();
+            CHECK(yes.Texts().size() == 1);
+        }
+        CHECK(ReadAll(d + L"\\kept.dll") == "replaced");
+        Test::MessageBoxAnswerer no(L"Target File Exists", IDNO);
+        CHECK(ExitOf(targets, packed) == 104); // new.dll and after.dll now exist too: the first box ends it
+        CHECK(console.Lines().back() == L"Installation canceled by user (file already exists)");
+    }
+}
+
+TEST_CASE("extracting marked files to chosen paths")
+{
+    Test::TempDir dir;
+    const std::wstring d = dir.Path();
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    Stream s;
+    s.File("readme.txt", "skipped")
+        .File("uninst.exe", "the uninstaller", 1)
+        .File("lib2.dll", "library two", 2)
+        .File("lib4.dll", "library four", 4)
+        .File("big.bin", std::string(300000, 'b'));
+    s.Msg(99, "beyond the first chunk"); // decoding this would fail
+
+    SUBCASE("mark 1 only: the uninstaller to its path, then decoding stops")
+    {
+        Bytes packed = Pack(s.bytes);
+        PackageTargets targets{d.c_str(), (d + L"\\copy-of-uninst.exe").c_str(), L"", L""};
+        {
+            WriteFilesFromLzmaStream w(targets, 1, packed.data(), packed.size());
+            w.Commit();
+        }
+        CHECK(ReadAll(d + L"\\copy-of-uninst.exe") == "the uninstaller");
+        CHECK_FALSE(Exists(d + L"\\readme.txt"));
+        CHECK_FALSE(Exists(d + L"\\lib2.dll"));
+        CHECK(TheInstallSettings().uninstallParams.empty());
+        CHECK(console.Lines().empty());
+    }
+    SUBCASE("marks 1, 2 and 4, by name where no path is given")
+    {
+        Bytes packed = Pack(s.bytes);
+        PackageTargets targets{d.c_str(), (d + L"\\u.exe").c_str(), L"", (d + L"\\four.dll").c_str()};
+        WriteFilesFromLzmaStream w(targets, 7, packed.data(), packed.size());
+        w.Commit();
+        CHECK(ReadAll(d + L"\\u.exe") == "the uninstaller");
+        CHECK(ReadAll(d + L"\\lib2.dll") == "library two");
+        CHECK(ReadAll(d + L"\\four.dll") == "library four");
+        CHECK(w.CreatedCount() == 3);
+    }
+    SUBCASE("all files read the whole stream")
+    {
+        CHECK(ErrorOf({d.c_str(), L"", L"", L""}, 8, Pack(s.bytes)) ==
+              L"WriteFilesFromLzmaStream::ProcessHeader() - unsupported header message type 99");
+    }
+}
+
+TEST_CASE("the package resource of the program")
+{
+    // The test program carries the package the build makes for the installer.
+    Test::TempDir dir;
+    REQUIRE(CreateDirectoryW((dir.Path() + L"\\TermInfo").c_str(), nullptr));
+    Mode mode(false);
+    Test::ConsoleCapture console;
+    WriteFilesFromLzmaStream w({dir.Path().c_str(), L"", L"", L""}, WriteFilesFromLzmaStream::AllFiles);
+    w.Commit();
+    // 35 files: one program twice and three 64-bit-only files are not for
+    // this process.
+    CHECK(w.CreatedCount() == 31);
+    CHECK(Exists(dir.Path() + L"\\uninst.exe"));
+    CHECK(Exists(dir.Path() + L"\\TermInfo\\xterm"));
+    CHECK_FALSE(Exists(dir.Path() + L"\\QuendalAuth64.dll"));
+    CHECK(ReadAll(dir.Path() + L"\\QuendalLog.exe").find("QuendalLog.exe") != std::string::npos);
+}

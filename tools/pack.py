@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""Makes the package resource of the setup program from a manifest.
+
+The output is an LZMA stream in the "alone" layout: the properties byte 0x5d
+(lc 3, lp 0, pb 2), a 32 MiB dictionary size and the real uncompressed size,
+all little-endian, then the raw LZMA data. The uncompressed bytes are the
+package stream: one message a file name, mark and platform selector, then the
+file's data, each framed as a type byte and a big-endian 32-bit length.
+
+    usage: pack.py MANIFEST OUTPUT
+"""
+import argparse
+import lzma
+import os
+import struct
+import sys
+
+TYPE_NAME, TYPE_MARK1, TYPE_MARK2, TYPE_MARK4, TYPE_SELECTOR, TYPE_DATA = 1, 2, 3, 4, 5, 101
+MARK_TYPES = {"1": TYPE_MARK1, "2": TYPE_MARK2, "4": TYPE_MARK4}
+DICTIONARY = 32 * 1024 * 1024
+TERMINFO_DIRS = ["/lib/terminfo", "/usr/share/terminfo"]
+
+
+def message(kind, body=b""):
+    return struct.pack(">BI", kind, len(body)) + body
+
+
+def terminfo(entry):
+    for base in TERMINFO_DIRS:
+        path = os.path.join(base, entry[0], entry)
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                return f.read()
+    sys.exit(f"pack.py: terminal description '{entry}' not found in {TERMINFO_DIRS}")
+
+
+def placeholder(name):
+    return f"Korvane Quendal 5.18 package placeholder for {name}\r\n".encode("ascii")
+
+
+def read_manifest(path):
+    entries = []
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            fields = line.split()
+            if len(fields) < 2:
+                sys.exit(f"{path}:{number}: a name and a source are needed")
+            name, source, options = fields[0], fields[1], {}
+            for option in fields[2:]:
+                key, _, value = option.partition("=")
+                options[key] = value
+            entries.append((name, source, options, f"{path}:{number}"))
+    return entries
+
+
+def build_stream(entries):
+    stream = bytearray()
+    for name, source, options, where in entries:
+        if source == "placeholder":
+            data = placeholder(name)
+        elif source.startswith("terminfo:"):
+            data = terminfo(source[len("terminfo:"):])
+        else:
+            sys.exit(f"{where}: unknown source '{source}'")
+        stream += message(TYPE_NAME, name.encode("utf-8"))
+        if "mark" in options:
+            if options["mark"] not in MARK_TYPES:
+                sys.exit(f"{where}: mark must be 1, 2 or 4")
+            stream += message(MARK_TYPES[options["mark"]])
+        if "selector" in options:
+            stream += message(TYPE_SELECTOR, bytes([int(options["selector"])]))
+        stream += message(TYPE_DATA, data)
+    return bytes(stream)
+
+
+def compress(stream):
+    filters = [{"id": lzma.FILTER_LZMA1, "dict_size": DICTIONARY, "lc": 3, "lp": 0, "pb": 2,
+                "preset": 9}]
+    body = lzma.compress(stream, format=lzma.FORMAT_RAW, filters=filters)
+    properties = (2 * 5 + 0) * 9 + 3
+    return struct.pack("<BIQ", properties, DICTIONARY, len(stream)) + body
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("manifest")
+    parser.add_argument("output")
+    args = parser.parse_args()
+    entries = read_manifest(args.manifest)
+    stream = build_stream(entries)
+    packed = compress(stream)
+    os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
+    with open(args.output, "wb") as f:
+        f.write(packed)
+    print(f"package: {len(entries)} files, {len(stream)} bytes, {len(packed)} packed")
+
+
+if __name__ == "__main__":
+    main()
