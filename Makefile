@@ -12,7 +12,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 
 	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
 	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo bench clean
 
 all: build
 
@@ -42,6 +42,16 @@ test: deps build
 
 demo: deps build
 	@tools/demo.sh $(WIN64_DIR)/QuendalInstaller.exe
+
+# The package writer against liblzma alone, on a package of about 26 MB of
+# Wine's own DLLs and on one ten times larger.
+BENCH_DLLS := /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+bench: deps build
+	@mkdir -p $(BUILD)/bench
+	@test -f $(BUILD)/bench/package-26MB.bin || python3 tools/pack.py --from-dir $(BENCH_DLLS) --size 26000000 $(BUILD)/bench/package-26MB.bin
+	@test -f $(BUILD)/bench/package-260MB.bin || python3 tools/pack.py --from-dir $(BENCH_DLLS) --size 260000000 $(BUILD)/bench/package-260MB.bin
+	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-26MB.bin)'
+	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-260MB.bin)'
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,7 @@ package stream: one message a file name, mark and platform selector, then the
 file's data, each framed as a type byte and a big-endian 32-bit length.
 
     usage: pack.py MANIFEST OUTPUT
+           pack.py --from-dir DIR --size BYTES OUTPUT   (a benchmark package)
 """
 import argparse
 import lzma
@@ -63,6 +64,9 @@ def build_stream(entries):
             data = placeholder(name)
         elif source.startswith("terminfo:"):
             data = terminfo(source[len("terminfo:"):])
+        elif source.startswith("file:"):
+            with open(source[len("file:"):], "rb") as f:
+                data = f.read()
         else:
             sys.exit(f"{where}: unknown source '{source}'")
         stream += message(TYPE_NAME, name.encode("utf-8"))
@@ -84,12 +88,34 @@ def compress(stream):
     return struct.pack("<BIQ", properties, DICTIONARY, len(stream)) + body
 
 
+def entries_from_dir(directory, size):
+    """Files of a folder, by name, until `size` bytes are reached: real binary
+    content for measuring the writer."""
+    entries, total = [], 0
+    for name in sorted(os.listdir(directory)):
+        path = os.path.join(directory, name)
+        if not os.path.isfile(path) or total + os.path.getsize(path) > size:
+            continue
+        entries.append((name, "file:" + path, {}, path))
+        total += os.path.getsize(path)
+    if total < size * 0.99:
+        sys.exit(f"pack.py: {directory} holds only {total} bytes, {size} asked")
+    return entries
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("manifest")
+    parser.add_argument("manifest", nargs="?")
     parser.add_argument("output")
+    parser.add_argument("--from-dir")
+    parser.add_argument("--size", type=int, default=26 * 1000 * 1000)
     args = parser.parse_args()
-    entries = read_manifest(args.manifest)
+    if args.from_dir:
+        entries = entries_from_dir(args.from_dir, args.size)
+    elif args.manifest:
+        entries = read_manifest(args.manifest)
+    else:
+        parser.error("a manifest or --from-dir is needed")
     stream = build_stream(entries)
     packed = compress(stream)
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
