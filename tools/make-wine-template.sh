@@ -6,7 +6,7 @@
 set -euo pipefail
 dir=$(realpath -m "$1")
 stamp=$dir/.quendal-template
-version=$(wine --version)
+version="$(wine --version) unmanaged"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
   exit 0
 fi
@@ -21,6 +21,9 @@ reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d ''
 # A crashing test program must end, not wait in a crash dialog or a debugger.
 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
 reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f || true
+# The virtual display has no window manager; windows Wine would hand to one
+# wait for it in vain each time they close.
+reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
 wineserver -w
 echo "$version" > "$stamp"
 echo "Wine template prefix ready: $dir"

@@ -6,7 +6,9 @@
 # makes a prefix in well under a second.
 #   usage: wine-run.sh PROGRAM.exe [ARGS...]
 # Environment: QUENDAL_WINE_TEMPLATE (required), QUENDAL_KEEP_PREFIX=1 keeps
-# the prefix for a look after the run.
+# the prefix for a look after the run, QUENDAL_CDROM_DRIVE=<letter> adds a
+# writable drive that Wine reports as a CD-ROM: a volume without access
+# control lists.
 set -u
 template=${QUENDAL_WINE_TEMPLATE:?QUENDAL_WINE_TEMPLATE names the template prefix}
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-prefix.XXXXXX")
@@ -47,4 +49,11 @@ copy_prefix
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ -n "${QUENDAL_CDROM_DRIVE:-}" ]; then
+  mkdir -p "$prefix/cdrom"
+  ln -s ../cdrom "$prefix/dosdevices/${QUENDAL_CDROM_DRIVE}:"
+  wine reg add 'HKLM\Software\Wine\Drives' /v "${QUENDAL_CDROM_DRIVE}:" /d cdrom /f >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1
+  wineserver -w
+fi
 wine "$@"

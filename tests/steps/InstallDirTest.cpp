@@ -251,3 +251,56 @@ TEST_CASE("securing the installation directory")
     CHECK_FALSE(IsDir(root.Path() + L"\\Quendal"));
     CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + root.Path() + L"\\Quendal"});
 }
+
+TEST_CASE("a volume without access control lists: one warning or question, then default security")
+{
+    // Run with drive Q: made a volume without ACLs (QUENDAL_CDROM_DRIVE=q).
+    DWORD flags = 0;
+    REQUIRE(GetVolumeInformationW(L"Q:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    REQUIRE((flags & FS_PERSISTENT_ACLS) == 0);
+    const std::wstring dir = L"Q:\\Quendal";
+    const std::wstring m = L"Securing intallation directory failed: Access control is not supported by the "
+                           L"underlaying file system.";
+    SUBCASE("unattended: 108")
+    {
+        Mode mode(false);
+        TheInstallSettings().installDir = dir.c_str();
+        Test::ConsoleCapture console;
+        SecuredInstallDir secured;
+        CHECK(ExitOf([&] { secured.Secure(); }) == 108);
+        CHECK(console.Lines() == Lines{m + L" (use /Force flag to override); aborting"});
+        CHECK_FALSE(IsDir(dir));
+    }
+    SUBCASE("unattended with -force: one warning, then the directory")
+    {
+        Mode mode(false, true);
+        TheInstallSettings().installDir = dir.c_str();
+        Test::ConsoleCapture console;
+        {
+            SecuredInstallDir secured;
+            secured.CheckAclSupport(); // as the installation sequence does early
+            secured.Secure();
+            CHECK(secured.Unsecured());
+            CHECK(IsDir(dir));
+            secured.Commit();
+        }
+        CHECK(console.Lines() == Lines{L"Warning: " + m});
+        RemoveDirectoryW(dir.c_str());
+    }
+    SUBCASE("interactive: the question defaults to No; Yes goes on")
+    {
+        Mode mode(true);
+        TheInstallSettings().installDir = dir.c_str();
+        Test::ConsoleCapture console;
+        Test::MessageBoxAnswerer yes(L"Securing installation directory failure", IDYES);
+        {
+            SecuredInstallDir secured;
+            secured.Secure();
+            CHECK(IsDir(dir));
+        }
+        CHECK(yes.Texts().size() == 1);
+        CHECK(yes.DefaultButtons() == std::vector<int>{IDNO});
+        CHECK(console.Lines() == Lines{L"Warning: " + m, L"Rollback: removing previously created " + dir});
+        CHECK_FALSE(IsDir(dir));
+    }
+}
