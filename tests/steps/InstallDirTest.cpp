@@ -5,6 +5,7 @@
 #include "../../wwlib/ErrorText.h"
 #include "../../wwlib/SilentExit.h"
 #include "../support/Console.h"
+#include "../support/RunMode.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
@@ -16,17 +17,6 @@ using Lines = std::vector<std::wstring>;
 
 namespace {
 
-struct Mode {
-    Mode(bool interactive, bool force = false, bool noRollback = false)
-    {
-        InstallSettings& s = TheInstallSettings();
-        s = InstallSettings();
-        s.interactive = interactive;
-        s.force = force;
-        s.noRollback = noRollback;
-    }
-    ~Mode() { TheInstallSettings() = InstallSettings(); }
-};
 
 bool IsDir(const std::wstring& p)
 {
@@ -77,7 +67,7 @@ TEST_CASE("directories: parents outermost first, rollback innermost first")
 {
     Test::TempDir root(L"A");
     std::wstring a = root.Path(), b = a + L"\\B", c = b + L"\\C";
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
 
     SUBCASE("rolled back")
@@ -139,7 +129,7 @@ TEST_CASE("directories that cannot be made end the run")
 
     SUBCASE("unattended: a file in the way is 101, a failed creation 102")
     {
-        Mode mode(false);
+        Test::RunMode mode(false);
         Test::ConsoleCapture console;
         CHECK(ExitOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 101);
         CHECK(ExitOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 102);
@@ -150,7 +140,7 @@ TEST_CASE("directories that cannot be made end the run")
     }
     SUBCASE("interactive: a file in the way is 103, a failed creation 101, each in a box")
     {
-        Mode mode(true);
+        Test::RunMode mode(true);
         Test::ConsoleCapture console;
         Test::MessageBoxAnswerer invalid(L"Invalid Target Directory", IDOK);
         Test::MessageBoxAnswerer failed(L"Directory Creation Failed", IDOK);
@@ -163,7 +153,7 @@ TEST_CASE("directories that cannot be made end the run")
     }
     SUBCASE("a parent in the way stops the run from the parent's step")
     {
-        Mode mode(false);
+        Test::RunMode mode(false);
         Test::ConsoleCapture console;
         CHECK(ExitOf([&] { MakeInstallDir step((file + L"\\sub").c_str(), nullptr, 0); }) == 101);
         CHECK(console.Lines().size() == 1);
@@ -175,7 +165,7 @@ TEST_CASE("a directory that cannot be removed on rollback is scheduled for the r
 {
     Test::TempDir root;
     std::wstring dir = root.Path() + L"\\made";
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     {
         MakeInstallDir step(dir.c_str(), nullptr, 0);
@@ -234,7 +224,7 @@ TEST_CASE("a DACL set up by hand is kept")
 TEST_CASE("securing the installation directory")
 {
     Test::TempDir root;
-    Mode mode(false);
+    Test::RunMode mode(false);
     TheInstallSettings().installDir = (root.Path() + L"\\Quendal").c_str();
     Test::ConsoleCapture console;
     {
@@ -263,7 +253,7 @@ TEST_CASE("a volume without access control lists: one warning or question, then 
                            L"underlaying file system.";
     SUBCASE("unattended: 108")
     {
-        Mode mode(false);
+        Test::RunMode mode(false);
         TheInstallSettings().installDir = dir.c_str();
         Test::ConsoleCapture console;
         SecuredInstallDir secured;
@@ -273,7 +263,7 @@ TEST_CASE("a volume without access control lists: one warning or question, then 
     }
     SUBCASE("unattended with -force: one warning, then the directory")
     {
-        Mode mode(false, true);
+        Test::RunMode mode(false, true);
         TheInstallSettings().installDir = dir.c_str();
         Test::ConsoleCapture console;
         {
@@ -289,7 +279,7 @@ TEST_CASE("a volume without access control lists: one warning or question, then 
     }
     SUBCASE("interactive: the question defaults to No; Yes goes on")
     {
-        Mode mode(true);
+        Test::RunMode mode(true);
         TheInstallSettings().installDir = dir.c_str();
         Test::ConsoleCapture console;
         Test::MessageBoxAnswerer yes(L"Securing installation directory failure", IDYES);

@@ -4,6 +4,7 @@
 #include "../../wwlib/InstallError.h"
 #include "../../wwlib/SilentExit.h"
 #include "../support/Console.h"
+#include "../support/RunMode.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
@@ -18,17 +19,6 @@ using Lines = std::vector<std::wstring>;
 
 namespace {
 
-struct Mode {
-    Mode(bool interactive, bool force = false, bool noRollback = false)
-    {
-        InstallSettings& s = TheInstallSettings();
-        s = InstallSettings();
-        s.interactive = interactive;
-        s.force = force;
-        s.noRollback = noRollback;
-    }
-    ~Mode() { TheInstallSettings() = InstallSettings(); }
-};
 
 // A package stream, message by message.
 struct Stream {
@@ -122,7 +112,7 @@ TEST_CASE("the package writer installs the files for this platform")
     Test::TempDir dir;
     REQUIRE(CreateDirectoryW((dir.Path() + L"\\TermInfo").c_str(), nullptr));
     PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Stream s;
     s.File("uninst.exe", "uninstaller", 1)
@@ -168,7 +158,7 @@ TEST_CASE("broken packages stop the installation with their message, leaving not
     Test::TempDir dir;
     PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
     const std::wstring d = dir.Path();
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Stream good;
     good.File("first.dll", "written before the failure");
@@ -217,7 +207,7 @@ TEST_CASE("broken packages stop the installation with their message, leaving not
 TEST_CASE("the resource layout is checked before anything is decoded")
 {
     PackageTargets targets{L"C:\\nowhere", L"", L"", L""};
-    Mode mode(false);
+    Test::RunMode mode(false);
     Stream s;
     s.File("a", "b");
     Bytes packed = Pack(s.bytes);
@@ -243,7 +233,7 @@ TEST_CASE("names that would leave the target directory are refused before anythi
 {
     Test::TempDir dir(L"inner");
     PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     for (const char* name : {"..\\escaped.txt", "sub\\..\\..\\escaped.txt", "C:\\escaped.txt", "\\escaped.txt",
                              "/escaped.txt", "file.txt:stream", "../escaped.txt"}) {
@@ -270,7 +260,7 @@ TEST_CASE("an existing target file")
 
     SUBCASE("unattended: refused with 104, and what was written goes")
     {
-        Mode mode(false);
+        Test::RunMode mode(false);
         Test::ConsoleCapture console;
         CHECK(ExitOf(targets, packed) == 104);
         CHECK(console.Lines() == Lines{L"Installing " + d + L"\\new.dll",
@@ -281,7 +271,7 @@ TEST_CASE("an existing target file")
     }
     SUBCASE("unattended with -force: overwritten, and kept on rollback")
     {
-        Mode mode(false, true);
+        Test::RunMode mode(false, true);
         Test::ConsoleCapture console;
         {
             WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
@@ -296,7 +286,7 @@ TEST_CASE("an existing target file")
     }
     SUBCASE("interactive: Yes overwrites, No ends with 104")
     {
-        Mode mode(true);
+        Test::RunMode mode(true);
         Test::ConsoleCapture console;
         {
             Test::MessageBoxAnswerer yes(L"Target File Exists", IDYES);
@@ -315,7 +305,7 @@ TEST_CASE("extracting marked files to chosen paths")
 {
     Test::TempDir dir;
     const std::wstring d = dir.Path();
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Stream s;
     s.File("readme.txt", "skipped")
@@ -362,7 +352,7 @@ TEST_CASE("the package resource of the program")
     // The test program carries the package the build makes for the installer.
     Test::TempDir dir;
     REQUIRE(CreateDirectoryW((dir.Path() + L"\\TermInfo").c_str(), nullptr));
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     WriteFilesFromLzmaStream w({dir.Path().c_str(), L"", L"", L""}, WriteFilesFromLzmaStream::AllFiles);
     w.Commit();

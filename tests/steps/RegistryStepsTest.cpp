@@ -5,6 +5,7 @@
 #include "../../wwlib/Product.h"
 #include "../../wwlib/SilentExit.h"
 #include "../support/Console.h"
+#include "../support/RunMode.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include <sddl.h>
@@ -19,20 +20,6 @@ namespace {
 
 const std::wstring kEntry = std::wstring(kUninstallKey) + L"\\Quendal-Test";
 
-struct Mode {
-    Mode(bool interactive, bool force = false, bool noRollback = false)
-    {
-        InstallSettings& s = TheInstallSettings();
-        s = InstallSettings();
-        s.interactive = interactive;
-        s.force = force;
-        s.noRollback = noRollback;
-        s.installDir = L"C:\\Sites\\Quendal-Test";
-        s.uninstallerPath = L"C:\\Sites\\Quendal-Test\\uninst.exe";
-        s.uninstallParams = L" -feedback=yes";
-    }
-    ~Mode() { TheInstallSettings() = InstallSettings(); }
-};
 
 // The values of a key, in the order the registry lists them.
 std::vector<std::pair<std::wstring, std::wstring>> Values(const std::wstring& key)
@@ -75,7 +62,11 @@ std::vector<BYTE> DaclBytes(HKEY key)
 TEST_CASE("the uninstall entry")
 {
     Test::ScopedRegKey cleanup(HKEY_LOCAL_MACHINE, kEntry);
-    Mode mode(false);
+    Test::RunMode mode(false);
+    InstallSettings& settings = TheInstallSettings();
+    settings.installDir = L"C:\\Sites\\Quendal-Test";
+    settings.uninstallerPath = L"C:\\Sites\\Quendal-Test\\uninst.exe";
+    settings.uninstallParams = L" -feedback=yes";
     Test::ConsoleCapture console;
 
     SUBCASE("values in order, replacing an older entry whole, rolled back when not committed")
@@ -128,7 +119,7 @@ TEST_CASE("the product key takes the DACL of SOFTWARE only when it is new")
 {
     Test::ScopedRegKey cleanup(HKEY_LOCAL_MACHINE, kProductKey);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
-    Mode mode(false);
+    Test::RunMode mode(false);
     Test::ConsoleCapture console;
     HKEY software;
     REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, READ_CONTROL, &software) == 0);
@@ -174,7 +165,7 @@ TEST_CASE("the product key policy")
     };
     SUBCASE("unattended")
     {
-        Mode mode(false);
+        Test::RunMode mode(false);
         Test::ConsoleCapture console;
         CHECK(outcome(L"RegCreateKeyEx() failed: Access is denied.\r\n", false, false, false, false) == 106);
         CHECK(outcome(L"RegSetKeySecurity() failed: Access is denied.", true, false, false, true) == 106);
@@ -189,7 +180,7 @@ TEST_CASE("the product key policy")
     }
     SUBCASE("an administrator with -force goes on after a warning")
     {
-        Mode mode(false, true);
+        Test::RunMode mode(false, true);
         Test::ConsoleCapture console;
         CHECK(outcome(L"RegSetKeySecurity() failed: Access is denied.", true, true, true, false) == -1);
         CHECK(console.Lines() == Lines{L"Warning: Setting access control for Korvane registry key failed; "
@@ -199,7 +190,7 @@ TEST_CASE("the product key policy")
     }
     SUBCASE("interactive")
     {
-        Mode mode(true);
+        Test::RunMode mode(true);
         Test::ConsoleCapture console;
         {
             Test::MessageBoxAnswerer yes(L"Creating Korvane Registry Key Failed", IDYES);

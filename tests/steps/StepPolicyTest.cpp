@@ -4,6 +4,7 @@
 #include "../../steps/StepReport.h"
 #include "../../wwlib/SilentExit.h"
 #include "../support/Console.h"
+#include "../support/RunMode.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
@@ -14,18 +15,6 @@ using Test::W;
 
 namespace {
 
-// Sets the mode of the run for one test and restores the defaults afterwards.
-struct Mode {
-    Mode(bool interactive, bool force, bool noRollback = false)
-    {
-        InstallSettings& s = TheInstallSettings();
-        s.interactive = interactive;
-        s.force = force;
-        s.noRollback = noRollback;
-        s.uninstallParams.clear();
-    }
-    ~Mode() { TheInstallSettings() = InstallSettings(); }
-};
 
 // The exit code the policy ended the run with, or -1 when it let it go on.
 int PolicyOutcome(StepKind kind, const wchar_t* subject, const wchar_t* reason)
@@ -125,13 +114,13 @@ TEST_CASE("the step failure policy, unattended")
     for (const PolicyRow& row : kRows) {
         CAPTURE(Test::Narrow(row.title));
         {
-            Mode mode(false, false);
+            Test::RunMode mode(false, false);
             Test::ConsoleCapture console;
             CHECK(PolicyOutcome(row.kind, row.subject, L"R") == row.code);
             CHECK(console.Lines() == std::vector<std::wstring>{row.abort});
         }
         {
-            Mode mode(false, true);
+            Test::RunMode mode(false, true);
             Test::ConsoleCapture console;
             CHECK(PolicyOutcome(row.kind, row.subject, L"R") == -1);
             CHECK(console.Lines() == std::vector<std::wstring>{row.warning});
@@ -148,7 +137,7 @@ TEST_CASE("the step failure policy, interactive")
         if (securing)
             firstLine.push_back(row.warning); // the console gets the warning before the box
         {
-            Mode mode(true, false);
+            Test::RunMode mode(true, false);
             Test::ConsoleCapture console;
             Test::MessageBoxAnswerer yes(row.title, IDYES);
             CHECK(PolicyOutcome(row.kind, row.subject, L"R") == -1);
@@ -158,7 +147,7 @@ TEST_CASE("the step failure policy, interactive")
             CHECK(yes.DefaultButtons()[0] == (securing ? IDNO : IDYES));
         }
         {
-            Mode mode(true, true); // -force changes nothing in an interactive run
+            Test::RunMode mode(true, true); // -force changes nothing in an interactive run
             Test::ConsoleCapture console;
             Test::MessageBoxAnswerer no(row.title, IDNO);
             CHECK(PolicyOutcome(row.kind, row.subject, L"R") == row.code);
@@ -174,7 +163,7 @@ TEST_CASE("steps roll back in reverse order, unless committed or -noRollback")
     std::vector<std::wstring> log;
     SUBCASE("a stop unwinds the steps built so far, skipping what was not done")
     {
-        Mode mode(false, false);
+        Test::RunMode mode(false, false);
         try {
             RecordingStep a(log, L"a", true);
             RecordingStep b(log, L"b", false);
@@ -186,7 +175,7 @@ TEST_CASE("steps roll back in reverse order, unless committed or -noRollback")
     }
     SUBCASE("committed steps undo nothing")
     {
-        Mode mode(false, false);
+        Test::RunMode mode(false, false);
         {
             RecordingStep a(log, L"a", true);
             RecordingStep b(log, L"b", true);
@@ -197,7 +186,7 @@ TEST_CASE("steps roll back in reverse order, unless committed or -noRollback")
     }
     SUBCASE("-noRollback leaves everything in place")
     {
-        Mode mode(false, false, true);
+        Test::RunMode mode(false, false, true);
         try {
             RecordingStep a(log, L"a", true);
             throw SilentExit(104);
@@ -218,7 +207,7 @@ TEST_CASE("the rollback failure report")
 
     SUBCASE("a file: console line, box, and the deletion scheduled for the restart")
     {
-        Mode mode(true, false);
+        Test::RunMode mode(true, false);
         Test::ConsoleCapture console;
         Test::MessageBoxAnswerer ok(L"File Deletion Failed", IDOK);
         ReportRollbackFailure(RollbackKind::File, file.c_str(), L"Access is denied.");
@@ -236,7 +225,7 @@ TEST_CASE("the rollback failure report")
     }
     SUBCASE("a directory that cannot be scheduled prints the failed line; no box unattended")
     {
-        Mode mode(false, false);
+        Test::RunMode mode(false, false);
         Test::ConsoleCapture console;
         ReportRollbackFailure(RollbackKind::Directory, L"", L"The directory is not empty.");
         CHECK(console.Lines() == std::vector<std::wstring>{
@@ -246,7 +235,7 @@ TEST_CASE("the rollback failure report")
     }
     SUBCASE("registrations are not scheduled")
     {
-        Mode mode(false, false);
+        Test::RunMode mode(false, false);
         Test::ConsoleCapture console;
         ReportRollbackFailure(RollbackKind::Service, L"C:\\Q\\Quendal.exe", L"R");
         ReportRollbackFailure(RollbackKind::ComServer, L"C:\\Q\\c.exe", L"R");
@@ -265,7 +254,7 @@ TEST_CASE("the rollback failure report")
 
 TEST_CASE("the uninstall parameter list")
 {
-    Mode mode(false, false);
+    Test::RunMode mode(false, false);
     AppendUninstallFeedback();
     AppendUninstallParam(L"workDir", L"C:\\Q");
     AppendUninstallParam(L"stopSvc", L"Quendal");
