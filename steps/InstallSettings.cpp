@@ -11,3 +11,9 @@ ServerOptions& TheServerOptions()
     static ServerOptions options;
     return options;
 }
+
+WString& TheSiteName()
+{
+    static WString site;
+    return site;
+}

@@ -21,3 +21,6 @@ struct ServerOptions {
 // The process-wide records, alive from start-up to exit.
 InstallSettings& TheInstallSettings();
 ServerOptions& TheServerOptions();
+// The site being installed: "Quendal" or "Quendal-<name>", also the name of
+// its Windows service. Set once the installation directory is known.
+WString& TheSiteName();
