@@ -7,7 +7,7 @@ all little-endian, then the raw LZMA data. The uncompressed bytes are the
 package stream: one message a file name, mark and platform selector, then the
 file's data, each framed as a type byte and a big-endian 32-bit length.
 
-    usage: pack.py MANIFEST OUTPUT
+    usage: pack.py MANIFEST OUTPUT --programs DIR
            pack.py --from-dir DIR --size BYTES OUTPUT   (a benchmark package)
 """
 import argparse
@@ -57,11 +57,16 @@ def read_manifest(path):
     return entries
 
 
-def build_stream(entries):
+def build_stream(entries, programs=None):
     stream = bytearray()
     for name, source, options, where in entries:
         if source == "placeholder":
             data = placeholder(name)
+        elif source == "program":
+            if not programs:
+                sys.exit(f"{where}: programs need --programs")
+            with open(os.path.join(programs, name), "rb") as f:
+                data = f.read()
         elif source.startswith("terminfo:"):
             data = terminfo(source[len("terminfo:"):])
         elif source.startswith("file:"):
@@ -109,6 +114,7 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--from-dir")
     parser.add_argument("--size", type=int, default=26 * 1000 * 1000)
+    parser.add_argument("--programs", help="the folder of the built package programs")
     args = parser.parse_args()
     if args.from_dir:
         entries = entries_from_dir(args.from_dir, args.size)
@@ -116,7 +122,7 @@ def main():
         entries = read_manifest(args.manifest)
     else:
         parser.error("a manifest or --from-dir is needed")
-    stream = build_stream(entries)
+    stream = build_stream(entries, args.programs)
     packed = compress(stream)
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
     with open(args.output, "wb") as f:

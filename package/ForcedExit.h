@@ -1,0 +1,77 @@
+#pragma once
+// A test hook of the package's programs (never of the setup program): the
+// environment variable QUENDAL_FORCE_EXIT makes a program end at once with a
+// chosen exit code when it is started with a chosen switch.
+//
+//   QUENDAL_FORCE_EXIT=<program>:<switch>=<code>[;<program>:<switch>=<code>...]
+//   e.g.  QUENDAL_FORCE_EXIT=Quendal.exe:-service=5;QuendalCfgManip.exe:/RegServer=7
+//
+// Names and switches compare without regard to case.
+#include <windows.h>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
+namespace Package {
+
+inline std::wstring Lower(std::wstring s)
+{
+    for (wchar_t& c : s)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return s;
+}
+
+inline std::wstring OwnFileName()
+{
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    std::wstring p = path;
+    return p.substr(p.rfind(L'\\') + 1);
+}
+
+// Ends the process when the hook names this program and one of its switches.
+inline void ApplyForcedExit(int argc, wchar_t** argv)
+{
+    wchar_t value[2048] = {};
+    DWORD n = GetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", value, 2048);
+    if (n == 0 || n >= 2048)
+        return;
+    std::wstring rules = Lower(value);
+    std::wstring self = Lower(OwnFileName());
+    std::size_t start = 0;
+    while (start < rules.size()) {
+        std::size_t end = rules.find(L';', start);
+        std::wstring rule = rules.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        start = end == std::wstring::npos ? rules.size() : end + 1;
+        std::size_t colon = rule.find(L':'), eq = rule.rfind(L'=');
+        if (colon == std::wstring::npos || eq == std::wstring::npos || eq < colon)
+            continue;
+        if (rule.substr(0, colon) != self)
+            continue;
+        std::wstring sw = rule.substr(colon + 1, eq - colon - 1);
+        for (int i = 1; i < argc; ++i)
+            if (Lower(argv[i]) == sw)
+                ExitProcess(static_cast<UINT>(std::wcstoul(rule.c_str() + eq + 1, nullptr, 10)));
+    }
+}
+
+// The directory of the running program, without a trailing backslash.
+inline std::wstring OwnDirectory()
+{
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    std::wstring p = path;
+    return p.substr(0, p.rfind(L'\\'));
+}
+
+// The site a directory belongs to: "Quendal-<rest>" when its last folder
+// begins with "Quendal-" (case ignored), else "Quendal".
+inline std::wstring SiteOfDirectory(const std::wstring& dir)
+{
+    std::wstring folder = dir.substr(dir.rfind(L'\\') + 1);
+    if (folder.size() > 8 && Lower(folder.substr(0, 8)) == L"quendal-")
+        return L"Quendal" + folder.substr(7);
+    return L"Quendal";
+}
+
+} // namespace Package

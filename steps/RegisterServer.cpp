@@ -1,0 +1,115 @@
+#include "RegisterServer.h"
+#include "RegisterService.h"
+#include "StepReport.h"
+#include "../wwlib/CReg.h"
+#include "../wwlib/ErrorText.h"
+#include "../wwlib/InstallError.h"
+#include "../wwlib/RunAndWait.h"
+#include <ole2.h>
+
+using namespace WWLib;
+
+namespace {
+
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+bool EndsWithExe(const WString& path)
+{
+    return path.size() > 3 && lstrcmpiW(path.c_str() + path.size() - 4, L".EXE") == 0;
+}
+
+// The COM library for the time a DLL's registration export runs.
+struct OleScope {
+    OleScope() { OleInitialize(nullptr); }
+    ~OleScope() { OleUninitialize(); }
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+};
+
+struct Library {
+    HMODULE h;
+    ~Library()
+    {
+        if (h)
+            FreeLibrary(h);
+    }
+};
+
+[[noreturn]] void Fail(const wchar_t* call)
+{
+    DWORD err = GetLastError();
+    throw InstallError(WString(call) + L" failed: " + WindowsErrorText(err));
+}
+
+} // namespace
+
+RegisterServer::RegisterServer(const WString& path) : serverPath(path), isExe(EndsWithExe(path))
+{
+    StepLine(L"Registering server " + serverPath);
+    try {
+        Run(false, false);
+        AppendUninstallParam(L"unregSvr", serverPath);
+        registered = true;
+    } catch (const InstallError& e) {
+        ReportStepFailure(StepKind::ComServer, serverPath, e.Message());
+    }
+}
+
+RegisterServer::~RegisterServer()
+{
+    if (!ShouldRollBack(registered))
+        return;
+    StepLine(L"Rollback: unregistering previously registered server " + serverPath);
+    try {
+        Run(true, true);
+    } catch (const InstallError& e) {
+        ReportRollbackFailure(RollbackKind::ComServer, serverPath, e.Message());
+    }
+}
+
+void RegisterServer::Run(bool unregister, bool inheritHandles)
+{
+    if (isExe) {
+        WString command = L"\"" + serverPath + (unregister ? L"\" /UnregServer" : L"\" /RegServer");
+        unsigned long code = RunAndWait(command, inheritHandles);
+        if (code != 0)
+            throw InstallError(ExitCodeReason(code));
+        return;
+    }
+    OleScope ole;
+    Library dll{LoadLibraryW(serverPath.c_str())};
+    if (!dll.h)
+        Fail(L"LoadLibraryW()");
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(
+        GetProcAddress(dll.h, unregister ? "DllUnregisterServer" : "DllRegisterServer")));
+    if (!entry)
+        Fail(L"GetProcAddress()");
+    entry(); // its result is not looked at: the export being there is the contract
+}
+
+RegisterAutoRun::RegisterAutoRun(const WString& name, const WString& commandLine)
+    : valueName(name), keyPath(WString(L"HKEY_LOCAL_MACHINE\\") + kRunKey)
+{
+    StepLine(L"Registering auto run " + valueName);
+    try {
+        CRegWrite<1>(kRunKey, valueName, commandLine);
+    } catch (const RegException& e) {
+        ReportStepFailure(StepKind::AutoRun, valueName, e.Message());
+        return;
+    }
+    AppendUninstallParam(L"delRegValue", keyPath + L"\\" + valueName);
+    registered = true;
+}
+
+RegisterAutoRun::~RegisterAutoRun()
+{
+    if (!ShouldRollBack(registered))
+        return;
+    StepLine(L"Rollback: unregistering previously registered auto run " + valueName);
+    try {
+        CRegDeleteValue<1>(kRunKey, valueName);
+    } catch (const RegException& e) {
+        ReportRollbackFailure(RollbackKind::AutoRun, valueName, e.Message());
+    }
+}

@@ -1,0 +1,275 @@
+#include "../../steps/InstallSettings.h"
+#include "../../steps/RegisterServer.h"
+#include "../../steps/RegisterService.h"
+#include "../../wwlib/ErrorText.h"
+#include "../../wwlib/SilentExit.h"
+#include "../../wwlib/SystemError.h"
+#include "../support/Console.h"
+#include "../support/Machine.h"
+#include "../support/RunMode.h"
+#include <doctest/doctest.h>
+#include <vector>
+
+using Test::W;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+const wchar_t kCfgClsid[] = L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}";
+
+// The package's programs as this build made them, copied into a folder of a
+// site of the test's own.
+struct InstalledPrograms {
+    Test::TempDir dir{L"Quendal-Test"};
+    std::wstring Copy(const wchar_t* name)
+    {
+        std::wstring from = Test::Env(L"QUENDAL_PACKAGE_PROGRAMS") + L"\\" + name;
+        std::wstring to = dir.Path() + L"\\" + name;
+        REQUIRE_MESSAGE(CopyFileW(from.c_str(), to.c_str(), FALSE), "copying " << Test::Narrow(from));
+        return to;
+    }
+};
+
+// Makes the package's programs end with a code for a switch while it lives.
+struct ForcedExit {
+    explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
+    ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
+};
+
+struct Service {
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE svc = nullptr;
+    explicit Service(const wchar_t* name) { svc = OpenServiceW(scm, name, SERVICE_ALL_ACCESS); }
+    ~Service()
+    {
+        if (svc)
+            CloseServiceHandle(svc);
+        CloseServiceHandle(scm);
+    }
+    DWORD State()
+    {
+        SERVICE_STATUS s = {};
+        return svc && QueryServiceStatus(svc, &s) ? s.dwCurrentState : 0;
+    }
+};
+
+bool WaitForState(const wchar_t* name, DWORD state)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (Service(name).State() == state)
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+template <class F>
+int ExitOf(F f)
+{
+    try {
+        f();
+    } catch (const SilentExit& e) {
+        return e.Code();
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST_CASE("the server's service: registered, started, running, and gone after rollback")
+{
+    InstalledPrograms programs;
+    std::wstring exe = programs.Copy(L"Quendal.exe");
+    Test::RunMode mode(false);
+    TheSiteName() = L"Quendal-Test";
+    Test::ConsoleCapture console;
+    CHECK_THROWS_AS(IsServiceRunning(), SystemError); // not there yet: the sequence counts that as not running
+    {
+        RegisterService step(exe.c_str());
+        CHECK(step.Registered());
+        CHECK(W(TheInstallSettings().uninstallParams) == L" \"-unregSvc=" + exe + L"\"");
+        Service svc(L"Quendal-Test");
+        REQUIRE(svc.svc);
+        BYTE buf[8192];
+        DWORD needed = 0;
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buf);
+        REQUIRE(QueryServiceConfigW(svc.svc, config, sizeof(buf), &needed));
+        CHECK(config->dwStartType == SERVICE_AUTO_START);
+        CHECK_FALSE(IsServiceRunning());
+        StartSiteService();
+        CHECK(WaitForState(L"Quendal-Test", SERVICE_RUNNING));
+        CHECK(IsServiceRunning());
+    }
+    CHECK(console.Lines() ==
+          Lines{L"Registering service " + exe, L"Rollback: unregistering previously registered service " + exe});
+    CHECK(Service(L"Quendal-Test").svc == nullptr);
+    try {
+        StartSiteService();
+        FAIL("no exception");
+    } catch (const SystemError& e) {
+        CHECK(W(e.Function()) == L"OpenService()");
+        CHECK(e.Code() == ERROR_SERVICE_DOES_NOT_EXIST);
+    }
+    TheSiteName() = L"";
+}
+
+TEST_CASE("a service registration that fails")
+{
+    InstalledPrograms programs;
+    std::wstring exe = programs.Copy(L"Quendal.exe");
+    TheSiteName() = L"Quendal-Test";
+    SUBCASE("unattended: 110")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        ForcedExit forced(L"Quendal.exe:-service=5");
+        CHECK(ExitOf([&] { RegisterService step(exe.c_str()); }) == 110);
+        CHECK(console.Lines() == Lines{L"Registering service " + exe,
+                                       L"Service '" + exe +
+                                           L"' registration failed: Error code 0x00000005 received, aborting"});
+    }
+    SUBCASE("-force: a warning, no parameter, nothing unregistered")
+    {
+        Test::RunMode mode(false, true);
+        Test::ConsoleCapture console;
+        ForcedExit forced(L"Quendal.exe:-service=5");
+        {
+            RegisterService step(exe.c_str());
+            CHECK_FALSE(step.Registered());
+        }
+        CHECK(console.Lines() == Lines{L"Registering service " + exe,
+                                       L"Warning: service '" + exe +
+                                           L"' registration failed: Error code 0x00000005 received"});
+        CHECK(TheInstallSettings().uninstallParams.empty());
+    }
+    SUBCASE("an unregistration that fails on rollback is reported")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        {
+            RegisterService step(exe.c_str());
+            SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", L"Quendal.exe:/unregserver=3");
+        }
+        SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr);
+        CHECK(console.Lines() == Lines{L"Registering service " + exe,
+                                       L"Rollback: unregistering previously registered service " + exe,
+                                       L"Unregistering service failed: Error code 0x00000003 received"});
+        Service svc(L"Quendal-Test");
+        CHECK(svc.svc != nullptr);
+        if (svc.svc)
+            DeleteService(svc.svc);
+    }
+    TheSiteName() = L"";
+}
+
+TEST_CASE("the COM server executable")
+{
+    InstalledPrograms programs;
+    std::wstring exe = programs.Copy(L"QuendalCfgManip.exe");
+    SUBCASE("registered and unregistered by the program itself")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        {
+            RegisterServer step(exe.c_str());
+            CHECK(step.Registered());
+            CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
+            CHECK(W(TheInstallSettings().uninstallParams) == L" \"-unregSvr=" + exe + L"\"");
+        }
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
+        CHECK(console.Lines() == Lines{L"Registering server " + exe,
+                                       L"Rollback: unregistering previously registered server " + exe});
+    }
+    SUBCASE("a path ending in .EXE in capitals is run too; a failure is 111")
+    {
+        std::wstring upper = exe.substr(0, exe.size() - 4) + L".EXE";
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=7");
+        CHECK(ExitOf([&] { RegisterServer step(upper.c_str()); }) == 111);
+        CHECK(console.Lines() == Lines{L"Registering server " + upper,
+                                       L"Server " + upper + L" registration failed: Error code 0x00000007 received, "
+                                                            L"aborting"});
+    }
+    SUBCASE("an unregistration that fails is reported")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        {
+            RegisterServer step(exe.c_str());
+            SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", L"QuendalCfgManip.exe:/UnregServer=9");
+        }
+        SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr);
+        CHECK(console.Lines().back() == L"Unregister server failed: Error code 0x00000009 received");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, kCfgClsid);
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Quendal.CfgManip");
+    }
+}
+
+TEST_CASE("a COM server DLL")
+{
+    std::wstring with = Test::OwnDirectory() + L"\\regtest_with.dll";
+    std::wstring without = Test::OwnDirectory() + L"\\regtest_without.dll";
+    SUBCASE("its DllRegisterServer is called, and DllUnregisterServer on rollback")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        {
+            RegisterServer step(with.c_str());
+            CHECK(step.Registered());
+            CHECK(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll"));
+        }
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll"));
+    }
+    SUBCASE("without the export: GetProcAddress() failed, and under -force no parameter")
+    {
+        Test::RunMode mode(false, true);
+        Test::ConsoleCapture console;
+        {
+            RegisterServer step(without.c_str());
+            CHECK_FALSE(step.Registered());
+        }
+        CHECK(console.Lines() == Lines{L"Registering server " + without,
+                                       L"Warning: server " + without + L" registration failed: GetProcAddress() failed: " +
+                                           W(WWLib::WindowsErrorText(127))});
+        CHECK(TheInstallSettings().uninstallParams.empty());
+    }
+    SUBCASE("a DLL that is not there")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        std::wstring missing = Test::OwnDirectory() + L"\\no-such.dll";
+        CHECK(ExitOf([&] { RegisterServer step(missing.c_str()); }) == 111);
+        CHECK(console.Lines().back().find(L"registration failed: LoadLibraryW() failed: ") != std::wstring::npos);
+    }
+}
+
+TEST_CASE("an auto-run value")
+{
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    const wchar_t run[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    {
+        RegisterAutoRun step(L"QuendalTray", L"\"C:\\Q\\tray.exe\" -quiet");
+        wchar_t value[256] = {};
+        DWORD size = sizeof(value);
+        CHECK(RegGetValueW(HKEY_LOCAL_MACHINE, run, L"QuendalTray", RRF_RT_REG_SZ, nullptr, value, &size) == 0);
+        CHECK(std::wstring(value) == L"\"C:\\Q\\tray.exe\" -quiet");
+        CHECK(W(TheInstallSettings().uninstallParams) ==
+              L" \"-delRegValue=HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\QuendalTray\"");
+    }
+    DWORD size = 0;
+    CHECK(RegGetValueW(HKEY_LOCAL_MACHINE, run, L"QuendalTray", RRF_RT_ANY, nullptr, nullptr, &size) ==
+          ERROR_FILE_NOT_FOUND);
+    CHECK(console.Lines() ==
+          Lines{L"Registering auto run QuendalTray", L"Rollback: unregistering previously registered auto run QuendalTray"});
+}
