@@ -89,3 +89,21 @@ void StartSiteService()
     if (!StartServiceW(svc.get(), 0, nullptr))
         ThrowLastError(L"StartService()");
 }
+
+void StartServiceAfterInstall()
+{
+    const WString& site = TheSiteName();
+    StepLine(L"Starting " + site + L" service...");
+    try {
+        StartSiteService();
+    } catch (const SystemError& e) {
+        WView d = e.Description();
+        WString text = L"Failed to start " + site + L" service: " + WString(d.p, d.len);
+        StepLine(L"Warning: " + text);
+        if (TheInstallSettings().interactive)
+            MessageBoxW(nullptr, (text + L"\nPlease try starting service manually from Quendal Control Panel.").c_str(),
+                        L"Service restart failure", MB_OK | MB_ICONWARNING);
+        return;
+    }
+    StepLine(site + L" service started successfully.");
+}

@@ -24,3 +24,8 @@ WString ExitCodeReason(unsigned long code);
 bool IsServiceRunning();
 // Starts the site's service. Throws SystemError.
 void StartSiteService();
+
+// Starts the site's service once the installation is complete, saying so on
+// the console. A start that fails is only a warning (and, in an interactive
+// run, a box); the installation still completes.
+void StartServiceAfterInstall();

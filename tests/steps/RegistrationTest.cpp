@@ -6,7 +6,9 @@
 #include "../../wwlib/SystemError.h"
 #include "../support/Console.h"
 #include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
 #include "../support/RunMode.h"
+#include <sddl.h>
 #include <doctest/doctest.h>
 #include <vector>
 
@@ -272,4 +274,107 @@ TEST_CASE("an auto-run value")
           ERROR_FILE_NOT_FOUND);
     CHECK(console.Lines() ==
           Lines{L"Registering auto run QuendalTray", L"Rollback: unregistering previously registered auto run QuendalTray"});
+}
+
+TEST_CASE("starting the service after the installation; a failed start is only a warning")
+{
+    InstalledPrograms programs;
+    std::wstring exe = programs.Copy(L"Quendal.exe");
+    TheSiteName() = L"Quendal-Test";
+    SUBCASE("started")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        RegisterService step(exe.c_str());
+        StartServiceAfterInstall();
+        CHECK(WaitForState(L"Quendal-Test", SERVICE_RUNNING));
+        CHECK(console.Lines() == Lines{L"Registering service " + exe, L"Starting Quendal-Test service...",
+                                       L"Quendal-Test service started successfully."});
+    }
+    SUBCASE("not there: a warning, and a box in an interactive run")
+    {
+        Test::RunMode mode(true);
+        Test::ConsoleCapture console;
+        Test::MessageBoxAnswerer ok(L"Service restart failure", IDOK);
+        StartServiceAfterInstall();
+        std::wstring error = L"Failed to start Quendal-Test service: OpenService() failed: " +
+                             W(WWLib::WindowsErrorTextWithCode(ERROR_SERVICE_DOES_NOT_EXIST));
+        CHECK(console.Lines() == Lines{L"Starting Quendal-Test service...", L"Warning: " + error});
+        CHECK(ok.Texts() == Lines{error + L"\nPlease try starting service manually from Quendal Control Panel."});
+    }
+    TheSiteName() = L"";
+}
+
+TEST_CASE("the server's own installation command and the control panel")
+{
+    InstalledPrograms programs;
+    std::wstring exe = programs.Copy(L"Quendal.exe");
+    SUBCASE("-install makes the Config folder and imports a settings file")
+    {
+        std::wstring settings = programs.dir.Path() + L"\\..\\my settings.qst";
+        Test::WriteTextFile(settings, "setting=1");
+        Test::ChildResult r = Test::RunCaptured(L"\"" + exe + L"\" -install -force -settingsFile=\"" + settings + L"\"");
+        CHECK(r.exitCode == 0);
+        std::wstring imported = programs.dir.Path() + L"\\Config\\Quendal-Settings.qst";
+        CHECK(GetFileAttributesW(imported.c_str()) != INVALID_FILE_ATTRIBUTES);
+        Test::ChildResult missing = Test::RunCaptured(L"\"" + exe + L"\" -install -settingsFile=C:\\no\\such.qst");
+        CHECK(missing.exitCode != 0);
+    }
+    SUBCASE("the control panel shows the service's state and starts it")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        TheSiteName() = L"Quendal-Test";
+        RegisterService step(exe.c_str());
+        std::wstring panel = programs.Copy(L"srvctrl.exe");
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        std::wstring cmd = L"\"" + panel + L"\"";
+        REQUIRE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        HWND window = nullptr;
+        for (int i = 0; i < 100 && !window; ++i, Sleep(100))
+            window = FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Test Control Panel");
+        REQUIRE(window);
+        wchar_t text[256] = {};
+        GetDlgItemTextW(window, 103, text, 256);
+        CHECK(std::wstring(text) == L"Service Quendal-Test: stopped");
+        SendMessageW(GetDlgItem(window, 101), BM_CLICK, 0, 0);
+        CHECK(WaitForState(L"Quendal-Test", SERVICE_RUNNING));
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        CHECK(WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        TheSiteName() = L"";
+    }
+}
+
+TEST_CASE("an auto-run value that cannot be written")
+{
+    // The Run key made read-only for everyone, this process included.
+    const wchar_t run[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    HKEY key;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, run, 0, READ_CONTROL | WRITE_DAC, &key) == 0);
+    BYTE saved[4096];
+    DWORD savedSize = sizeof(saved);
+    REQUIRE(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved, &savedSize) == 0);
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                                 nullptr));
+    REQUIRE(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == 0);
+    LocalFree(readOnly);
+    int code;
+    std::vector<std::wstring> lines;
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        code = ExitOf([] { RegisterAutoRun step(L"QuendalTray", L"tray.exe"); });
+        lines = console.Lines();
+    }
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved);
+    RegCloseKey(key);
+    CHECK(code == 111);
+    CHECK(lines == Lines{L"Registering auto run QuendalTray",
+                         L"Auto run QuendalTray registration failed: RegCreateKeyExW() failed: Windows error 5: " +
+                             W(WWLib::WindowsErrorText(5)) + L", aborting"});
 }
