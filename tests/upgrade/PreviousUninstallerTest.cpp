@@ -1,0 +1,317 @@
+#include "../../steps/DeferredFileOps.h"
+#include "../../steps/InstallSettings.h"
+#include "../../upgrade/PreviousUninstaller.h"
+#include "../../upgrade/RestartAndResume.h"
+#include "../../wwlib/ErrorText.h"
+#include "../../wwlib/InstallError.h"
+#include "../../wwlib/Product.h"
+#include "../../wwlib/SilentExit.h"
+#include "../support/Console.h"
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include "../support/RunMode.h"
+#include <doctest/doctest.h>
+#include <fstream>
+#include <vector>
+
+using Test::W;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+const std::wstring kEntry = std::wstring(kUninstallKey) + L"\\Quendal-Test";
+const wchar_t kUserRun[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::wstring FakeUninstaller()
+{
+    return Test::OwnDirectory() + L"\\fake_uninstaller.exe";
+}
+
+// The stand-in's behaviour and the log of its command lines, for one test.
+struct Fake {
+    Test::TempDir dir;
+    std::wstring log = dir.Path() + L"\\calls.txt";
+    explicit Fake(const wchar_t* mode)
+    {
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", mode);
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", log.c_str());
+    }
+    ~Fake()
+    {
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", nullptr);
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", nullptr);
+    }
+    std::vector<std::string> Calls() const
+    {
+        std::vector<std::string> calls;
+        std::ifstream in(Test::Narrow(log));
+        for (std::string line; std::getline(in, line);)
+            calls.push_back(line);
+        return calls;
+    }
+};
+
+// An installed site as an earlier installation registered it.
+struct Registered {
+    Test::ScopedRegKey key{HKEY_LOCAL_MACHINE, kEntry};
+    Registered(const wchar_t* version, const std::wstring& uninstallString, const wchar_t* params = L" -feedback=yes")
+    {
+        if (*version)
+            key.SetString(L"Version", version);
+        key.SetString(L"UninstallString", uninstallString);
+        key.SetString(L"UninstallParam", params);
+    }
+};
+
+template <class F>
+int ExitOf(F f)
+{
+    try {
+        f();
+    } catch (const SilentExit& e) {
+        return e.Code();
+    }
+    return -1;
+}
+
+std::wstring RunValue(const wchar_t* name)
+{
+    wchar_t value[2048] = {};
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, kUserRun, name, RRF_RT_REG_SZ, nullptr, value, &size))
+        return L"(none)";
+    return value;
+}
+
+struct Site {
+    Site() { TheSiteName() = L"Quendal-Test"; }
+    ~Site()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kUserRun, L"Quendal-Test Installer");
+        TheSiteName() = L"";
+    }
+};
+
+} // namespace
+
+TEST_CASE("versions compare as text")
+{
+    CHECK(VersionBelow(L"5.17", L"5.18"));
+    CHECK(VersionBelow(L"4.25", L"5.18"));
+    CHECK(VersionBelow(L"5.1", L"5.18"));
+    CHECK_FALSE(VersionBelow(L"5.18", L"5.18"));
+    CHECK_FALSE(VersionBelow(L"5.2", L"5.18")); // no numbers: "2" sorts after "1"
+    CHECK_FALSE(VersionBelow(L"6.0", L"5.18"));
+}
+
+TEST_CASE("uninstaller results and their texts")
+{
+    CHECK(W(UninstallerResultError(0)) == L"");
+    CHECK(W(UninstallerResultError(0x6)) == L"");
+    CHECK(W(UninstallerResultError(0xFFFF)) == L"");
+    CHECK(W(UninstallerResultError(0x40000)) == L"Uninstaller failed with error code 0x40000: Usage error");
+    CHECK(W(UninstallerResultError(0x30000)) ==
+          L"Uninstaller failed with error code 0x30000: Failed to delete the main file");
+    CHECK(W(UninstallerResultError(0x20004)) == L"Uninstaller failed with error code 0x20004: Exception caught");
+    CHECK(W(UninstallerResultError(0xC0000)) ==
+          L"Uninstaller failed with error code 0xC0000: Loading uninstallation information failed");
+    CHECK(W(UninstallerResultError(0x100000)) == L"Uninstaller failed with error code 0x100000");
+}
+
+TEST_CASE("the result channel")
+{
+    const std::wstring command = L"\"" + FakeUninstaller() + L"\" Quendal-Test";
+    SUBCASE("the exit code is the result")
+    {
+        Fake fake(L"exit:0");
+        CHECK(RunUninstallerWithResult(command.c_str()) == 0);
+        Fake usage(L"exit:40000");
+        CHECK(RunUninstallerWithResult(command.c_str()) == 0x40000);
+    }
+    SUBCASE("exit code 1: the result comes through the shared block")
+    {
+        Fake fake(L"channel:4");
+        CHECK(RunUninstallerWithResult(command.c_str()) == 4);
+        auto calls = fake.Calls();
+        REQUIRE(calls.size() == 1);
+        std::string call = calls[0];
+        std::size_t result = call.find(" -unat -result=");
+        REQUIRE(result != std::string::npos);
+        CHECK(call.substr(0, result) == Test::Narrow(command));
+        std::size_t done = call.find(" -done=", result);
+        REQUIRE(done != std::string::npos);
+        std::string mapping = call.substr(result + 15, done - result - 15);
+        CHECK(mapping.find_first_not_of("0123456789ABCDEF") == std::string::npos);
+        CHECK(mapping[0] != '0');
+        CHECK(call.substr(call.size() - 25) == " -reinstall -skipUnregSvc");
+    }
+    SUBCASE("a program that cannot be started")
+    {
+        CHECK_THROWS_AS(RunUninstallerWithResult(L"\"C:\\no\\such\\uninst.exe\" x"), InstallError);
+    }
+}
+
+TEST_CASE("removing the previous installation")
+{
+    Site site;
+    const std::wstring stored = L"\"" + FakeUninstaller() + L"\" Quendal-Test ";
+
+    SUBCASE("nothing registered, or no parameter list: nothing to remove")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        CHECK_FALSE(UninstallExisting());
+        Registered entry(L"5.18", stored, L"");
+        CHECK_FALSE(UninstallExisting());
+        CHECK(console.Lines().empty());
+    }
+    SUBCASE("5.18 and newer: the stored uninstaller, then 3 seconds")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        Registered entry(L"5.2", stored);
+        Fake fake(L"exit:0");
+        DWORD start = GetTickCount();
+        CHECK(UninstallExisting());
+        CHECK(GetTickCount() - start >= 2900);
+        CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 5.2 installation", L"", L""});
+        REQUIRE(fake.Calls().size() == 1);
+        CHECK(fake.Calls()[0].rfind(Test::Narrow(stored) + " -unat -result=", 0) == 0);
+    }
+    SUBCASE("a failure, unattended: 107 with the force hint, the period dropped")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        Registered entry(L"5.18", stored);
+        Fake fake(L"exit:40000");
+        CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+        CHECK(console.Lines().back() == L"Uninstaller failed with error code 0x40000: Usage error (use /Force flag to "
+                                        L"override uninstallation failure); aborting");
+    }
+    SUBCASE("a failure with -force: a warning, and the run goes on")
+    {
+        Test::RunMode mode(false, true);
+        Test::ConsoleCapture console;
+        Registered entry(L"5.18", stored);
+        Fake fake(L"exit:30000");
+        CHECK(UninstallExisting());
+        CHECK(console.Lines().back() ==
+              L"Warning: Uninstaller failed with error code 0x30000: Failed to delete the main file");
+    }
+    SUBCASE("a failure, interactive: the question; No ends with 107")
+    {
+        Test::RunMode mode(true);
+        Test::ConsoleCapture console;
+        Registered entry(L"5.18", stored);
+        Fake fake(L"exit:40000");
+        Test::MessageBoxAnswerer no(L"Uninstallation failure", IDNO);
+        CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+        CHECK(no.Texts() == Lines{L"Uninstaller failed with error code 0x40000: Usage error.\nDo you want to continue "
+                                  L"with the installation anyway?"});
+        CHECK(no.DefaultButtons() == std::vector<int>{IDNO});
+        auto lines = console.Lines();
+        CHECK(lines[lines.size() - 2] == L"Warning: Uninstaller failed with error code 0x40000: Usage error");
+        CHECK(lines.back() == L"Installation canceled by user (uninstallation failure)");
+    }
+    SUBCASE("a restart asked for through the channel: 300, nothing written unattended")
+    {
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        Registered entry(L"5.18", stored);
+        Fake fake(L"channel:4");
+        CHECK(ExitOf([] { UninstallExisting(); }) == 300);
+        auto lines = console.Lines();
+        CHECK(Lines(lines.end() - 2, lines.end()) ==
+              Lines{L"Windows restart is required before Quendal-Test reinstallation can be completed",
+                    L"Please re-run Quendal installer after Windows is restarted"});
+        CHECK(RunValue(L"Quendal-Test Installer") == L"(none)");
+    }
+    SUBCASE("a failure that also asks for a restart: overridden, then the restart")
+    {
+        Test::RunMode mode(false, true);
+        Test::ConsoleCapture console;
+        Registered entry(L"5.18", stored);
+        Fake fake(L"exit:20004");
+        CHECK(ExitOf([] { UninstallExisting(); }) == 300);
+        CHECK(console.Lines()[3] == L"Warning: Uninstaller failed with error code 0x20004: Exception caught");
+    }
+}
+
+TEST_CASE("older versions are removed by a temporary copy of the package's uninstaller")
+{
+    Site site;
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    Registered entry(L"5.17", L"\"C:\\Old\\uninst.exe\" Quendal-Test ");
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"uninst.exe";
+    DeleteFileW(copy.c_str());
+    // The package's uninstaller is still a placeholder, not a program: the
+    // copy is written, but cannot be started.
+    CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+    CHECK(GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES);
+    std::wstring last = console.Lines().back();
+    CHECK(last.rfind(L"Launching uninstaller failed: CreateProcessW() failed: Windows error ", 0) == 0);
+    CHECK(last.find(L". (use /Force") == std::wstring::npos);
+    // The copy goes at the next restart.
+    wchar_t pending[4096] = {};
+    DWORD size = sizeof(pending);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr, pending,
+                 &size);
+    CHECK(std::wstring(pending) == L"\\??\\" + copy);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+}
+
+TEST_CASE("a temporary copy whose plain name is locked gets a suffix")
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring plain = std::wstring(temp) + L"uninst.exe";
+    Test::WriteTextFile(plain, "locked");
+    HANDLE lock = CreateFileW(plain.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(lock != INVALID_HANDLE_VALUE);
+    Test::RunMode mode(false);
+    TempPackageFiles files;
+    CopyPackageFilesToTemp(1, files);
+    CloseHandle(lock);
+    CHECK(W(files.dir) == temp);
+    std::wstring name = W(files.uninstaller).substr(files.dir.size());
+    REQUIRE(name.size() == 15);
+    CHECK(name.substr(0, 7) == L"uninst-");
+    CHECK(name.substr(7, 4).find_first_not_of(L"0123456789") == std::wstring::npos);
+    CHECK(name.substr(11) == L".exe");
+    CHECK(GetFileAttributesW(files.uninstaller.c_str()) != INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(files.uninstaller.c_str());
+    DeleteFileW(plain.c_str());
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+}
+
+TEST_CASE("the interactive restart question answered No leaves the resume entry")
+{
+    Site site;
+    Test::RunMode mode(true, true);
+    InstallSettings& settings = TheInstallSettings();
+    settings.installDir = L"C:\\Sites\\Quendal-Test";
+    settings.noRollback = true;
+    TheServerOptions().settingsFile = L"C:\\Settings\\x.qst";
+    TheServerOptions().startService = true;
+    Test::ConsoleCapture console;
+    Test::MessageBoxAnswerer no(L"Windows restart is required", IDNO);
+    CHECK(ExitOf([] { RestartForReinstall(); }) == 300);
+    TheServerOptions() = ServerOptions();
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    CHECK(RunValue(L"Quendal-Test Installer") ==
+          L"\"" + std::wstring(self) +
+              L"\" -interactive -acceptEULA -installDir=\"C:\\Sites\\Quendal-Test\" -force -noRollback "
+              L"-settings=\"C:\\Settings\\x.qst\" -startService");
+    CHECK(no.Texts() == Lines{L"Windows restart is required before Quendal-Test reinstallation can be completed. Quendal "
+                              L"reinstallation will continue automatically when you log in again, after Windows "
+                              L"restarts.\n\nDo you want to restart Windows now?"});
+    CHECK(no.DefaultButtons() == std::vector<int>{IDNO});
+    CHECK(console.Lines() == Lines{L"Windows restart is required before Quendal-Test reinstallation can be completed"});
+    DeleteResumeEntry();
+    CHECK(RunValue(L"Quendal-Test Installer") == L"(none)");
+    CHECK(W(ResumeValueName(L"Quendal")) == L"Quendal Installer");
+}

@@ -1,0 +1,191 @@
+#include "PreviousUninstaller.h"
+#include "InstalledSites.h"
+#include "RestartAndResume.h"
+#include "../nocrtlib/NoCrtFormat.h"
+#include "../nocrtlib/NoCrtHandle.h"
+#include "../nocrtlib/NoCrtPath.h"
+#include "../steps/DeferredFileOps.h"
+#include "../steps/InstallSettings.h"
+#include "../steps/StepReport.h"
+#include "../steps/WriteFilesFromLzmaStream.h"
+#include "../wwlib/ErrorText.h"
+#include "../wwlib/InstallError.h"
+#include "../wwlib/Product.h"
+#include "../wwlib/RunAndWait.h"
+#include "../wwlib/SilentExit.h"
+#include <cstdlib>
+#include <ctime>
+
+using namespace WWLib;
+
+namespace {
+
+const unsigned long kNoResult = 0xFFFFFFFF;
+const int kUninstallerMark = 1;
+
+WString Hex(unsigned long long value)
+{
+    wchar_t digits[24];
+    FormatUnsigned(value, 1, 16, digits);
+    return WString(digits);
+}
+
+[[noreturn]] void Fail(const wchar_t* call)
+{
+    DWORD err = GetLastError();
+    throw InstallError(WString(call) + L" failed: " + WindowsErrorText(err));
+}
+
+// The name with "-NNNN" before its extension.
+WString WithSuffix(const WString& name, const WString& suffix)
+{
+    std::size_t dot = name.rfind(L'.');
+    if (dot == WString::npos)
+        return name + suffix;
+    return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+} // namespace
+
+bool VersionBelow(const WString& a, const WString& b)
+{
+    std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    // Byte order of little-endian UTF-16: low byte first.
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned ca = static_cast<unsigned>(a[i]), cb = static_cast<unsigned>(b[i]);
+        unsigned la = ca & 0xFF, lb = cb & 0xFF;
+        if (la != lb)
+            return la < lb;
+        if ((ca >> 8) != (cb >> 8))
+            return (ca >> 8) < (cb >> 8);
+    }
+    return a.size() < b.size();
+}
+
+WString UninstallerResultError(unsigned long result)
+{
+    if (result <= 0xFFFF)
+        return WString();
+    WString text = L"Uninstaller failed with error code 0x" + Hex(result);
+    if (result & 0x10000)
+        text += L": Failed to delete the main file";
+    else if (result & 0x20000)
+        text += L": Exception caught";
+    else if (result & 0x80000)
+        text += L": Loading uninstallation information failed";
+    else if (result & 0x40000)
+        text += L": Usage error";
+    return text;
+}
+
+unsigned long RunUninstallerWithResult(const WString& command)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    NoCrtHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4, nullptr));
+    if (!mapping.valid())
+        Fail(L"CreateFileMapping()");
+    NoCrtMappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 4));
+    if (!view.valid())
+        Fail(L"MapViewOfFile()");
+    NoCrtHandle done(CreateEventW(&sa, TRUE, FALSE, nullptr));
+    if (!done.valid())
+        Fail(L"CreateEventW()");
+    WString line = command + L" -unat -result=" + Hex(reinterpret_cast<ULONG_PTR>(mapping.get())) + L" -done=" +
+                   Hex(reinterpret_cast<ULONG_PTR>(done.get())) + L" -reinstall -skipUnregSvc";
+    unsigned long code = RunAndWait(line, true);
+    if (!(code & 1))
+        return code;
+    // The uninstaller goes on in another process; its result follows.
+    WaitForSingleObject(done.get(), INFINITE);
+    return *static_cast<const volatile DWORD*>(view.get());
+}
+
+void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)
+{
+    wchar_t temp[265] = {};
+    DWORD n = GetTempPathW(265, temp);
+    if (n == 0 || n >= 265) {
+        DWORD err = GetLastError();
+        throw WStrException(L"Getting temporary path failed: GetTempPath() failed: " + WindowsErrorText(err));
+    }
+    files.dir = temp;
+    const WString name = L"uninst.exe";
+    if (selector & kUninstallerMark)
+        files.uninstaller = PathJoin(files.dir, name);
+    std::srand(static_cast<unsigned>(std::time(nullptr)) + GetCurrentProcessId());
+    for (int attempt = 0;; ++attempt) {
+        try {
+            WriteFilesFromLzmaStream writer({files.dir, files.uninstaller, WString(), WString()}, selector);
+            if (!files.uninstaller.empty())
+                ScheduleDeleteOnReboot(files.uninstaller);
+            writer.Commit();
+            return;
+        } catch (const InstallError& e) {
+            if (attempt == 10)
+                throw WStrException(L"Copying " + name + L" to temporary path failed: " + e.Message());
+            wchar_t digits[8];
+            FormatUnsigned(static_cast<unsigned>(std::rand() % 9999), 4, 10, digits);
+            files.uninstaller = PathJoin(files.dir, WithSuffix(name, WString(L"-") + digits));
+        }
+    }
+}
+
+bool UninstallExisting()
+{
+    const WString& site = TheSiteName();
+    const InstallSettings& settings = TheInstallSettings();
+    WString version = ReadSiteUninstallValue(site, L"Version");
+    WString command = ReadSiteUninstallValue(site, L"UninstallString");
+    WString params = ReadSiteUninstallValue(site, L"UninstallParam");
+    if (command.empty() || params.empty())
+        return false;
+    StepLine(L"Uninstalling the existing " + site + L" " + version + L" installation");
+
+    unsigned long result = kNoResult;
+    WString error;
+    try {
+        if (!version.empty() && !VersionBelow(version, Product::kVersion)) {
+            StepLine(WString());
+            result = RunUninstallerWithResult(command);
+        } else {
+            TempPackageFiles files;
+            CopyPackageFilesToTemp(kUninstallerMark, files);
+            StepLine(WString());
+            result = RunUninstallerWithResult(L"\"" + files.uninstaller + L"\" \"" + site + L"\"");
+        }
+        StepLine(WString());
+    } catch (const InstallError& e) {
+        error = L"Launching uninstaller failed: " + e.Message();
+    } catch (const std::exception& e) {
+        error = ReasonOf(e);
+    }
+
+    bool restart = false;
+    if (error.empty() && result != 0) {
+        restart = (result & 0x6) != 0;
+        error = UninstallerResultError(result);
+    }
+    if (!error.empty()) {
+        if (error[error.size() - 1] == L'.')
+            error.erase(error.size() - 1);
+        if (!settings.interactive) {
+            if (!settings.force) {
+                StepLine(error + L" (use /Force flag to override uninstallation failure); aborting");
+                throw SilentExit(107);
+            }
+            StepLine(L"Warning: " + error);
+        } else {
+            StepLine(L"Warning: " + error);
+            WString box = error + L".\nDo you want to continue with the installation anyway?";
+            if (MessageBoxW(nullptr, box.c_str(), L"Uninstallation failure",
+                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) != IDYES) {
+                StepLine(L"Installation canceled by user (uninstallation failure)");
+                throw SilentExit(107);
+            }
+        }
+    }
+    if (restart)
+        RestartForReinstall();
+    Sleep(3000);
+    return true;
+}

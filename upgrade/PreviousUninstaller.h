@@ -1,0 +1,34 @@
+#pragma once
+#include "../nocrtlib/NoCrtString.h"
+
+// Removes the installed copy of the current site, if one is registered, by
+// running an uninstaller: the one the installation registered (version 5.18
+// and newer) or a temporary copy of this package's own. Returns false when
+// nothing is registered, true when the run may go on; otherwise ends the run
+// with 107 (removal failed and not overridden) or 300 (restart needed).
+bool UninstallExisting();
+
+// Runs an uninstaller with the result channel (a 4-byte shared block and an
+// event, both inherited) and returns its result: the exit code, or, when the
+// exit code has bit 0x1, the value it wrote into the block. Throws
+// InstallError when the channel cannot be made or the program not started.
+unsigned long RunUninstallerWithResult(const WString& command);
+
+// The files of the package copied to the temporary folder for one run.
+struct TempPackageFiles {
+    WString dir;
+    WString uninstaller; // mark 1
+};
+
+// Writes the package files whose marks are in `selector` into the temporary
+// folder, under names with a random suffix when the plain names cannot be
+// written, and schedules them for deletion at the next restart. Throws
+// WStrException when no copy can be written.
+void CopyPackageFilesToTemp(int selector, TempPackageFiles& files);
+
+// True when version `a` sorts before `b` as plain text, as the uninstall
+// entries' versions are compared (no numeric meaning of the parts).
+bool VersionBelow(const WString& a, const WString& b);
+
+// The error text of an uninstaller result, or empty when it means success.
+WString UninstallerResultError(unsigned long result);
