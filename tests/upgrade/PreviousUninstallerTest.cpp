@@ -315,3 +315,25 @@ TEST_CASE("the interactive restart question answered No leaves the resume entry"
     CHECK(RunValue(L"Quendal-Test Installer") == L"(none)");
     CHECK(W(ResumeValueName(L"Quendal")) == L"Quendal Installer");
 }
+
+TEST_CASE("the restart question answered Yes: Wine's restart runs, the run still ends with 300")
+{
+    // Under Wine, ExitWindowsEx(EWX_REBOOT) starts "wineboot --end-session",
+    // which ends the session and carries out the pending file operations as a
+    // restart would; the calling process goes on and ends by itself.
+    Site site;
+    Test::TempDir dir;
+    std::wstring doomed = dir.Path() + L"\\locked-before-restart.dll";
+    Test::WriteTextFile(doomed, "x");
+    REQUIRE(MoveFileExW(doomed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    Test::MessageBoxAnswerer yes(L"Windows restart is required", IDYES);
+    Test::ChildResult r =
+        Test::RunCaptured(L"\"" + Test::OwnDirectory() + L"\\restart_helper.exe\" C:\\Sites\\Quendal-Test");
+    CHECK(r.exitCode == 300);
+    CHECK(yes.Texts().size() == 1);
+    CHECK(RunValue(L"Quendal-Test Installer").find(L"-installDir=\"C:\\Sites\\Quendal-Test\"") != std::wstring::npos);
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i, Sleep(100))
+        gone = GetFileAttributesW(doomed.c_str()) == INVALID_FILE_ATTRIBUTES;
+    CHECK(gone);
+}
