@@ -71,6 +71,10 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
 {
     Package::ApplyForcedExit(__argc, __wargv);
+    // The uninstaller's call: the control panel keeps nothing to clean up.
+    for (int i = 1; i < __argc; ++i)
+        if (Package::Lower(__wargv[i]) == L"-uninstall")
+            return 0;
     g_site = Package::SiteOfDirectory(Package::OwnDirectory());
     WNDCLASSW wc = {};
     wc.lpfnWndProc = &WndProc;

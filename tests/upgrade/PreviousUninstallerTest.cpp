@@ -247,13 +247,12 @@ TEST_CASE("older versions are removed by a temporary copy of the package's unins
     GetTempPathW(MAX_PATH, temp);
     const std::wstring copy = std::wstring(temp) + L"uninst.exe";
     DeleteFileW(copy.c_str());
-    // The package's uninstaller is still a placeholder, not a program: the
-    // copy is written, but cannot be started.
-    CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    // The copy finds the entry of the site it is given and removes what its
+    // parameter list names (here nothing).
+    CHECK(UninstallExisting());
+    CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 5.17 installation", L"", L""});
     CHECK(GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES);
-    std::wstring last = console.Lines().back();
-    CHECK(last.rfind(L"Launching uninstaller failed: CreateProcessW() failed: Windows error ", 0) == 0);
-    CHECK(last.find(L". (use /Force") == std::wstring::npos);
     // The copy goes at the next restart.
     wchar_t pending[4096] = {};
     DWORD size = sizeof(pending);
@@ -261,6 +260,20 @@ TEST_CASE("older versions are removed by a temporary copy of the package's unins
                  &size);
     CHECK(std::wstring(pending) == L"\\??\\" + copy);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+}
+
+TEST_CASE("an uninstaller that cannot be started is a failure like any other")
+{
+    Site site;
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    Registered entry(L"5.18", L"\"C:\\Old\\uninst.exe\" Quendal-Test ");
+    CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+    std::wstring last = console.Lines().back();
+    CHECK(last.rfind(L"Launching uninstaller failed: CreateProcessW() failed: Windows error ", 0) == 0);
+    // The system text ends with a full stop, which goes before the hint.
+    CHECK(last.find(L". (use /Force") == std::wstring::npos);
+    CHECK(last.find(L" (use /Force flag to override uninstallation failure); aborting") != std::wstring::npos);
 }
 
 TEST_CASE("a temporary copy whose plain name is locked gets a suffix")

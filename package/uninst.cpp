@@ -1,0 +1,395 @@
+// The product's uninstaller.
+//
+//   uninst.exe SITE [-unat] [-result=HEX -done=HEX] [-reinstall] [-skipUnregSvc]
+//
+// It loads the uninstall parameter list that the installation stored in the
+// site's uninstall entry and removes what it names: it stops the service,
+// ends the named programs, runs the program's own uninstall action,
+// unregisters the service and the servers, deletes the registry values and
+// keys, the files, and the directories innermost first. Nothing else is
+// touched, so data the installation did not write (the server's Config
+// folder) stays. A file in use is deleted at the next restart.
+//
+// It cannot delete itself while it runs: started from the installation
+// directory it starts a copy of itself from the temporary folder with the
+// same arguments (and the inherited result handles) and exits with bit 0x1;
+// the copy does the work, writes its result into the shared block, signals
+// the event and has itself deleted at the next restart.
+//
+// Results: 0 success; 0x2 a restart is needed to finish; 0x20000 an
+// unexpected failure; 0x40000 usage error; 0x80000 the uninstallation data
+// could not be loaded.
+#include "ForcedExit.h"
+#include <windows.h>
+#include <tlhelp32.h>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kResultFollows = 0x1;
+const DWORD kRestartNeeded = 0x2;
+const DWORD kException = 0x20000;
+const DWORD kUsage = 0x40000;
+const DWORD kLoadFailed = 0x80000;
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+struct Options {
+    std::wstring site;
+    bool unattended = false;
+    bool reinstall = false;
+    bool skipUnregSvc = false;
+    HANDLE result = nullptr;
+    HANDLE done = nullptr;
+};
+
+struct Param {
+    std::wstring name;
+    std::wstring value;
+};
+
+bool g_feedback = false;
+
+void Say(const std::wstring& text)
+{
+    if (g_feedback) {
+        std::fwprintf(stdout, L"%ls\n", text.c_str());
+        std::fflush(stdout);
+    }
+}
+
+std::wstring ReadEntry(const std::wstring& site, const wchar_t* value)
+{
+    wchar_t buf[32768] = {};
+    DWORD size = sizeof(buf);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kUninstallKey + site).c_str(), value, RRF_RT_REG_SZ, nullptr, buf, &size))
+        return std::wstring();
+    return buf;
+}
+
+// " -feedback=yes "-workDir=C:\Q" ..." into its parameters.
+std::vector<Param> ParseParams(const std::wstring& list)
+{
+    std::vector<Param> params;
+    std::size_t i = 0;
+    while (i < list.size()) {
+        while (i < list.size() && list[i] == L' ')
+            ++i;
+        if (i >= list.size())
+            break;
+        std::wstring token;
+        if (list[i] == L'"') {
+            std::size_t close = list.find(L'"', i + 1);
+            if (close == std::wstring::npos)
+                close = list.size();
+            token = list.substr(i + 1, close - i - 1);
+            i = close + 1;
+        } else {
+            std::size_t end = list.find(L' ', i);
+            if (end == std::wstring::npos)
+                end = list.size();
+            token = list.substr(i, end - i);
+            i = end;
+        }
+        if (token.size() < 2 || token[0] != L'-')
+            continue;
+        std::size_t eq = token.find(L'=');
+        params.push_back({token.substr(1, eq == std::wstring::npos ? std::wstring::npos : eq - 1),
+                          eq == std::wstring::npos ? std::wstring() : token.substr(eq + 1)});
+    }
+    return params;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return Package::Lower(a) == Package::Lower(b);
+}
+
+DWORD Run(const std::wstring& commandLine, const std::wstring& workDir)
+{
+    std::wstring cmd = commandLine;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
+        return GetLastError() | 0x80000000;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+void StopService(const std::wstring& name)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceW(scm, name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS status = {};
+    if (svc && ControlService(svc, SERVICE_CONTROL_STOP, &status)) {
+        Say(L"Stopping service " + name);
+        for (int i = 0; i < 150 && QueryServiceStatus(svc, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+            Sleep(100);
+    }
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+}
+
+void KillProcesses(const std::wstring& path)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
+        if (pe.th32ProcessID == GetCurrentProcessId())
+            continue;
+        HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                               pe.th32ProcessID);
+        if (!p)
+            continue;
+        wchar_t image[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        if (QueryFullProcessImageNameW(p, 0, image, &size) && SamePath(image, path)) {
+            Say(L"Ending " + path);
+            TerminateProcess(p, 1);
+            WaitForSingleObject(p, 5000);
+        }
+        CloseHandle(p);
+    }
+    CloseHandle(snap);
+}
+
+void UnregisterServer(const std::wstring& path)
+{
+    Say(L"Unregistering server " + path);
+    std::wstring lower = Package::Lower(path);
+    if (lower.size() > 4 && lower.substr(lower.size() - 4) == L".exe") {
+        Run(L"\"" + path + L"\" /UnregServer", std::wstring());
+        return;
+    }
+    HMODULE dll = LoadLibraryW(path.c_str());
+    if (!dll)
+        return;
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    if (auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer"))))
+        entry();
+    FreeLibrary(dll);
+}
+
+HKEY RootOf(const std::wstring& path, std::wstring& rest)
+{
+    std::size_t slash = path.find(L'\\');
+    std::wstring root = slash == std::wstring::npos ? path : path.substr(0, slash);
+    rest = slash == std::wstring::npos ? std::wstring() : path.substr(slash + 1);
+    root = Package::Lower(root);
+    if (root == L"hkey_local_machine" || root == L"hklm")
+        return HKEY_LOCAL_MACHINE;
+    if (root == L"hkey_current_user" || root == L"hkcu")
+        return HKEY_CURRENT_USER;
+    if (root == L"hkey_classes_root")
+        return HKEY_CLASSES_ROOT;
+    return nullptr;
+}
+
+void DeleteRegValue(const std::wstring& path)
+{
+    std::wstring rest;
+    HKEY root = RootOf(path, rest);
+    std::size_t slash = rest.rfind(L'\\');
+    if (!root || slash == std::wstring::npos)
+        return;
+    RegDeleteKeyValueW(root, rest.substr(0, slash).c_str(), rest.substr(slash + 1).c_str());
+}
+
+void DeleteRegKey(const std::wstring& path)
+{
+    std::wstring rest;
+    HKEY root = RootOf(path, rest);
+    if (root && !rest.empty())
+        RegDeleteTreeW(root, rest.c_str());
+}
+
+// Deletes a file now, or at the next restart when it stays in use. A short
+// wait first lets a program that was just ended (or the first uninstaller
+// process, which started this copy) let go of its file.
+DWORD DeleteOrSchedule(const std::wstring& path)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (DeleteFileW(path.c_str()))
+            return 0;
+        DWORD err = GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+            return 0;
+        Sleep(100);
+    }
+    Say(L"Scheduling deletion on restart: " + path);
+    MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return kRestartNeeded;
+}
+
+DWORD Uninstall(const Options& options, const std::vector<Param>& params)
+{
+    auto each = [&params](const wchar_t* name, auto action) {
+        for (const Param& p : params)
+            if (SamePath(p.name, name))
+                action(p.value);
+    };
+    std::wstring workDir;
+    each(L"workDir", [&](const std::wstring& v) { workDir = v; });
+    each(L"stopSvc", [](const std::wstring& v) { StopService(v); });
+    each(L"killProc", [](const std::wstring& v) { KillProcesses(v); });
+    each(L"execUninst", [&](const std::wstring& v) {
+        if (GetFileAttributesW(v.c_str()) != INVALID_FILE_ATTRIBUTES)
+            Run(L"\"" + v + L"\" -uninstall", workDir);
+    });
+    if (!options.skipUnregSvc)
+        each(L"unregSvc", [](const std::wstring& v) {
+            Say(L"Unregistering service " + v);
+            Run(L"\"" + v + L"\" /unregserver", std::wstring());
+        });
+    each(L"unregSvr", [](const std::wstring& v) { UnregisterServer(v); });
+    each(L"delRegValue", [](const std::wstring& v) { DeleteRegValue(v); });
+    each(L"delRegKey", [](const std::wstring& v) { DeleteRegKey(v); });
+
+    DWORD result = 0;
+    each(L"delFile", [&](const std::wstring& v) {
+        Say(L"Deleting " + v);
+        DWORD r = DeleteOrSchedule(v);
+        result |= r;
+    });
+    std::vector<std::wstring> dirs;
+    each(L"delDir", [&](const std::wstring& v) { dirs.push_back(v); });
+    // Innermost first: the parameters list the outermost directories first.
+    for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
+        Say(L"Removing " + *it);
+        // A directory that still holds data the installation did not write stays.
+        RemoveDirectoryW(it->c_str());
+    }
+    return result;
+}
+
+bool ParseArguments(int argc, wchar_t** argv, Options& options)
+{
+    if (argc < 2 || argv[1][0] == L'-')
+        return false;
+    options.site = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        std::wstring lower = Package::Lower(arg);
+        if (lower == L"-unat")
+            options.unattended = true;
+        else if (lower == L"-reinstall")
+            options.reinstall = true;
+        else if (lower == L"-skipunregsvc")
+            options.skipUnregSvc = true;
+        else if (lower.rfind(L"-result=", 0) == 0)
+            options.result = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(arg.c_str() + 8, nullptr, 16)));
+        else if (lower.rfind(L"-done=", 0) == 0)
+            options.done = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(arg.c_str() + 6, nullptr, 16)));
+        else
+            return false;
+    }
+    return true;
+}
+
+// Hands the result to whoever waits on the channel.
+DWORD Report(const Options& options, DWORD result)
+{
+    if (options.result && options.done) {
+        if (void* view = MapViewOfFile(options.result, FILE_MAP_WRITE, 0, 0, 4)) {
+            *static_cast<volatile DWORD*>(view) = result;
+            UnmapViewOfFile(view);
+        }
+        SetEvent(options.done);
+    }
+    return result;
+}
+
+// Started from the installation directory: run a temporary copy instead.
+bool RelaunchFromTemp(int argc, wchar_t** argv, DWORD& exitCode)
+{
+    wchar_t self[MAX_PATH * 2] = {}, temp[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring dir = Package::OwnDirectory();
+    if (SamePath(dir + L"\\", temp))
+        return false;
+    wchar_t copy[MAX_PATH] = {};
+    if (!GetTempFileNameW(temp, L"unq", 0, copy))
+        return false;
+    std::wstring target = std::wstring(copy) + L".exe";
+    DeleteFileW(copy);
+    if (!CopyFileW(self, target.c_str(), FALSE))
+        return false;
+    std::wstring cmd = L"\"" + target + L"\"";
+    for (int i = 1; i < argc; ++i)
+        cmd += std::wstring(L" \"") + argv[i] + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, temp, &si, &pi)) {
+        DeleteFileW(target.c_str());
+        return false;
+    }
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    exitCode = kResultFollows;
+    return true;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Package::ApplyForcedExit(argc, argv);
+    Options options;
+    if (!ParseArguments(argc, argv, options))
+        return Report(options, kUsage);
+    std::wstring installDir = ReadEntry(options.site, L"InstallDir");
+    std::wstring list = ReadEntry(options.site, L"UninstallParam");
+    if (list.empty())
+        return Report(options, kLoadFailed);
+
+    if (!installDir.empty() && SamePath(Package::OwnDirectory(), installDir)) {
+        DWORD code = 0;
+        if (RelaunchFromTemp(argc, argv, code))
+            return static_cast<int>(code);
+    }
+    std::wstring title = L"Korvane " + options.site + L" Uninstallation";
+    if (!options.unattended) {
+        std::wstring question = L"Do you want to remove Korvane " + options.site + L" from this computer?";
+        if (MessageBoxW(nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return Report(options, 0);
+    }
+    DWORD result;
+    try {
+        std::vector<Param> params = ParseParams(list);
+        for (const Param& p : params)
+            if (SamePath(p.name, L"feedback") && SamePath(p.value, L"yes"))
+                g_feedback = true;
+        result = Uninstall(options, params);
+    } catch (...) {
+        result = kException;
+    }
+    // The copy in the temporary folder goes at the next restart.
+    wchar_t self[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    if (installDir.empty() || !SamePath(Package::OwnDirectory(), installDir))
+        MoveFileExW(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!options.unattended) {
+        std::wstring text = result == 0 ? L"Korvane " + options.site + L" was removed."
+                            : result & kRestartNeeded
+                                ? L"Korvane " + options.site + L" was removed. Some files will be deleted when Windows "
+                                                               L"restarts."
+                                : L"Korvane " + options.site + L" could not be removed completely.";
+        MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | (result > 0xFFFF ? MB_ICONERROR : MB_ICONINFORMATION));
+    }
+    return static_cast<int>(Report(options, result));
+}

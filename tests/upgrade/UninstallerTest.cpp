@@ -1,0 +1,250 @@
+// The product's uninstaller, against an installation laid down by the
+// installation's own steps.
+#include "../../nocrtlib/NoCrtFormat.h"
+#include "../../steps/CreateShortcut.h"
+#include "../../steps/DeferredFileOps.h"
+#include "../../steps/InstallSettings.h"
+#include "../../steps/MakeInstallDir.h"
+#include "../../steps/RegisterServer.h"
+#include "../../steps/RegisterService.h"
+#include "../../steps/RegisterUninstaller.h"
+#include "../../steps/SecuredInstallDir.h"
+#include "../../steps/ShellFolders.h"
+#include "../../steps/StepReport.h"
+#include "../../steps/WriteFilesFromLzmaStream.h"
+#include "../../upgrade/PreviousUninstaller.h"
+#include "../../wwlib/Product.h"
+#include "../support/Console.h"
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include "../support/RunMode.h"
+#include <doctest/doctest.h>
+#include <memory>
+#include <vector>
+
+using Test::W;
+
+namespace {
+
+const wchar_t kSite[] = L"Quendal-Test";
+const wchar_t kCfgClsid[] = L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}";
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+DWORD ServiceState()
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = OpenServiceW(scm, kSite, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS s = {};
+    DWORD state = svc && QueryServiceStatus(svc, &s) ? s.dwCurrentState : 0;
+    if (svc)
+        CloseServiceHandle(svc);
+    CloseServiceHandle(scm);
+    return state;
+}
+
+// An installation of the site, made by the steps in the order an installation
+// builds them, then committed.
+struct Installation {
+    Test::TempDir root;
+    std::wstring dir = root.Path() + L"\\Quendal-Test";
+    std::wstring startMenu;
+    std::wstring entryKey = std::wstring(kUninstallKey) + L"\\Quendal-Test";
+
+    Installation()
+    {
+        InstallSettings& settings = TheInstallSettings();
+        settings.installDir = dir.c_str();
+        settings.uninstallerPath = (dir + L"\\uninst.exe").c_str();
+        TheSiteName() = kSite;
+        AppendUninstallFeedback();
+        AppendUninstallParam(L"workDir", settings.installDir);
+        AppendUninstallParam(L"stopSvc", kSite);
+        for (const wchar_t* program : {L"srvctrl.exe", L"srvcfg.exe", L"QuendalCfgManip.exe"})
+            AppendUninstallParam(L"killProc", (dir + L"\\" + program).c_str());
+        AppendUninstallParam(L"execUninst", (dir + L"\\srvctrl.exe").c_str());
+        startMenu = W(GetProgramsDir()) + L"\\Korvane Quendal-Test";
+
+        SecuredInstallDir secured;
+        secured.Secure();
+        MakeInstallDir termInfo((dir + L"\\TermInfo").c_str(), nullptr, 6);
+        WriteFilesFromLzmaStream files({dir.c_str(), L"", L"", L""}, WriteFilesFromLzmaStream::AllFiles);
+        MakeInstallDir menu(startMenu.c_str(), nullptr, 4);
+        CreateShortcutPlan shortcuts(startMenu.c_str());
+        RegisterService service((dir + L"\\Quendal.exe").c_str());
+        RegisterServer server((dir + L"\\QuendalCfgManip.exe").c_str());
+        RegisterUninstaller entry(kSite, L"Korvane Quendal-Test 5.18 (remove only)", Product::kName,
+                                  Product::kVersion);
+        server.Commit();
+        service.Commit();
+        entry.Commit();
+        shortcuts.Commit();
+        menu.Commit();
+        files.Commit();
+        termInfo.Commit();
+        secured.Commit();
+    }
+
+    std::wstring UninstallString() const
+    {
+        wchar_t value[1024] = {};
+        DWORD size = sizeof(value);
+        RegGetValueW(HKEY_LOCAL_MACHINE, entryKey.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size);
+        return value;
+    }
+};
+
+// Runs the uninstaller the way the uninstall entry does, unattended, with a
+// result channel of the test's own, and returns its result.
+DWORD RunUnattended(const std::wstring& command)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4, nullptr);
+    HANDLE done = CreateEventW(&sa, TRUE, FALSE, nullptr);
+    wchar_t hexMap[24], hexDone[24];
+    FormatUnsigned(reinterpret_cast<ULONG_PTR>(mapping), 1, 16, hexMap);
+    FormatUnsigned(reinterpret_cast<ULONG_PTR>(done), 1, 16, hexDone);
+    std::wstring line = command + L" -unat -result=" + hexMap + L" -done=" + hexDone;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    REQUIRE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CHECK(code == 1); // started from the installation: a copy does the work
+    REQUIRE(WaitForSingleObject(done, 60000) == WAIT_OBJECT_0);
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 4);
+    DWORD result = *static_cast<DWORD*>(view);
+    UnmapViewOfFile(view);
+    CloseHandle(done);
+    CloseHandle(mapping);
+    return result;
+}
+
+std::wstring PendingText()
+{
+    std::vector<wchar_t> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                     data.data(), &size))
+        return std::wstring();
+    // Each string followed by "|"; a deletion's empty destination shows as "||".
+    std::wstring all;
+    std::size_t n = size / sizeof(wchar_t);
+    if (n >= 2 && data[n - 2] == 0)
+        --n;
+    for (std::size_t pos = 0; pos + 1 < n;) {
+        std::wstring s(data.data() + pos);
+        all += s + L"|";
+        pos += s.size() + 1;
+    }
+    return all;
+}
+
+} // namespace
+
+TEST_CASE("the uninstaller removes everything the parameter list names, and nothing else")
+{
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    Installation install;
+    const std::wstring& dir = install.dir;
+    REQUIRE(Exists(dir + L"\\uninst.exe"));
+    REQUIRE(KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
+    REQUIRE(Exists(install.startMenu + L"\\Uninstall Quendal-Test.lnk"));
+    // The service runs, the control panel is open, the server wrote its own
+    // settings, and another program holds a file of the installation open.
+    StartSiteService();
+    for (int i = 0; i < 100 && ServiceState() != SERVICE_RUNNING; ++i)
+        Sleep(100);
+    REQUIRE(ServiceState() == SERVICE_RUNNING);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION panel = {};
+    std::wstring panelCmd = L"\"" + dir + L"\\srvctrl.exe\"";
+    REQUIRE(CreateProcessW(nullptr, &panelCmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &panel));
+    REQUIRE(CreateDirectoryW((dir + L"\\Config").c_str(), nullptr));
+    Test::WriteTextFile(dir + L"\\Config\\Quendal-Settings.qst", "user data");
+    const std::wstring locked = dir + L"\\ReadMe.txt";
+    HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(lock != INVALID_HANDLE_VALUE);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+
+    DWORD result = RunUnattended(install.UninstallString());
+    CHECK(result == 0x2); // the locked file needs a restart
+
+    CHECK(WaitForSingleObject(panel.hProcess, 5000) == WAIT_OBJECT_0); // ended
+    CloseHandle(panel.hProcess);
+    CloseHandle(panel.hThread);
+    CHECK(ServiceState() == 0);
+    CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+    CHECK_FALSE(Exists(install.startMenu));
+    CHECK_FALSE(Exists(dir + L"\\uninst.exe"));
+    CHECK_FALSE(Exists(dir + L"\\Quendal.exe"));
+    CHECK_FALSE(Exists(dir + L"\\TermInfo"));
+    CHECK(Exists(dir + L"\\Config\\Quendal-Settings.qst"));
+    CHECK(Exists(locked));
+    CHECK(PendingText().find(L"\\??\\" + locked + L"||") != std::wstring::npos);
+
+    CloseHandle(lock);
+    Test::ChildResult restart = Test::RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
+    CHECK(restart.exitCode == 0);
+    CHECK_FALSE(Exists(locked));
+    CHECK(Exists(dir + L"\\Config\\Quendal-Settings.qst"));
+    TheSiteName() = L"";
+}
+
+TEST_CASE("an upgrade's uninstaller run leaves the service registered")
+{
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    Installation install;
+    // RunUninstallerWithResult adds -reinstall and -skipUnregSvc.
+    CHECK(RunUninstallerWithResult(install.UninstallString().c_str()) == 0);
+    CHECK(ServiceState() == SERVICE_STOPPED);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+    CHECK_FALSE(Exists(install.dir + L"\\Quendal.exe"));
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE svc = OpenServiceW(scm, kSite, DELETE);
+    if (svc) {
+        DeleteService(svc);
+        CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    TheSiteName() = L"";
+}
+
+TEST_CASE("run interactively, the uninstaller asks first and reports the outcome")
+{
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    Installation install;
+    Test::MessageBoxAnswerer boxes(L"Korvane Quendal-Test Uninstallation", IDYES);
+    Test::ChildResult r = Test::RunCaptured(install.UninstallString());
+    CHECK(r.exitCode == 1);
+    for (int i = 0; i < 300 && boxes.Texts().size() < 2; ++i)
+        Sleep(100);
+    auto texts = boxes.Texts();
+    REQUIRE(texts.size() == 2);
+    CHECK(texts[0] == L"Do you want to remove Korvane Quendal-Test from this computer?");
+    CHECK(texts[1] == L"Korvane Quendal-Test was removed.");
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+    CHECK(ServiceState() == 0);
+    TheSiteName() = L"";
+}
