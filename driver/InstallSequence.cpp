@@ -1,9 +1,231 @@
 #include "InstallSequence.h"
+#include "../nocrtlib/NoCrtPath.h"
+#include "../steps/CreateShortcut.h"
+#include "../steps/DeferredFileOps.h"
+#include "../steps/InstallSettings.h"
+#include "../steps/MakeInstallDir.h"
+#include "../steps/ProductKey.h"
+#include "../steps/RegisterServer.h"
+#include "../steps/RegisterService.h"
+#include "../steps/RegisterUninstaller.h"
+#include "../steps/SecuredInstallDir.h"
+#include "../steps/ShellFolders.h"
+#include "../steps/StepReport.h"
+#include "../steps/WriteFilesFromLzmaStream.h"
+#include "../upgrade/InstalledSites.h"
+#include "../upgrade/PreviousUninstaller.h"
+#include "../upgrade/RestartAndResume.h"
+#include "../wwlib/CReg.h"
 #include "../wwlib/InstallError.h"
+#include "../wwlib/Membership.h"
+#include "../wwlib/Product.h"
+#include "../wwlib/RunAndWait.h"
+#include "../wwlib/SilentExit.h"
+#include "../wwlib/SystemInfo.h"
+#include <shlobj.h>
+#include <iostream>
+
+using namespace WWLib;
+
+namespace {
+
+const wchar_t kNotAdmin[] = L"This program must be run by a user with administrator privileges";
+const wchar_t kEulaMissing[] =
+    L"Missing -acceptEULA parameter to indicate your acceptance of the Quendal End-User License Agreement. Please "
+    L"run this installer without parameters to read the EULA, then supply the -acceptEULA parameter for unattended "
+    L"installation.\n";
+
+bool SameNoCase(const WString& a, const WString& b)
+{
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// 1. Rights.
+void CheckAdministrator()
+{
+    if (IsAdministrator(true))
+        return;
+    StepLine(WString(kNotAdmin) + L", aborting.");
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, (WString(kNotAdmin) + L".").c_str(), L"Installation Aborted", MB_OK | MB_ICONERROR);
+    throw SilentExit(131);
+}
+
+// 2. Windows 2000 or later, of the NT family.
+void CheckWindowsVersion()
+{
+    if (AtLeast(kWindows2000, FreshWindowsVersion()))
+        return;
+    const InstallSettings& settings = TheInstallSettings();
+    if (settings.interactive) {
+        if (MessageBoxW(nullptr,
+                        L"The minimum requirement for installing Quendal is Windows 2000.\nDoes your system meet "
+                        L"Quendal minimum requirements?",
+                        L"Unsupported OS Version Detected", MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) != IDYES)
+            throw SilentExit(130);
+        return;
+    }
+    if (settings.force) {
+        StepLine(L"Warning: Quendal requires Windows 2000, or higher");
+        return;
+    }
+    StepLine(L"Quendal requires Windows 2000, or higher (use /Force flag to override version checking), aborting");
+    throw SilentExit(130);
+}
+
+// 4. Interactive with or without the dialog, or unattended.
+void DecideMode(const InstalledSiteList& sites)
+{
+    InstallSettings& settings = TheInstallSettings();
+    if (!settings.interactive) {
+        if (!settings.acceptEULA) {
+            std::wcout << kEulaMissing << std::flush;
+            throw SilentExit(140);
+        }
+        return;
+    }
+    if (!settings.installDir.empty() && settings.acceptEULA)
+        return; // everything the dialog would ask is given
+    if (settings.installDir.empty()) {
+        for (std::size_t i = 0; i < sites.size() && settings.installDir.empty(); ++i)
+            if (SameNoCase(sites[i].siteName, Product::kName))
+                settings.installDir = sites[i].installDir;
+        if (settings.installDir.empty() && sites.size())
+            settings.installDir = sites[0].installDir;
+        if (settings.installDir.empty())
+            settings.installDir = PathJoin(GetProgramFilesDir(), Product::kDefaultFolder);
+    }
+    // The main dialog is not part of this build: saying so is better than
+    // installing somewhere the user did not choose.
+    throw InstallError(L"The installation dialog is not available in this build. Run the installer with "
+                       L"-interactive -acceptEULA -installDir=<directory>, or unattended with -acceptEULA.");
+}
+
+// The path as one argument: backslashes before quotes, quotes around it when
+// it holds a space or a quote.
+WString QuoteArgument(const WString& path)
+{
+    WString quoted;
+    bool needsQuotes = false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == L'"') {
+            quoted += L'\\';
+            needsQuotes = true;
+        }
+        if (path[i] == L' ')
+            needsQuotes = true;
+        quoted += path[i];
+    }
+    return needsQuotes ? L"\"" + quoted + L"\"" : quoted;
+}
+
+// 7.1 Tell the server it runs for the first time, unless a settings file of
+// an earlier installation is still there.
+void SetFirstRunFlag(const WString& installDir, const WString& site)
+{
+    WString settings = installDir + L"\\Config\\Quendal-Settings.qst";
+    if (PathExists(settings) && !IsDirectory(settings))
+        return;
+    CRegCreate<0> key(WString(kProductKey) + L"\\" + site, KEY_WRITE);
+    if (key.Failed())
+        return;
+    DWORD one = 1;
+    RegSetValueExW(key.Key(), L"FirstRunFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+}
+
+// 7.7 The control panel, left running.
+void LaunchControlPanel(const WString& installDir)
+{
+    WString command = L"\"" + PathJoin(installDir, L"srvctrl.exe") + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(nullptr, command.buffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+}
+
+} // namespace
 
 void RunInstallationSequence()
 {
-    // The sequence itself is not part of this build yet; saying so is better
-    // than reporting success for an installation that did not happen.
-    throw InstallError(L"Installation is not available in this build.");
+    InstallSettings& settings = TheInstallSettings();
+    ServerOptions& server = TheServerOptions();
+    const bool launchControlPanel = true; // the dialog, when there is one, may change it
+
+    CheckAdministrator();
+    CheckWindowsVersion();
+    InstalledSiteList sites = FindInstalledSites(Product::kName);
+    DecideMode(sites);
+
+    // 5. Preparation: nothing of this run can be undone yet.
+    SecuredInstallDir secured;
+    secured.CheckAclSupport();
+    CreateProductKey();
+    TheSiteName() = SiteNameFromDir(Product::kName, settings.installDir);
+    const WString site = TheSiteName();
+    if (!server.startService) {
+        try {
+            server.startService = IsServiceRunning(); // a running server runs again afterwards
+        } catch (const std::exception&) {
+        }
+    }
+    UninstallExisting();
+    DeleteResumeEntry();
+    const WString& dir = settings.installDir;
+    AppendUninstallFeedback();
+    AppendUninstallParam(L"workDir", dir);
+    AppendUninstallParam(L"stopSvc", site);
+    AppendUninstallParam(L"killProc", PathJoin(dir, L"srvctrl.exe"));
+    AppendUninstallParam(L"killProc", PathJoin(dir, L"srvcfg.exe"));
+    AppendUninstallParam(L"killProc", PathJoin(dir, L"QuendalCfgManip.exe"));
+    AppendUninstallParam(L"execUninst", PathJoin(dir, L"srvctrl.exe"));
+    const WString serverExe = PathJoin(dir, L"Quendal.exe");
+    settings.uninstallerPath = PathJoin(dir, L"uninst.exe");
+
+    // 6. The install steps; each undoes itself when the run stops before the commit.
+    secured.Secure();
+    MakeInstallDir termInfo(PathJoin(dir, L"TermInfo"), nullptr, MakeInstallDir::NoParents | MakeInstallDir::SecurityHereOnly);
+    WriteFilesFromLzmaStream files({dir, WString(), WString(), WString()}, WriteFilesFromLzmaStream::AllFiles);
+    const WString startMenu = PathJoin(GetProgramsDir(), Product::kMakerPrefix + site);
+    MakeInstallDir startMenuDir(startMenu, nullptr, MakeInstallDir::SecurityHereOnly);
+    CreateShortcutPlan shortcuts(startMenu);
+    RegisterService service(serverExe);
+    RegisterServer configServer(PathJoin(dir, L"QuendalCfgManip.exe"));
+    RegisterUninstaller entry(site, Product::kMakerPrefix + site + L" " + Product::kVersion + L" (remove only)",
+                              Product::kName, Product::kVersion);
+
+    // 7. Completion.
+    SetFirstRunFlag(dir, site);
+    WString install = L"\"" + serverExe + L"\" -install";
+    if (settings.force)
+        install += L" -force";
+    if (settings.interactive)
+        install += L" -interactive";
+    if (!server.settingsFile.empty())
+        install += L" -settingsFile=" + QuoteArgument(server.settingsFile);
+    unsigned long code = RunAndWait(install, true);
+    if (code != 0)
+        throw SilentExit(static_cast<int>(code));
+    SHChangeNotify(SHCNE_ASSOCCHANGED, 0, nullptr, nullptr);
+    if (server.startService)
+        StartServiceAfterInstall();
+    WString completed = WString(L"Korvane Quendal ") + Product::kVersion + L" installation completed.";
+    StepLine(completed);
+    if (settings.interactive)
+        MessageBoxW(nullptr, (completed + L"\n").c_str(), L"Installation Completed", MB_OK | MB_ICONINFORMATION);
+
+    configServer.Commit();
+    service.Commit();
+    entry.Commit();
+    shortcuts.Commit();
+    startMenuDir.Commit();
+    files.Commit();
+    termInfo.Commit();
+    secured.Commit();
+
+    if (settings.interactive && launchControlPanel)
+        LaunchControlPanel(dir);
 }

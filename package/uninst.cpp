@@ -269,8 +269,15 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& params)
     // Innermost first: the parameters list the outermost directories first.
     for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
         Say(L"Removing " + *it);
-        // A directory that still holds data the installation did not write stays.
-        RemoveDirectoryW(it->c_str());
+        // A directory that still holds data the installation did not write
+        // stays; one still in use by a program that is just ending (the first
+        // uninstaller process) goes after a short wait.
+        for (int attempt = 0; attempt < 20 && !RemoveDirectoryW(it->c_str()); ++attempt) {
+            DWORD err = GetLastError();
+            if (err == ERROR_DIR_NOT_EMPTY || err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+                break;
+            Sleep(100);
+        }
     }
     return result;
 }

@@ -139,12 +139,21 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
     PROCESS_INFORMATION pi = {};
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
     cmd.push_back(L'\0');
-    BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    // Seen once under Wine: a start refused while the prefix's own services
+    // were still starting. A second try a moment later goes through.
+    BOOL started = FALSE;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt)
+            Sleep(1000);
+        started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        startError = started ? 0 : GetLastError();
+    }
     CloseHandle(writeEnd);
     CloseHandle(inRead);
     if (!started) {
         CloseHandle(readEnd);
-        FAIL("CreateProcessW failed for: " << Narrow(commandLine));
+        FAIL("CreateProcessW failed with " << startError << " for: " << Narrow(commandLine));
     }
     ChildResult result;
     char buf[4096];

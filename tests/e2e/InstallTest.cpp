@@ -1,0 +1,389 @@
+// The installation sequence end to end: the real QuendalInstaller.exe run as
+// a child in a prefix of the scenario's own, the machine looked at afterwards.
+#include "../support/Machine.h"
+#include "../support/MessageBoxes.h"
+#include "../support/Snapshot.h"
+#include <doctest/doctest.h>
+#include <shlobj.h>
+#include <string>
+#include <vector>
+
+using Test::ChildResult;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const wchar_t kCfgClsid[] = L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}";
+
+ChildResult Install(const std::wstring& args)
+{
+    return Test::RunCaptured(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + args, 120000);
+}
+
+std::vector<std::wstring> LinesOf(const ChildResult& r)
+{
+    std::vector<std::wstring> lines;
+    std::size_t start = 0;
+    while (start < r.text.size()) {
+        std::size_t end = r.text.find(L"\r\n", start);
+        if (end == std::wstring::npos)
+            end = r.text.size();
+        lines.push_back(r.text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line)
+{
+    for (const std::wstring& l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+// The differences as one text, so a failed check shows them.
+std::string Joined(const std::vector<std::wstring>& lines)
+{
+    std::wstring all;
+    for (const std::wstring& l : lines)
+        all += l + L"\n";
+    return Test::Narrow(all);
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring Value(HKEY root, const std::wstring& key, const wchar_t* name)
+{
+    wchar_t buf[32768] = {};
+    DWORD size = sizeof(buf);
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buf, &size))
+        return L"(none)";
+    return buf;
+}
+
+DWORD DwordValue(HKEY root, const std::wstring& key, const wchar_t* name)
+{
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size))
+        return 0xFFFFFFFF;
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+DWORD ServiceState(const wchar_t* name)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = OpenServiceW(scm, name, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS s = {};
+    DWORD state = svc && QueryServiceStatus(svc, &s) ? s.dwCurrentState : 0;
+    if (svc)
+        CloseServiceHandle(svc);
+    CloseServiceHandle(scm);
+    return state;
+}
+
+bool WaitForService(const wchar_t* name, DWORD state)
+{
+    for (int i = 0; i < 100; ++i, Sleep(100))
+        if (ServiceState(name) == state)
+            return true;
+    return false;
+}
+
+std::wstring ShellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, path, csidl, TRUE);
+    return path;
+}
+
+struct ForcedExit {
+    explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
+    ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
+};
+
+// Runs the site's own uninstaller as its uninstall entry names it, unattended,
+// and waits until the copy that does the work has removed the entry.
+void UninstallThroughEntry(const std::wstring& site)
+{
+    std::wstring command = Value(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString");
+    REQUIRE(command != L"(none)");
+    ChildResult r = Test::RunCaptured(command + L"-unat");
+    CHECK(r.exitCode == 1);
+    for (int i = 0; i < 200 && KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site); ++i)
+        Sleep(100);
+    Sleep(500); // the copy ends after its last directory
+}
+
+} // namespace
+
+TEST_CASE("install: a fresh unattended installation")
+{
+    const std::wstring dir = L"C:\\Program Files\\Quendal-Fresh";
+    ChildResult r = Install(L"-installDir=\"" + dir + L"\" -acceptEULA");
+    CHECK(r.exitCode == 0);
+    std::vector<std::wstring> lines = LinesOf(r);
+    REQUIRE(lines.size() > 10);
+    CHECK(lines.front() == L"Creating Korvane registry key");
+    CHECK(lines[1] == L"Installing " + dir + L"\\Quendal.exe");
+    CHECK(lines.back() == L"Korvane Quendal 5.18 installation completed.");
+    CHECK(Contains(lines, L"Registering service " + dir + L"\\Quendal.exe"));
+    CHECK(Contains(lines, L"Registering server " + dir + L"\\QuendalCfgManip.exe"));
+    CHECK(Contains(lines, L"Registering uninstaller"));
+
+    // The files for this platform, the terminal descriptions, the shortcuts.
+    for (const wchar_t* f : {L"Quendal.exe", L"QuendalCfgManip.exe", L"srvctrl.exe", L"srvcfg.exe", L"uninst.exe",
+                             L"QuendalLog.exe", L"TermInfo\\xterm", L"TermInfo\\vt100"})
+        CHECK(Exists(dir + L"\\" + f));
+    CHECK_FALSE(Exists(dir + L"\\QuendalAuth64.dll"));
+    std::wstring menu = ShellFolder(CSIDL_PROGRAMS) + L"\\Korvane Quendal-Fresh";
+    CHECK(Exists(menu + L"\\Quendal-Fresh Control Panel.lnk"));
+    CHECK(Exists(menu + L"\\Uninstall Quendal-Fresh.lnk"));
+    CHECK(Exists(ShellFolder(CSIDL_COMMON_ADMINTOOLS) + L"\\Quendal-Fresh Control Panel.lnk"));
+    // The service and the COM server, registered by the package's programs.
+    CHECK(ServiceState(L"Quendal-Fresh") == SERVICE_STOPPED);
+    CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
+    // The uninstall entry and the first-run flag.
+    const std::wstring entry = kUninstall + L"Quendal-Fresh";
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"Korvane Quendal-Fresh 5.18 (remove only)");
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayIcon") == dir + L"\\uninst.exe");
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"UninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh ");
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"InstallDir") == dir);
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"ProductName") == L"Quendal");
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
+    std::wstring params = Value(HKEY_LOCAL_MACHINE, entry, L"UninstallParam");
+    std::wstring head = L" -feedback=yes \"-workDir=" + dir + L"\" \"-stopSvc=Quendal-Fresh\" \"-killProc=" + dir +
+                        L"\\srvctrl.exe\" \"-killProc=" + dir + L"\\srvcfg.exe\" \"-killProc=" + dir +
+                        L"\\QuendalCfgManip.exe\" \"-execUninst=" + dir + L"\\srvctrl.exe\" \"-delDir=" + dir +
+                        L"\" \"-delDir=" + dir + L"\\TermInfo\" \"-delFile=" + dir + L"\\Quendal.exe\"";
+    CHECK(params.rfind(head, 0) == 0);
+    std::wstring tail = L"\"-delFile=" + ShellFolder(CSIDL_COMMON_ADMINTOOLS) + L"\\Quendal-Fresh Control Panel.lnk\" \"-unregSvc=" +
+                        dir + L"\\Quendal.exe\" \"-unregSvr=" + dir + L"\\QuendalCfgManip.exe\" \"-delRegKey=HKEY_LOCAL_MACHINE\\" +
+                        entry + L"\"";
+    CHECK(params.substr(params.size() - tail.size()) == tail);
+    CHECK(params.find(L"\"-delDir=" + menu + L"\" \"-delFile=" + menu) != std::wstring::npos);
+    CHECK(DwordValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fresh", L"FirstRunFlag") == 1);
+    CHECK(Exists(dir + L"\\Config")); // made by the server's installation command
+}
+
+TEST_CASE("install: -startService, and a service that ran before runs again after an upgrade")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Svc";
+    ChildResult first = Install(L"-installDir=" + dir + L" -acceptEULA -startService");
+    CHECK(first.exitCode == 0);
+    std::vector<std::wstring> lines = LinesOf(first);
+    CHECK(lines[lines.size() - 3] == L"Starting Quendal-Svc service...");
+    CHECK(lines[lines.size() - 2] == L"Quendal-Svc service started successfully.");
+    CHECK(WaitForService(L"Quendal-Svc", SERVICE_RUNNING));
+    ChildResult again = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CHECK(again.exitCode == 0);
+    CHECK(Contains(LinesOf(again), L"Quendal-Svc service started successfully."));
+    CHECK(WaitForService(L"Quendal-Svc", SERVICE_RUNNING));
+}
+
+TEST_CASE("install: reinstall through the stored uninstaller keeps the settings; upgrade through a temporary copy")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Up";
+    const std::wstring entry = kUninstall + L"Quendal-Up";
+    Test::TempDir settingsDir;
+    std::wstring settings = settingsDir.Path() + L"\\my settings.qst";
+    Test::WriteTextFile(settings, "port=22");
+    ChildResult first = Install(L"-installDir=" + dir + L" -acceptEULA -settings=\"" + settings + L"\"");
+    CHECK(first.exitCode == 0);
+    CHECK(Exists(dir + L"\\Config\\Quendal-Settings.qst"));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Up", L"FirstRunFlag");
+
+    // The same version: the stored uninstaller removes the old files first.
+    ChildResult same = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CHECK(same.exitCode == 0);
+    std::vector<std::wstring> lines = LinesOf(same);
+    CHECK(lines[1] == L"Uninstalling the existing Quendal-Up 5.18 installation");
+    CHECK(Contains(lines, L"Deleting " + dir + L"\\Quendal.exe")); // the uninstaller's own feedback
+    CHECK(Exists(dir + L"\\Config\\Quendal-Settings.qst"));
+    // An existing settings file means this is not the server's first run.
+    CHECK(DwordValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Up", L"FirstRunFlag") == 0xFFFFFFFF);
+
+    // An older version: the package's own uninstaller, from a temporary copy.
+    HKEY key;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_SET_VALUE, &key) == 0);
+    const wchar_t old[] = L"5.10";
+    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(old), sizeof(old));
+    RegCloseKey(key);
+    ChildResult upgrade = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CHECK(upgrade.exitCode == 0);
+    CHECK(LinesOf(upgrade)[1] == L"Uninstalling the existing Quendal-Up 5.10 installation");
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    CHECK(Exists(std::wstring(temp) + L"uninst.exe"));
+}
+
+TEST_CASE("install: named sites side by side")
+{
+    const std::wstring pf = ShellFolder(CSIDL_PROGRAM_FILES);
+    CHECK(Install(L"-site=Quendal-A -acceptEULA").exitCode == 0);
+    CHECK(Install(L"-site=Quendal-B -acceptEULA").exitCode == 0);
+    CHECK(Install(L"-installDir=C:\\Sites\\Default -acceptEULA").exitCode == 0);
+    CHECK(Exists(pf + L"\\Quendal-A\\Quendal.exe"));
+    CHECK(Exists(pf + L"\\Quendal-B\\Quendal.exe"));
+    CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
+    for (const wchar_t* site : {L"Quendal-A", L"Quendal-B", L"Quendal"}) {
+        CAPTURE(Test::Narrow(site));
+        CHECK(ServiceState(site) == SERVICE_STOPPED);
+        CHECK(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
+        CHECK(Exists(ShellFolder(CSIDL_PROGRAMS) + L"\\Korvane " + site));
+    }
+    // Removing one leaves the others whole.
+    UninstallThroughEntry(L"Quendal-A");
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-A"));
+    CHECK(ServiceState(L"Quendal-A") == 0);
+    CHECK_FALSE(Exists(pf + L"\\Quendal-A\\Quendal.exe"));
+    CHECK(Exists(pf + L"\\Quendal-B\\Quendal.exe"));
+    CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
+    CHECK(ServiceState(L"Quendal-B") == SERVICE_STOPPED);
+    CHECK(ServiceState(L"Quendal") == SERVICE_STOPPED);
+}
+
+TEST_CASE("install: a failing step leaves the machine as it was")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Fail";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    Test::Snapshot before = Test::Snapshot::Take();
+    struct Case {
+        const wchar_t* rule;
+        DWORD code;
+        const wchar_t* line;
+    };
+    const Case cases[] = {
+        {L"Quendal.exe:-service=5", 110,
+         L"Service 'C:\\Sites\\Quendal-Fail\\Quendal.exe' registration failed: Error code 0x00000005 received, aborting"},
+        {L"QuendalCfgManip.exe:/RegServer=7", 111,
+         L"Server C:\\Sites\\Quendal-Fail\\QuendalCfgManip.exe registration failed: Error code 0x00000007 received, "
+         L"aborting"},
+        {L"Quendal.exe:-install=5", 5, nullptr},
+    };
+    SUBCASE("each step's failure, rolled back")
+    for (const Case& c : cases) {
+        CAPTURE(Test::Narrow(c.rule));
+        ForcedExit forced(c.rule);
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CHECK(r.exitCode == c.code);
+        std::vector<std::wstring> lines = LinesOf(r);
+        if (c.line)
+            CHECK(Contains(lines, c.line));
+        CHECK(Contains(lines, L"Rollback: removing previously created " + dir));
+        auto diff = Test::Snapshot::Take().Differences(before, {L"reg:HKLM\\SOFTWARE\\Korvane\\"});
+        CHECK(Joined(diff) == "");
+    }
+    SUBCASE("a path that is a file")
+    {
+        Test::WriteTextFile(L"C:\\Sites\\Quendal-File", "in the way");
+        ChildResult r = Install(L"-installDir=C:\\Sites\\Quendal-File -acceptEULA");
+        CHECK(r.exitCode == 101);
+        CHECK(LinesOf(r).back() == L"Unable to create target directory 'C:\\Sites\\Quendal-File': The specified target "
+                                   L"path already exists and is not a directory, aborting");
+        DeleteFileW(L"C:\\Sites\\Quendal-File");
+    }
+    SUBCASE("with -force: the warning, and the installation completes")
+    {
+        ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=7");
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA -force");
+        CHECK(r.exitCode == 0);
+        CHECK(Contains(LinesOf(r), L"Warning: server " + dir +
+                                       L"\\QuendalCfgManip.exe registration failed: Error code 0x00000007 received"));
+        CHECK(Value(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Fail", L"UninstallParam").find(L"-unregSvr=") ==
+              std::wstring::npos);
+    }
+    SUBCASE("with -noRollback: the code, and everything left in place")
+    {
+        ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=7");
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA -noRollback");
+        CHECK(r.exitCode == 111);
+        CHECK(Exists(dir + L"\\Quendal.exe"));
+        CHECK(ServiceState(L"Quendal-Fail") == SERVICE_STOPPED);
+    }
+}
+
+TEST_CASE("install: a file of the old installation held open asks for a restart")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Lock";
+    CHECK(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+    HANDLE lock = CreateFileW((dir + L"\\ReadMe.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(lock != INVALID_HANDLE_VALUE);
+    ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CloseHandle(lock);
+    CHECK(r.exitCode == 300);
+    std::vector<std::wstring> lines = LinesOf(r);
+    CHECK(Lines(lines.end() - 2, lines.end()) ==
+          Lines{L"Windows restart is required before Quendal-Lock reinstallation can be completed",
+                L"Please re-run Quendal installer after Windows is restarted"});
+    CHECK(Value(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
+          L"(none)");
+    // After Wine's restart the same command completes.
+    Test::ChildResult restart = Test::RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
+    CHECK(restart.exitCode == 0);
+    CHECK(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+}
+
+TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
+{
+    ChildResult r = Install(L"-installDir=C:\\Q");
+    CHECK(r.exitCode == 140);
+    CHECK(r.output == "Missing -acceptEULA parameter to indicate your acceptance of the Quendal End-User License "
+                      "Agreement. Please run this installer without parameters to read the EULA, then supply the "
+                      "-acceptEULA parameter for unattended installation.\r\n");
+    CHECK_FALSE(Exists(L"C:\\Q"));
+
+    // -interactive with -acceptEULA and a directory needs no dialog, but still
+    // shows the completion box.
+    Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
+    ChildResult i = Install(L"-interactive -acceptEULA -installDir=C:\\Sites\\Quendal-Ui");
+    CHECK(i.exitCode == 0);
+    REQUIRE(done.Texts().size() == 1);
+    CHECK(done.Texts()[0].rfind(L"Korvane Quendal 5.18 installation completed.", 0) == 0);
+}
+
+TEST_CASE("install: Windows older than Windows 2000")
+{
+    // Wine's Windows version of this prefix: NT 4.0.
+    HKEY wine;
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &wine,
+                            nullptr) == 0);
+    const wchar_t nt4[] = L"nt40";
+    RegSetValueExW(wine, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(nt4), sizeof(nt4));
+    RegCloseKey(wine);
+    ChildResult r = Install(L"-installDir=C:\\Sites\\Quendal-Old -acceptEULA");
+    CHECK(r.exitCode == 130);
+    CHECK(r.output == "Quendal requires Windows 2000, or higher (use /Force flag to override version checking), "
+                      "aborting\r\n");
+    ChildResult forced = Install(L"-installDir=C:\\Sites\\Quendal-Old -acceptEULA -force");
+    CHECK(forced.exitCode == 0);
+    CHECK(LinesOf(forced).front() == L"Warning: Quendal requires Windows 2000, or higher");
+}
+
+TEST_CASE("install: the product's uninstaller leaves the machine as it was before")
+{
+    Test::Snapshot before = Test::Snapshot::Take();
+    CHECK(Install(L"-installDir=C:\\Sites\\Quendal-Gone -acceptEULA -startService").exitCode == 0);
+    CHECK(WaitForService(L"Quendal-Gone", SERVICE_RUNNING));
+    UninstallThroughEntry(L"Quendal-Gone");
+    // The server's own Config folder is its data: it stays, with its folder.
+    auto diff = Test::Snapshot::Take().Differences(
+        before, {L"reg:HKLM\\SOFTWARE\\Korvane\\", L"file:C:\\Sites\\"});
+    CHECK(Joined(diff) == "");
+    CHECK(Exists(L"C:\\Sites\\Quendal-Gone\\Config"));
+    CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Gone\\Quendal.exe"));
+}

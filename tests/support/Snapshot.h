@@ -1,0 +1,22 @@
+#pragma once
+// A picture of the parts of the machine an installation changes: the files
+// outside the Windows folder and the temporary folders, the uninstall
+// entries, the maker's key, the Run keys, the product's services and its COM
+// class.
+// Two pictures compare by their differences.
+#include <map>
+#include <string>
+#include <vector>
+
+namespace Test {
+
+struct Snapshot {
+    std::map<std::wstring, std::wstring> entries; // path → size or value
+
+    static Snapshot Take();
+    // The entries added, removed or changed since `before`, one line each,
+    // leaving out those below any of `ignored` (path prefixes).
+    std::vector<std::wstring> Differences(const Snapshot& before, const std::vector<std::wstring>& ignored) const;
+};
+
+} // namespace Test
