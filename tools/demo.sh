@@ -1,23 +1,52 @@
 #!/usr/bin/env bash
 # Runs the setup program the way an administrator would, in a fresh Wine
-# prefix of its own that is removed afterwards.
+# prefix of its own that is removed afterwards: a command-line error, an
+# unattended installation, what it left on the machine, and its removal.
 #   usage: demo.sh PATH/TO/QuendalInstaller.exe
 set -u
 exe=$(realpath "$1")
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-demo.XXXXXX")
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 trap 'wineserver -k >/dev/null 2>&1; wineserver -w; rm -rf "$prefix"' EXIT
+quiet() { grep -v -e 'wine32 is missing' -e 'multiarch needs' -e 'dpkg --add-architecture' -e 'apt-get install wine32'; }
 
 echo "== A fresh Wine prefix: $prefix"
 wineboot -i >/dev/null 2>&1
 wineserver -w
+drive_c=$prefix/drive_c
 
 run() {
   echo
   echo "== C:\\> QuendalInstaller.exe $*"
-  wine "$exe" "$@"
-  echo "== exit code: $?"
+  wine "$exe" "$@" 2>&1 | quiet | tr -d '\r'
+  echo "== exit code: ${PIPESTATUS[0]}"
 }
-run -help
-run -installDir='C:\Program Files\Quendal-Demo' -site=Quendal-Other -acceptEULA
+run -installDir='C:\Program Files\Quendal-Demo' -site=Quendal-Other -acceptEULA | tail -n 3
 run -installDir='C:\Program Files\Quendal-Demo' -acceptEULA -startService
+
+echo
+echo "== Installed files"
+(cd "$drive_c/Program Files/Quendal-Demo" && find . -type f | sort | sed 's|^\./|  |')
+echo
+echo "== Shortcuts"
+find "$drive_c" -name 'Quendal-Demo Control Panel.lnk' -o -name 'Uninstall Quendal-Demo.lnk' | sed "s|$drive_c|  C:|"
+echo
+echo "== The service"
+wine sc query Quendal-Demo 2>&1 | quiet | tr -d '\r' | grep -E 'SERVICE_NAME|STATE' | sed 's/^ */  /'
+echo
+echo "== The uninstall entry"
+wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' 2>&1 | quiet | tr -d '\r' \
+  | grep -v UninstallParam | sed '/^$/d'
+echo
+echo "== Its uninstall parameter list, one parameter a line"
+wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' /v UninstallParam 2>&1 \
+  | quiet | tr -d '\r' | grep UninstallParam | sed 's/.*REG_SZ *//' | sed 's/" "/"\n"/g; s/yes "/yes\n"/' | sed 's/^/  /'
+echo
+echo "== Removing it with its own uninstaller, as the Start menu's shortcut does, unattended"
+wine 'C:\Program Files\Quendal-Demo\uninst.exe' Quendal-Demo -unat 2>&1 | quiet | tr -d '\r' | tail -n 3
+for _ in $(seq 50); do
+  wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' >/dev/null 2>&1 || break
+  sleep 0.2
+done
+echo "== left in the installation folder (the server's own data):"
+(cd "$drive_c/Program Files/Quendal-Demo" 2>/dev/null && find . | sort | sed 's|^\./|  |; s|^\.$|  .|')

@@ -288,6 +288,17 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         auto diff = Test::Snapshot::Take().Differences(before, {L"reg:HKLM\\SOFTWARE\\Korvane\\"});
         CHECK(Joined(diff) == "");
     }
+    SUBCASE("an existing file in the target directory: 104, and the file stays")
+    {
+        CreateDirectoryW(dir.c_str(), nullptr);
+        Test::WriteTextFile(dir + L"\\srvcfg.exe", "someone else's");
+        Test::Snapshot withFile = Test::Snapshot::Take();
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CHECK(r.exitCode == 104);
+        CHECK(Contains(LinesOf(r), L"Target file '" + dir + L"\\srvcfg.exe' already exists, aborting"));
+        CHECK(Joined(Test::Snapshot::Take().Differences(withFile, {L"reg:HKLM\\SOFTWARE\\Korvane\\"})) == "");
+        Test::DeleteTree(dir);
+    }
     SUBCASE("a path that is a file")
     {
         Test::WriteTextFile(L"C:\\Sites\\Quendal-File", "in the way");
@@ -336,6 +347,34 @@ TEST_CASE("install: a file of the old installation held open asks for a restart"
     Test::ChildResult restart = Test::RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
     CHECK(restart.exitCode == 0);
     CHECK(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+
+    // Interactively: the resume entry, Wine's restart, and the resume command.
+    lock = CreateFileW((dir + L"\\ReadMe.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(lock != INVALID_HANDLE_VALUE);
+    {
+        Test::MessageBoxAnswerer no(L"Windows restart is required", IDNO);
+        Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
+        ChildResult i = Install(L"-interactive -acceptEULA -installDir=" + dir);
+        CHECK(i.exitCode == 300);
+        CHECK(no.Texts().size() == 1);
+        CHECK(done.Texts().empty());
+    }
+    CloseHandle(lock);
+    std::wstring resume =
+        Value(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer");
+    REQUIRE(resume != L"(none)");
+    CHECK(resume.find(L"\" -interactive -acceptEULA -installDir=\"" + dir + L"\"") != std::wstring::npos);
+    restart = Test::RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
+    CHECK(restart.exitCode == 0);
+    {
+        Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
+        ChildResult resumed = Test::RunCaptured(resume, 120000);
+        CHECK(resumed.exitCode == 0);
+        CHECK(done.Texts().size() == 1);
+    }
+    CHECK(Value(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
+          L"(none)");
+    CHECK(Exists(dir + L"\\ReadMe.txt"));
 }
 
 TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
