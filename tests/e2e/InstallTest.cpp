@@ -393,6 +393,11 @@ TEST_CASE("install: unattended without -acceptEULA, and the interactive run with
     CHECK(i.exitCode == 0);
     REQUIRE(done.Texts().size() == 1);
     CHECK(done.Texts()[0].rfind(L"Korvane Quendal 5.18 installation completed.", 0) == 0);
+    // The control panel is left running at the end of an interactive run.
+    HWND panel = nullptr;
+    for (int n = 0; n < 100 && !panel; ++n, Sleep(100))
+        panel = FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Ui Control Panel");
+    CHECK(panel != nullptr);
 }
 
 TEST_CASE("install: Windows older than Windows 2000")
