@@ -74,34 +74,6 @@ DWORD DwordValue(HKEY root, const std::wstring& key, const wchar_t* name)
     return value;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path)
-{
-    HKEY h;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
-DWORD ServiceState(const wchar_t* name)
-{
-    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE svc = OpenServiceW(scm, name, SERVICE_QUERY_STATUS);
-    SERVICE_STATUS s = {};
-    DWORD state = svc && QueryServiceStatus(svc, &s) ? s.dwCurrentState : 0;
-    if (svc)
-        CloseServiceHandle(svc);
-    CloseServiceHandle(scm);
-    return state;
-}
-
-bool WaitForService(const wchar_t* name, DWORD state)
-{
-    for (int i = 0; i < 100; ++i, Sleep(100))
-        if (ServiceState(name) == state)
-            return true;
-    return false;
-}
 
 std::wstring ShellFolder(int csidl)
 {
@@ -123,7 +95,7 @@ void UninstallThroughEntry(const std::wstring& site)
     REQUIRE(command != L"(none)");
     ChildResult r = Test::RunCaptured(command + L"-unat");
     CHECK(r.exitCode == 1);
-    for (int i = 0; i < 200 && KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site); ++i)
+    for (int i = 0; i < 200 && Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site); ++i)
         Sleep(100);
     Sleep(500); // the copy ends after its last directory
 }
@@ -154,8 +126,8 @@ TEST_CASE("install: a fresh unattended installation")
     CHECK(Exists(menu + L"\\Uninstall Quendal-Fresh.lnk"));
     CHECK(Exists(ShellFolder(CSIDL_COMMON_ADMINTOOLS) + L"\\Quendal-Fresh Control Panel.lnk"));
     // The service and the COM server, registered by the package's programs.
-    CHECK(ServiceState(L"Quendal-Fresh") == SERVICE_STOPPED);
-    CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
+    CHECK(Test::ServiceState(L"Quendal-Fresh") == SERVICE_STOPPED);
+    CHECK(Test::KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
     // The uninstall entry and the first-run flag.
     const std::wstring entry = kUninstall + L"Quendal-Fresh";
     CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"Korvane Quendal-Fresh 5.18 (remove only)");
@@ -187,11 +159,11 @@ TEST_CASE("install: -startService, and a service that ran before runs again afte
     std::vector<std::wstring> lines = LinesOf(first);
     CHECK(lines[lines.size() - 3] == L"Starting Quendal-Svc service...");
     CHECK(lines[lines.size() - 2] == L"Quendal-Svc service started successfully.");
-    CHECK(WaitForService(L"Quendal-Svc", SERVICE_RUNNING));
+    CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
     ChildResult again = Install(L"-installDir=" + dir + L" -acceptEULA");
     CHECK(again.exitCode == 0);
     CHECK(Contains(LinesOf(again), L"Quendal-Svc service started successfully."));
-    CHECK(WaitForService(L"Quendal-Svc", SERVICE_RUNNING));
+    CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
 }
 
 TEST_CASE("install: reinstall through the stored uninstaller keeps the settings; upgrade through a temporary copy")
@@ -242,19 +214,19 @@ TEST_CASE("install: named sites side by side")
     CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
     for (const wchar_t* site : {L"Quendal-A", L"Quendal-B", L"Quendal"}) {
         CAPTURE(Test::Narrow(site));
-        CHECK(ServiceState(site) == SERVICE_STOPPED);
-        CHECK(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
+        CHECK(Test::ServiceState(site) == SERVICE_STOPPED);
+        CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
         CHECK(Exists(ShellFolder(CSIDL_PROGRAMS) + L"\\Korvane " + site));
     }
     // Removing one leaves the others whole.
     UninstallThroughEntry(L"Quendal-A");
-    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-A"));
-    CHECK(ServiceState(L"Quendal-A") == 0);
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-A"));
+    CHECK(Test::ServiceState(L"Quendal-A") == 0);
     CHECK_FALSE(Exists(pf + L"\\Quendal-A\\Quendal.exe"));
     CHECK(Exists(pf + L"\\Quendal-B\\Quendal.exe"));
     CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
-    CHECK(ServiceState(L"Quendal-B") == SERVICE_STOPPED);
-    CHECK(ServiceState(L"Quendal") == SERVICE_STOPPED);
+    CHECK(Test::ServiceState(L"Quendal-B") == SERVICE_STOPPED);
+    CHECK(Test::ServiceState(L"Quendal") == SERVICE_STOPPED);
 }
 
 TEST_CASE("install: a failing step leaves the machine as it was")
@@ -324,7 +296,7 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA -noRollback");
         CHECK(r.exitCode == 111);
         CHECK(Exists(dir + L"\\Quendal.exe"));
-        CHECK(ServiceState(L"Quendal-Fail") == SERVICE_STOPPED);
+        CHECK(Test::ServiceState(L"Quendal-Fail") == SERVICE_STOPPED);
     }
 }
 
@@ -422,7 +394,7 @@ TEST_CASE("install: the product's uninstaller leaves the machine as it was befor
 {
     Test::Snapshot before = Test::Snapshot::Take();
     CHECK(Install(L"-installDir=C:\\Sites\\Quendal-Gone -acceptEULA -startService").exitCode == 0);
-    CHECK(WaitForService(L"Quendal-Gone", SERVICE_RUNNING));
+    CHECK(Test::WaitForServiceState(L"Quendal-Gone", SERVICE_RUNNING));
     UninstallThroughEntry(L"Quendal-Gone");
     // The server's own Config folder is its data: it stays, with its folder.
     auto diff = Test::Snapshot::Take().Differences(

@@ -23,19 +23,7 @@ bool IsDir(const std::wstring& p)
     return IsDirectory(p.c_str());
 }
 
-// The exit code a step ended the run with, or -1.
-template <class F>
-int ExitOf(F f)
-{
-    try {
-        f();
-    } catch (const SilentExit& e) {
-        return e.Code();
-    }
-    return -1;
-}
-
-// A descriptor made from SDDL text, to try the "set by hand" rule on.
+// The exit code a step ended the run with, or -1.// A descriptor made from SDDL text, to try the "set by hand" rule on.
 struct Descriptor {
     explicit Descriptor(const wchar_t* sddl)
     {
@@ -113,7 +101,7 @@ TEST_CASE("directories: parents outermost first, rollback innermost first")
     }
     SUBCASE("flag 2: a missing parent is not made, and the directory cannot be")
     {
-        int code = ExitOf([&] { MakeInstallDir step(c.c_str(), nullptr, MakeInstallDir::NoParents); });
+        int code = Test::ExitCodeOf([&] { MakeInstallDir step(c.c_str(), nullptr, MakeInstallDir::NoParents); });
         CHECK(code == 102);
         CHECK(console.Lines() ==
               Lines{L"Unable to create target directory '" + c + L"': " + W(WWLib::WindowsErrorText(3))});
@@ -131,8 +119,8 @@ TEST_CASE("directories that cannot be made end the run")
     {
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
-        CHECK(ExitOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 101);
-        CHECK(ExitOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 102);
+        CHECK(Test::ExitCodeOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 101);
+        CHECK(Test::ExitCodeOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 102);
         CHECK(console.Lines() ==
               Lines{L"Unable to create target directory '" + file +
                         L"': The specified target path already exists and is not a directory, aborting",
@@ -144,8 +132,8 @@ TEST_CASE("directories that cannot be made end the run")
         Test::ConsoleCapture console;
         Test::MessageBoxAnswerer invalid(L"Invalid Target Directory", IDOK);
         Test::MessageBoxAnswerer failed(L"Directory Creation Failed", IDOK);
-        CHECK(ExitOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 103);
-        CHECK(ExitOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 101);
+        CHECK(Test::ExitCodeOf([&] { MakeInstallDir step(file.c_str(), nullptr, 0); }) == 103);
+        CHECK(Test::ExitCodeOf([&] { MakeInstallDir step(bad.c_str(), nullptr, 0); }) == 101);
         CHECK(invalid.Texts() == Lines{L"Unable to create target directory '" + file +
                                        L"': The specified target path already exists and is not a directory."});
         CHECK(failed.Texts() ==
@@ -155,7 +143,7 @@ TEST_CASE("directories that cannot be made end the run")
     {
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
-        CHECK(ExitOf([&] { MakeInstallDir step((file + L"\\sub").c_str(), nullptr, 0); }) == 101);
+        CHECK(Test::ExitCodeOf([&] { MakeInstallDir step((file + L"\\sub").c_str(), nullptr, 0); }) == 101);
         CHECK(console.Lines().size() == 1);
         CHECK(console.Lines()[0].find(L"'" + file + L"'") != std::wstring::npos);
     }
@@ -257,7 +245,7 @@ TEST_CASE("a volume without access control lists: one warning or question, then 
         TheInstallSettings().installDir = dir.c_str();
         Test::ConsoleCapture console;
         SecuredInstallDir secured;
-        CHECK(ExitOf([&] { secured.Secure(); }) == 108);
+        CHECK(Test::ExitCodeOf([&] { secured.Secure(); }) == 108);
         CHECK(console.Lines() == Lines{m + L" (use /Force flag to override); aborting"});
         CHECK_FALSE(IsDir(dir));
     }

@@ -64,27 +64,6 @@ bool WaitForState(const wchar_t* name, DWORD state)
     }
     return false;
 }
-
-bool KeyExists(HKEY root, const std::wstring& path)
-{
-    HKEY h;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
-template <class F>
-int ExitOf(F f)
-{
-    try {
-        f();
-    } catch (const SilentExit& e) {
-        return e.Code();
-    }
-    return -1;
-}
-
 } // namespace
 
 TEST_CASE("the server's service: registered, started, running, and gone after rollback")
@@ -134,7 +113,7 @@ TEST_CASE("a service registration that fails")
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
         ForcedExit forced(L"Quendal.exe:-service=5");
-        CHECK(ExitOf([&] { RegisterService step(exe.c_str()); }) == 110);
+        CHECK(Test::ExitCodeOf([&] { RegisterService step(exe.c_str()); }) == 110);
         CHECK(console.Lines() == Lines{L"Registering service " + exe,
                                        L"Service '" + exe +
                                            L"' registration failed: Error code 0x00000005 received, aborting"});
@@ -184,10 +163,10 @@ TEST_CASE("the COM server executable")
         {
             RegisterServer step(exe.c_str());
             CHECK(step.Registered());
-            CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
+            CHECK(Test::KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
             CHECK(W(TheInstallSettings().uninstallParams) == L" \"-unregSvr=" + exe + L"\"");
         }
-        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
+        CHECK_FALSE(Test::KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
         CHECK(console.Lines() == Lines{L"Registering server " + exe,
                                        L"Rollback: unregistering previously registered server " + exe});
     }
@@ -197,7 +176,7 @@ TEST_CASE("the COM server executable")
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
         ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=7");
-        CHECK(ExitOf([&] { RegisterServer step(upper.c_str()); }) == 111);
+        CHECK(Test::ExitCodeOf([&] { RegisterServer step(upper.c_str()); }) == 111);
         CHECK(console.Lines() == Lines{L"Registering server " + upper,
                                        L"Server " + upper + L" registration failed: Error code 0x00000007 received, "
                                                             L"aborting"});
@@ -228,9 +207,9 @@ TEST_CASE("a COM server DLL")
         {
             RegisterServer step(with.c_str());
             CHECK(step.Registered());
-            CHECK(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll"));
+            CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll"));
         }
-        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll"));
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll"));
     }
     SUBCASE("without the export: GetProcAddress() failed, and under -force no parameter")
     {
@@ -250,7 +229,7 @@ TEST_CASE("a COM server DLL")
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
         std::wstring missing = Test::OwnDirectory() + L"\\no-such.dll";
-        CHECK(ExitOf([&] { RegisterServer step(missing.c_str()); }) == 111);
+        CHECK(Test::ExitCodeOf([&] { RegisterServer step(missing.c_str()); }) == 111);
         CHECK(console.Lines().back().find(L"registration failed: LoadLibraryW() failed: ") != std::wstring::npos);
     }
 }
@@ -368,7 +347,7 @@ TEST_CASE("an auto-run value that cannot be written")
     {
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
-        code = ExitOf([] { RegisterAutoRun step(L"QuendalTray", L"tray.exe"); });
+        code = Test::ExitCodeOf([] { RegisterAutoRun step(L"QuendalTray", L"tray.exe"); });
         lines = console.Lines();
     }
     RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved);

@@ -182,6 +182,36 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
     return result;
 }
 
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+DWORD ServiceState(const wchar_t* name)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceW(scm, name, SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS s = {};
+    DWORD state = svc && QueryServiceStatus(svc, &s) ? s.dwCurrentState : 0;
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+    return state;
+}
+
+bool WaitForServiceState(const wchar_t* name, DWORD state)
+{
+    for (int i = 0; i < 100; ++i, Sleep(100))
+        if (ServiceState(name) == state)
+            return true;
+    return false;
+}
+
 std::wstring OwnDirectory()
 {
     wchar_t path[MAX_PATH * 2];

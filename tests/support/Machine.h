@@ -59,6 +59,12 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs = 60000
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 inline std::wstring W(const WString& s) { return std::wstring(s.c_str(), s.size()); }
+bool KeyExists(HKEY root, const std::wstring& path);
+// The current state of a service (SERVICE_RUNNING, ...); 0 when there is none.
+DWORD ServiceState(const wchar_t* name);
+// Waits up to ten seconds for a service to reach a state.
+bool WaitForServiceState(const wchar_t* name, DWORD state);
+
 // The directory of the running test program.
 std::wstring OwnDirectory();
 // An environment variable, or empty.

@@ -62,18 +62,6 @@ struct Registered {
         key.SetString(L"UninstallParam", params);
     }
 };
-
-template <class F>
-int ExitOf(F f)
-{
-    try {
-        f();
-    } catch (const SilentExit& e) {
-        return e.Code();
-    }
-    return -1;
-}
-
 std::wstring RunValue(const wchar_t* name)
 {
     wchar_t value[2048] = {};
@@ -184,7 +172,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:40000");
-        CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
         CHECK(console.Lines().back() == L"Uninstaller failed with error code 0x40000: Usage error (use /Force flag to "
                                         L"override uninstallation failure); aborting");
     }
@@ -205,7 +193,7 @@ TEST_CASE("removing the previous installation")
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:40000");
         Test::MessageBoxAnswerer no(L"Uninstallation failure", IDNO);
-        CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
         CHECK(no.Texts() == Lines{L"Uninstaller failed with error code 0x40000: Usage error.\nDo you want to continue "
                                   L"with the installation anyway?"});
         CHECK(no.DefaultButtons() == std::vector<int>{IDNO});
@@ -219,7 +207,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"channel:4");
-        CHECK(ExitOf([] { UninstallExisting(); }) == 300);
+        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 300);
         auto lines = console.Lines();
         CHECK(Lines(lines.end() - 2, lines.end()) ==
               Lines{L"Windows restart is required before Quendal-Test reinstallation can be completed",
@@ -232,7 +220,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:20004");
-        CHECK(ExitOf([] { UninstallExisting(); }) == 300);
+        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 300);
         CHECK(console.Lines()[3] == L"Warning: Uninstaller failed with error code 0x20004: Exception caught");
     }
 }
@@ -268,7 +256,7 @@ TEST_CASE("an uninstaller that cannot be started is a failure like any other")
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Registered entry(L"5.18", L"\"C:\\Old\\uninst.exe\" Quendal-Test ");
-    CHECK(ExitOf([] { UninstallExisting(); }) == 107);
+    CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
     std::wstring last = console.Lines().back();
     CHECK(last.rfind(L"Launching uninstaller failed: CreateProcessW() failed: Windows error ", 0) == 0);
     // The system text ends with a full stop, which goes before the hint.
@@ -311,7 +299,7 @@ TEST_CASE("the interactive restart question answered No leaves the resume entry"
     TheServerOptions().startService = true;
     Test::ConsoleCapture console;
     Test::MessageBoxAnswerer no(L"Windows restart is required", IDNO);
-    CHECK(ExitOf([] { RestartForReinstall(); }) == 300);
+    CHECK(Test::ExitCodeOf([] { RestartForReinstall(); }) == 300);
     TheServerOptions() = ServerOptions();
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);

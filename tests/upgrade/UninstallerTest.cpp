@@ -33,16 +33,6 @@ bool Exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
-
-bool KeyExists(HKEY root, const std::wstring& path)
-{
-    HKEY h;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h))
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
 DWORD ServiceState()
 {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -165,7 +155,7 @@ TEST_CASE("the uninstaller removes everything the parameter list names, and noth
     Installation install;
     const std::wstring& dir = install.dir;
     REQUIRE(Exists(dir + L"\\uninst.exe"));
-    REQUIRE(KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
+    REQUIRE(Test::KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
     REQUIRE(Exists(install.startMenu + L"\\Uninstall Quendal-Test.lnk"));
     // The service runs, the control panel is open, the server wrote its own
     // settings, and another program holds a file of the installation open.
@@ -192,8 +182,8 @@ TEST_CASE("the uninstaller removes everything the parameter list names, and noth
     CloseHandle(panel.hProcess);
     CloseHandle(panel.hThread);
     CHECK(ServiceState() == 0);
-    CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
-    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+    CHECK_FALSE(Test::KeyExists(HKEY_CLASSES_ROOT, kCfgClsid));
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
     CHECK_FALSE(Exists(install.startMenu));
     CHECK_FALSE(Exists(dir + L"\\uninst.exe"));
     CHECK_FALSE(Exists(dir + L"\\Quendal.exe"));
@@ -218,7 +208,7 @@ TEST_CASE("an upgrade's uninstaller run leaves the service registered")
     // RunUninstallerWithResult adds -reinstall and -skipUnregSvc.
     CHECK(RunUninstallerWithResult(install.UninstallString().c_str()) == 0);
     CHECK(ServiceState() == SERVICE_STOPPED);
-    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
     CHECK_FALSE(Exists(install.dir + L"\\Quendal.exe"));
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE svc = OpenServiceW(scm, kSite, DELETE);
@@ -244,7 +234,7 @@ TEST_CASE("run interactively, the uninstaller asks first and reports the outcome
     REQUIRE(texts.size() == 2);
     CHECK(texts[0] == L"Do you want to remove Korvane Quendal-Test from this computer?");
     CHECK(texts[1] == L"Korvane Quendal-Test was removed.");
-    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
     CHECK(ServiceState() == 0);
     TheSiteName() = L"";
 }
