@@ -74,7 +74,6 @@ DWORD DwordValue(HKEY root, const std::wstring& key, const wchar_t* name)
     return value;
 }
 
-
 std::wstring ShellFolder(int csidl)
 {
     wchar_t path[MAX_PATH] = {};

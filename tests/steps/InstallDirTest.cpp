@@ -17,7 +17,6 @@ using Lines = std::vector<std::wstring>;
 
 namespace {
 
-
 bool IsDir(const std::wstring& p)
 {
     return IsDirectory(p.c_str());

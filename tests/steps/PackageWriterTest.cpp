@@ -19,7 +19,6 @@ using Lines = std::vector<std::wstring>;
 
 namespace {
 
-
 // A package stream, message by message.
 struct Stream {
     Bytes bytes;

@@ -20,7 +20,6 @@ namespace {
 
 const std::wstring kEntry = std::wstring(kUninstallKey) + L"\\Quendal-Test";
 
-
 // The values of a key, in the order the registry lists them.
 std::vector<std::pair<std::wstring, std::wstring>> Values(const std::wstring& key)
 {

@@ -15,7 +15,6 @@ using Test::W;
 
 namespace {
 
-
 // The exit code the policy ended the run with, or -1 when it let it go on.
 int PolicyOutcome(StepKind kind, const wchar_t* subject, const wchar_t* reason)
 {
