@@ -384,6 +384,14 @@ TEST_CASE("install: Windows older than Windows 2000")
     CHECK(r.exitCode == 130);
     CHECK(r.output == "Quendal requires Windows 2000, or higher (use /Force flag to override version checking), "
                       "aborting\r\n");
+    // Interactively the question, with No as the default.
+    {
+        Test::MessageBoxAnswerer no(L"Unsupported OS Version Detected", IDNO);
+        CHECK(Install(L"-interactive -acceptEULA -installDir=C:\\Sites\\Quendal-Old").exitCode == 130);
+        CHECK(no.Texts() == Lines{L"The minimum requirement for installing Quendal is Windows 2000.\nDoes your system "
+                                  L"meet Quendal minimum requirements?"});
+        CHECK(no.DefaultButtons() == std::vector<int>{IDNO});
+    }
     ChildResult forced = Install(L"-installDir=C:\\Sites\\Quendal-Old -acceptEULA -force");
     CHECK(forced.exitCode == 0);
     CHECK(LinesOf(forced).front() == L"Warning: Quendal requires Windows 2000, or higher");
