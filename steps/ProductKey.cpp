@@ -1,8 +1,8 @@
 #include "ProductKey.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
-#include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/datavect.h"
+#include "../wwlib/CReg.h"
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/InstallError.h"
@@ -18,17 +18,6 @@ namespace {
 
 const DWORD kSecurityBuffer = 204800;
 
-struct KeyHolder {
-    HKEY key = nullptr;
-    ~KeyHolder()
-    {
-        if (key) {
-            NoCrtLastErrorKeeper keep;
-            RegCloseKey(key);
-        }
-    }
-};
-
 [[noreturn]] void Fail(const wchar_t* function, LONG code)
 {
     throw InstallError(WString(function) + L" failed: " + WindowsErrorText(static_cast<DWORD>(code)));
@@ -37,10 +26,10 @@ struct KeyHolder {
 // Gives the new key the DACL of HKLM\SOFTWARE.
 void CopySoftwareDacl(HKEY key)
 {
-    KeyHolder software;
-    LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, READ_CONTROL, &software.key);
-    if (r != ERROR_SUCCESS)
-        Fail(L"RegOpenKeyEx()", r);
+    CRegOpen<0> software(L"SOFTWARE", READ_CONTROL);
+    if (software.Failed())
+        Fail(L"RegOpenKeyEx()", static_cast<LONG>(software.Value()));
+    LONG r;
     NoCrtDataVect<BYTE> own, reference;
     try {
         own.resize(kSecurityBuffer + 1);
@@ -53,7 +42,7 @@ void CopySoftwareDacl(HKEY key)
     r = advapi.RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, own.data(), &size);
     if (r == ERROR_SUCCESS) {
         size = kSecurityBuffer;
-        r = advapi.RegGetKeySecurity(software.key, DACL_SECURITY_INFORMATION, reference.data(), &size);
+        r = advapi.RegGetKeySecurity(software.Key(), DACL_SECURITY_INFORMATION, reference.data(), &size);
     }
     if (r != ERROR_SUCCESS)
         Fail(L"RegGetKeySecurity()", r);
@@ -114,15 +103,12 @@ void CreateProductKey()
     StepLine(L"Creating Korvane registry key");
     bool opened = false;
     try {
-        KeyHolder key;
-        DWORD disposition = 0;
-        LONG r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 READ_CONTROL | WRITE_DAC, nullptr, &key.key, &disposition);
-        if (r != ERROR_SUCCESS)
-            Fail(L"RegCreateKeyEx()", r);
+        CRegCreate<0> key(kProductKey, READ_CONTROL | WRITE_DAC);
+        if (key.Failed())
+            Fail(L"RegCreateKeyEx()", static_cast<LONG>(key.Value()));
         opened = true;
-        if (WindowsVersion().first == VER_PLATFORM_WIN32_NT && disposition == REG_CREATED_NEW_KEY)
-            CopySoftwareDacl(key.key);
+        if (WindowsVersion().first == VER_PLATFORM_WIN32_NT && key.Created())
+            CopySoftwareDacl(key.Key());
     } catch (const std::exception& e) {
         ReportProductKeyFailure(ReasonOf(e), opened, IsAdministrator(true), IsAdministrator(false), IsPowerUser());
     }
