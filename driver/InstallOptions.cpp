@@ -5,6 +5,7 @@
 #include "../wwlib/Product.h"
 #include "../wwlib/SilentExit.h"
 #include "../wwlib/SystemInfo.h"
+#include "../nocrtlib/NoCrtCompare.h"
 
 namespace {
 
@@ -36,12 +37,6 @@ const wchar_t kUsageBody[] =
     L"Quendal files, in any logon session, have been closed.\n";
 
 const WString g_usage = WString(L"This program will install Korvane Quendal ") + Product::kVersion + kUsageBody;
-
-bool SameNoCase(const WString& a, const WString& b)
-{
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                          static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 
 // The directory as the rest of the run expects it: absolute, without a
 // trailing backslash (a drive root keeps its own).
@@ -89,11 +84,11 @@ void ParseInstallOptions(CmdLine& cmd, InstallSettings& settings, const wchar_t*
         }
         InstalledSiteList sites = FindInstalledSites(productName);
         for (std::size_t i = 0; i < sites.size() && dir.empty(); ++i)
-            if (SameNoCase(sites[i].siteName, site))
+            if (EqualNoCase(sites[i].siteName, site))
                 dir = sites[i].installDir;
         if (dir.empty())
             dir = PathJoin(GetProgramFilesDir(), site);
-    } else if (!site.empty() && !SameNoCase(SiteNameFromDir(productName, dir), site)) {
+    } else if (!site.empty() && !EqualNoCase(SiteNameFromDir(productName, dir), site)) {
         throw CmdLine::Err(L"Mismatching '-installDir' and '-site' parameters.");
     }
     settings.installDir = NormalizeDir(dir);

@@ -24,6 +24,7 @@
 #include "../wwlib/SystemInfo.h"
 #include <shlobj.h>
 #include <iostream>
+#include "../nocrtlib/NoCrtCompare.h"
 
 using namespace WWLib;
 
@@ -34,12 +35,6 @@ const wchar_t kEulaMissing[] =
     L"Missing -acceptEULA parameter to indicate your acceptance of the Quendal End-User License Agreement. Please "
     L"run this installer without parameters to read the EULA, then supply the -acceptEULA parameter for unattended "
     L"installation.\n";
-
-bool SameNoCase(const WString& a, const WString& b)
-{
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                          static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 
 // 1. Rights.
 void CheckAdministrator()
@@ -89,7 +84,7 @@ void DecideMode(const InstalledSiteList& sites)
         return; // everything the dialog would ask is given
     if (settings.installDir.empty()) {
         for (std::size_t i = 0; i < sites.size() && settings.installDir.empty(); ++i)
-            if (SameNoCase(sites[i].siteName, Product::kName))
+            if (EqualNoCase(sites[i].siteName, Product::kName))
                 settings.installDir = sites[i].installDir;
         if (settings.installDir.empty() && sites.size())
             settings.installDir = sites[0].installDir;

@@ -2,6 +2,7 @@
 #include "../wwlib/CReg.h"
 #include "../wwlib/SystemInfo.h"
 #include <windows.h>
+#include "../nocrtlib/NoCrtCompare.h"
 
 using namespace WWLib;
 
@@ -16,12 +17,6 @@ WString ShortForm(const WString& path)
     if (n == 0 || n >= 261)
         return WString();
     return WString(buf, n);
-}
-
-bool SameNoCase(const WString& a, const WString& b)
-{
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                          static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 } // namespace
@@ -66,7 +61,7 @@ bool CancelPendingDelete(const WString& path) noexcept
             WString shortSource = ShortForm(source);
             if (shortSource.startsWith(L"\\\\?\\"))
                 shortSource.erase(0, 4);
-            if (shortSource.empty() || !SameNoCase(shortSource, target)) {
+            if (shortSource.empty() || !EqualNoCase(shortSource, target)) {
                 i += 2;
                 continue;
             }

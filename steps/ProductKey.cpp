@@ -18,17 +18,12 @@ namespace {
 
 const DWORD kSecurityBuffer = 204800;
 
-[[noreturn]] void Fail(const wchar_t* function, LONG code)
-{
-    throw InstallError(WString(function) + L" failed: " + WindowsErrorText(static_cast<DWORD>(code)));
-}
-
 // Gives the new key the DACL of HKLM\SOFTWARE.
 void CopySoftwareDacl(HKEY key)
 {
     CRegOpen<0> software(L"SOFTWARE", READ_CONTROL);
     if (software.Failed())
-        Fail(L"RegOpenKeyEx()", static_cast<LONG>(software.Value()));
+        ThrowCallFailed(L"RegOpenKeyEx()", software.Value());
     LONG r;
     NoCrtDataVect<BYTE> own, reference;
     try {
@@ -45,10 +40,10 @@ void CopySoftwareDacl(HKEY key)
         r = advapi.RegGetKeySecurity(software.Key(), DACL_SECURITY_INFORMATION, reference.data(), &size);
     }
     if (r != ERROR_SUCCESS)
-        Fail(L"RegGetKeySecurity()", r);
+        ThrowCallFailed(L"RegGetKeySecurity()", static_cast<unsigned long>(r));
     r = advapi.RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, reference.data());
     if (r != ERROR_SUCCESS)
-        Fail(L"RegSetKeySecurity()", r);
+        ThrowCallFailed(L"RegSetKeySecurity()", static_cast<unsigned long>(r));
 }
 
 // The exception's text without its trailing line feed, carriage return and
@@ -105,7 +100,7 @@ void CreateProductKey()
     try {
         CRegCreate<0> key(kProductKey, READ_CONTROL | WRITE_DAC);
         if (key.Failed())
-            Fail(L"RegCreateKeyEx()", static_cast<LONG>(key.Value()));
+            ThrowCallFailed(L"RegCreateKeyEx()", key.Value());
         opened = true;
         if (WindowsVersion().first == VER_PLATFORM_WIN32_NT && key.Created())
             CopySoftwareDacl(key.Key());

@@ -35,12 +35,6 @@ struct Library {
     }
 };
 
-[[noreturn]] void Fail(const wchar_t* call)
-{
-    DWORD err = GetLastError();
-    throw InstallError(WString(call) + L" failed: " + WindowsErrorText(err));
-}
-
 } // namespace
 
 RegisterServer::RegisterServer(const WString& path) : serverPath(path), isExe(EndsWithExe(path))
@@ -79,12 +73,12 @@ void RegisterServer::Run(bool unregister, bool inheritHandles)
     OleScope ole;
     Library dll{LoadLibraryW(serverPath.c_str())};
     if (!dll.h)
-        Fail(L"LoadLibraryW()");
+        ThrowCallFailed(L"LoadLibraryW()", GetLastError());
     using Entry = HRESULT(STDAPICALLTYPE*)();
     auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(
         GetProcAddress(dll.h, unregister ? "DllUnregisterServer" : "DllRegisterServer")));
     if (!entry)
-        Fail(L"GetProcAddress()");
+        ThrowCallFailed(L"GetProcAddress()", GetLastError());
     entry(); // its result is not looked at: the export being there is the contract
 }
 

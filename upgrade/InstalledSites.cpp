@@ -2,17 +2,11 @@
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/InstallError.h"
+#include "../nocrtlib/NoCrtCompare.h"
 
 using namespace WWLib;
 
 namespace {
-
-bool StartsWithNoCase(const WString& text, const WString& prefix)
-{
-    return text.size() >= prefix.size() &&
-           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(), static_cast<int>(prefix.size()),
-                          prefix.c_str(), static_cast<int>(prefix.size())) == CSTR_EQUAL;
-}
 
 WString SiteKey(const WString& siteName)
 {

@@ -30,12 +30,6 @@ WString Hex(unsigned long long value)
     return WString(digits);
 }
 
-[[noreturn]] void Fail(const wchar_t* call)
-{
-    DWORD err = GetLastError();
-    throw InstallError(WString(call) + L" failed: " + WindowsErrorText(err));
-}
-
 // The name with "-NNNN" before its extension.
 WString WithSuffix(const WString& name, const WString& suffix)
 {
@@ -83,13 +77,13 @@ unsigned long RunUninstallerWithResult(const WString& command)
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     NoCrtHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4, nullptr));
     if (!mapping.valid())
-        Fail(L"CreateFileMapping()");
+        ThrowCallFailed(L"CreateFileMapping()", GetLastError());
     NoCrtMappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 4));
     if (!view.valid())
-        Fail(L"MapViewOfFile()");
+        ThrowCallFailed(L"MapViewOfFile()", GetLastError());
     NoCrtHandle done(CreateEventW(&sa, TRUE, FALSE, nullptr));
     if (!done.valid())
-        Fail(L"CreateEventW()");
+        ThrowCallFailed(L"CreateEventW()", GetLastError());
     WString line = command + L" -unat -result=" + Hex(reinterpret_cast<ULONG_PTR>(mapping.get())) + L" -done=" +
                    Hex(reinterpret_cast<ULONG_PTR>(done.get())) + L" -reinstall -skipUnregSvc";
     unsigned long code = RunAndWait(line, true);

@@ -8,3 +8,7 @@ public:
     explicit InstallError(const WString& msg) : WStrException(msg) {}
     explicit InstallError(const wchar_t* msg) : WStrException(msg) {}
 };
+
+// Throws InstallError "<call> failed: <the system's text for code>", the code
+// taken by the caller right after the failing call.
+[[noreturn]] void ThrowCallFailed(const wchar_t* call, unsigned long code);

@@ -1,30 +1,19 @@
 #include "ResourceBytes.h"
-#include "ErrorText.h"
 #include "InstallError.h"
-
-namespace {
-
-[[noreturn]] void Fail(const wchar_t* call)
-{
-    DWORD err = GetLastError();
-    throw InstallError(WString(call) + L" failed: " + WWLib::WindowsErrorText(err));
-}
-
-} // namespace
 
 ResourceBytes LoadOwnResource(WORD id, const wchar_t* type)
 {
     HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
     if (!res)
-        Fail(L"FindResourceW()");
+        ThrowCallFailed(L"FindResourceW()", GetLastError());
     HGLOBAL loaded = LoadResource(nullptr, res);
     if (!loaded)
-        Fail(L"LoadResource()");
+        ThrowCallFailed(L"LoadResource()", GetLastError());
     const void* data = LockResource(loaded);
     if (!data)
-        Fail(L"LockResource()");
+        ThrowCallFailed(L"LockResource()", GetLastError());
     DWORD size = SizeofResource(nullptr, res);
     if (!size)
-        Fail(L"SizeofResource()");
+        ThrowCallFailed(L"SizeofResource()", GetLastError());
     return {static_cast<const BYTE*>(data), size};
 }
