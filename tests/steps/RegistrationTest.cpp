@@ -55,15 +55,6 @@ struct Service {
     }
 };
 
-bool WaitForState(const wchar_t* name, DWORD state)
-{
-    for (int i = 0; i < 100; ++i) {
-        if (Service(name).State() == state)
-            return true;
-        Sleep(100);
-    }
-    return false;
-}
 } // namespace
 
 TEST_CASE("the server's service: registered, started, running, and gone after rollback")
@@ -87,7 +78,7 @@ TEST_CASE("the server's service: registered, started, running, and gone after ro
         CHECK(config->dwStartType == SERVICE_AUTO_START);
         CHECK_FALSE(IsServiceRunning());
         StartSiteService();
-        CHECK(WaitForState(L"Quendal-Test", SERVICE_RUNNING));
+        CHECK(Test::WaitForServiceState(L"Quendal-Test", SERVICE_RUNNING));
         CHECK(IsServiceRunning());
     }
     CHECK(console.Lines() ==
@@ -266,7 +257,7 @@ TEST_CASE("starting the service after the installation; a failed start is only a
         Test::ConsoleCapture console;
         RegisterService step(exe.c_str());
         StartServiceAfterInstall();
-        CHECK(WaitForState(L"Quendal-Test", SERVICE_RUNNING));
+        CHECK(Test::WaitForServiceState(L"Quendal-Test", SERVICE_RUNNING));
         CHECK(console.Lines() == Lines{L"Registering service " + exe, L"Starting Quendal-Test service...",
                                        L"Quendal-Test service started successfully."});
     }
@@ -319,7 +310,7 @@ TEST_CASE("the server's own installation command and the control panel")
         GetDlgItemTextW(window, 103, text, 256);
         CHECK(std::wstring(text) == L"Service Quendal-Test: stopped");
         SendMessageW(GetDlgItem(window, 101), BM_CLICK, 0, 0);
-        CHECK(WaitForState(L"Quendal-Test", SERVICE_RUNNING));
+        CHECK(Test::WaitForServiceState(L"Quendal-Test", SERVICE_RUNNING));
         PostMessageW(window, WM_CLOSE, 0, 0);
         CHECK(WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0);
         CloseHandle(pi.hProcess);

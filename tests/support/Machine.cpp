@@ -206,7 +206,8 @@ DWORD ServiceState(const wchar_t* name)
 
 bool WaitForServiceState(const wchar_t* name, DWORD state)
 {
-    for (int i = 0; i < 100; ++i, Sleep(100))
+    // Generous: a loaded machine starts Wine's service processes slowly.
+    for (int i = 0; i < 300; ++i, Sleep(100))
         if (ServiceState(name) == state)
             return true;
     return false;

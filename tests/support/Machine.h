@@ -62,7 +62,7 @@ inline std::wstring W(const WString& s) { return std::wstring(s.c_str(), s.size(
 bool KeyExists(HKEY root, const std::wstring& path);
 // The current state of a service (SERVICE_RUNNING, ...); 0 when there is none.
 DWORD ServiceState(const wchar_t* name);
-// Waits up to ten seconds for a service to reach a state.
+// Waits up to thirty seconds for a service to reach a state.
 bool WaitForServiceState(const wchar_t* name, DWORD state);
 
 // The directory of the running test program.
