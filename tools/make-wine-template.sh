@@ -6,7 +6,10 @@
 set -euo pipefail
 dir=$(realpath -m "$1")
 stamp=$dir/.quendal-template
-version="$(wine --version) unmanaged"
+# The stamp records whether Wine's 32-bit half was there: a prefix made
+# without it cannot start 32-bit programs ("could not load kernel32.dll").
+if [ -x /usr/lib/wine/wine ]; then half=wow64; else half=64-only; fi
+version="$(wine --version) unmanaged aedebug-both-views $half"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
   exit 0
 fi
@@ -20,10 +23,16 @@ reg() { wine reg "$@" >/dev/null 2>&1; }
 reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f
 # A crashing test program must end, not wait in a crash dialog or a debugger.
 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f || true
+# HKLM\Software has two views when the 32-bit half is there: clear both.
+reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:64 || true
+reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:32 || true
 # The virtual display has no window manager; windows Wine would hand to one
 # wait for it in vain each time they close.
 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
 wineserver -w
+if [ "$half" = wow64 ] && [ ! -f "$dir/drive_c/windows/syswow64/kernel32.dll" ]; then
+  echo "make-wine-template.sh: the prefix has no 32-bit system folder" >&2
+  exit 1
+fi
 echo "$version" > "$stamp"
 echo "Wine template prefix ready: $dir"

@@ -52,7 +52,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ -n "${QUENDAL_CDROM_DRIVE:-}" ]; then
   mkdir -p "$prefix/cdrom"
   ln -s ../cdrom "$prefix/dosdevices/${QUENDAL_CDROM_DRIVE}:"
-  wine reg add 'HKLM\Software\Wine\Drives' /v "${QUENDAL_CDROM_DRIVE}:" /d cdrom /f >/dev/null 2>&1
+  # Wine's drive types live in the 64-bit registry view; where Wine has its
+  # 32-bit half, a plain `wine reg` is the 32-bit tool and writes elsewhere.
+  wine reg add 'HKLM\Software\Wine\Drives' /v "${QUENDAL_CDROM_DRIVE}:" /d cdrom /f /reg:64 >/dev/null 2>&1
   wineserver -k >/dev/null 2>&1
   wineserver -w
 fi

@@ -81,6 +81,40 @@ std::wstring ShellFolder(int csidl)
     return path;
 }
 
+bool KeyIn(REGSAM view, HKEY root, const std::wstring& path)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &h))
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+// A 32-bit installer on 64-bit Windows writes to the registry's 32-bit view
+// only, as a 64-bit one writes to the 64-bit view only: a tool of the other
+// width must find the installation where Windows puts it.
+void CheckRegistryView(const std::wstring& site)
+{
+    const bool wow = Test::UnderWow64();
+    CAPTURE(wow);
+    const REGSAM own = wow ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const REGSAM other = wow ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    for (const std::wstring& key : {kUninstall + site, L"SOFTWARE\\Korvane\\" + site,
+                                    L"SOFTWARE\\Classes\\" + std::wstring(kCfgClsid)}) {
+        CAPTURE(Test::Narrow(key));
+        CHECK(KeyIn(own, HKEY_LOCAL_MACHINE, key));
+        CHECK_FALSE(KeyIn(other, HKEY_LOCAL_MACHINE, key));
+    }
+}
+
+// The Program Files folder of the other width: where nothing may land.
+std::wstring OtherProgramFiles()
+{
+    std::wstring other = Test::Env(Test::UnderWow64() ? L"ProgramW6432" : L"ProgramFiles(x86)");
+    REQUIRE(!other.empty());
+    return other;
+}
+
 struct ForcedExit {
     explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
     ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
@@ -119,7 +153,7 @@ TEST_CASE("install: a fresh unattended installation")
     for (const wchar_t* f : {L"Quendal.exe", L"QuendalCfgManip.exe", L"srvctrl.exe", L"srvcfg.exe", L"uninst.exe",
                              L"QuendalLog.exe", L"TermInfo\\xterm", L"TermInfo\\vt100"})
         CHECK(Exists(dir + L"\\" + f));
-    CHECK_FALSE(Exists(dir + L"\\QuendalAuth64.dll"));
+    CHECK(Exists(dir + L"\\QuendalAuth64.dll") == Test::UnderWow64());
     std::wstring menu = ShellFolder(CSIDL_PROGRAMS) + L"\\Korvane Quendal-Fresh";
     CHECK(Exists(menu + L"\\Quendal-Fresh Control Panel.lnk"));
     CHECK(Exists(menu + L"\\Uninstall Quendal-Fresh.lnk"));
@@ -148,6 +182,7 @@ TEST_CASE("install: a fresh unattended installation")
     CHECK(params.find(L"\"-delDir=" + menu + L"\" \"-delFile=" + menu) != std::wstring::npos);
     CHECK(DwordValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fresh", L"FirstRunFlag") == 1);
     CHECK(Exists(dir + L"\\Config")); // made by the server's installation command
+    CheckRegistryView(L"Quendal-Fresh");
 }
 
 TEST_CASE("install: -startService, and a service that ran before runs again after an upgrade")
@@ -204,15 +239,19 @@ TEST_CASE("install: reinstall through the stored uninstaller keeps the settings;
 
 TEST_CASE("install: named sites side by side")
 {
+    // A 32-bit program's Program Files on 64-bit Windows is Program Files (x86).
     const std::wstring pf = ShellFolder(CSIDL_PROGRAM_FILES);
+    CHECK((pf.size() > 6 && pf.substr(pf.size() - 6) == L" (x86)") == Test::UnderWow64());
     CHECK(Install(L"-site=Quendal-A -acceptEULA").exitCode == 0);
     CHECK(Install(L"-site=Quendal-B -acceptEULA").exitCode == 0);
     CHECK(Install(L"-installDir=C:\\Sites\\Default -acceptEULA").exitCode == 0);
     CHECK(Exists(pf + L"\\Quendal-A\\Quendal.exe"));
     CHECK(Exists(pf + L"\\Quendal-B\\Quendal.exe"));
     CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
+    CHECK_FALSE(Exists(OtherProgramFiles() + L"\\Quendal-A"));
     for (const wchar_t* site : {L"Quendal-A", L"Quendal-B", L"Quendal"}) {
         CAPTURE(Test::Narrow(site));
+        CheckRegistryView(site);
         CHECK(Test::ServiceState(site) == SERVICE_STOPPED);
         CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
         CHECK(Exists(ShellFolder(CSIDL_PROGRAMS) + L"\\Korvane " + site));

@@ -228,4 +228,10 @@ std::wstring Env(const wchar_t* name)
     return n && n < 4096 ? std::wstring(buf, n) : std::wstring();
 }
 
+bool UnderWow64()
+{
+    BOOL wow = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
+}
+
 } // namespace Test

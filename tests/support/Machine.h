@@ -70,4 +70,9 @@ std::wstring OwnDirectory();
 // An environment variable, or empty.
 std::wstring Env(const wchar_t* name);
 
+// Whether this test program runs as a 32-bit process on 64-bit Windows
+// (WOW64): then it sees the 32-bit registry view and Program Files (x86), and
+// the package's 64-bit files are the ones written.
+bool UnderWow64();
+
 } // namespace Test

@@ -22,18 +22,24 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp)
     return TRUE;
 }
 
+// A thread routine is called by Windows: nothing may unwind out of it.
+DWORD WINAPI AnswererThread(void* self)
+{
+    try {
+        static_cast<MessageBoxAnswerer*>(self)->Run();
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
 } // namespace
 
 MessageBoxAnswerer::MessageBoxAnswerer(std::wstring caption, int button)
     : caption_(std::move(caption)), button_(button)
 {
     InitializeCriticalSection(&lock_);
-    thread_ = CreateThread(nullptr, 0,
-                           [](void* self) -> DWORD {
-                               static_cast<MessageBoxAnswerer*>(self)->Run();
-                               return 0;
-                           },
-                           this, 0, nullptr);
+    thread_ = CreateThread(nullptr, 0, &AnswererThread, this, 0, nullptr);
 }
 
 MessageBoxAnswerer::~MessageBoxAnswerer()

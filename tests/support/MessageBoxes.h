@@ -31,8 +31,10 @@ public:
     // The default button of each box answered so far (IDYES, IDNO, IDOK, ...).
     std::vector<int> DefaultButtons() const;
 
-private:
+    // The answering loop, on a thread of its own.
     void Run();
+
+private:
 
     std::wstring caption_;
     int button_;

@@ -39,12 +39,14 @@ void Files(const std::wstring& dir, Snapshot& shot)
     FindClose(h);
 }
 
-void Keys(HKEY root, const std::wstring& rootName, const std::wstring& path, Snapshot& shot)
+// `view` 0 reads the registry as this process sees it ("reg:"); the other
+// view of a 64-bit Windows registry is read with its flag ("reg-other-view:").
+void Keys(HKEY root, const std::wstring& rootName, const std::wstring& path, Snapshot& shot, REGSAM view = 0)
 {
     HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key))
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key))
         return;
-    std::wstring base = L"reg:" + rootName + L"\\" + path;
+    std::wstring base = (view ? L"reg-other-view:" : L"reg:") + rootName + L"\\" + path;
     shot.entries[base + L"\\"] = L"key";
     std::vector<BYTE> data(65536);
     for (DWORD i = 0;; ++i) {
@@ -67,7 +69,7 @@ void Keys(HKEY root, const std::wstring& rootName, const std::wstring& path, Sna
     }
     RegCloseKey(key);
     for (const std::wstring& child : children)
-        Keys(root, rootName, path + L"\\" + child, shot);
+        Keys(root, rootName, path + L"\\" + child, shot, view);
 }
 
 } // namespace
@@ -79,9 +81,18 @@ Snapshot Snapshot::Take()
     wchar_t startMenu[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, startMenu, CSIDL_STARTMENU, FALSE);
     Files(startMenu, shot);
-    Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", shot);
-    Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SOFTWARE\\Korvane", shot);
-    Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", shot);
+    // HKLM\SOFTWARE and the classes have a 32-bit and a 64-bit view on 64-bit
+    // Windows: an installer must leave the view it does not see untouched.
+    BOOL wow = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow);
+    const REGSAM other = wow ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    for (REGSAM view : {REGSAM(0), other}) {
+        Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", shot, view);
+        Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SOFTWARE\\Korvane", shot, view);
+        Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", shot, view);
+        Keys(HKEY_CLASSES_ROOT, L"HKCR", L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}", shot, view);
+        Keys(HKEY_CLASSES_ROOT, L"HKCR", L"Quendal.CfgManip", shot, view);
+    }
     // Of the services and classes, those an installation of the product can
     // add: the whole trees would take minutes to read under Wine.
     std::vector<std::wstring> services;
@@ -100,8 +111,6 @@ Snapshot Snapshot::Take()
     shot.entries[L"reg:HKLM\\SYSTEM\\CurrentControlSet\\Services\\"] = L"key";
     for (const std::wstring& service : services)
         Keys(HKEY_LOCAL_MACHINE, L"HKLM", L"SYSTEM\\CurrentControlSet\\Services\\" + service, shot);
-    Keys(HKEY_CLASSES_ROOT, L"HKCR", L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}", shot);
-    Keys(HKEY_CLASSES_ROOT, L"HKCR", L"Quendal.CfgManip", shot);
     Keys(HKEY_CURRENT_USER, L"HKCU", L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", shot);
     return shot;
 }

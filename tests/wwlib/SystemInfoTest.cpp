@@ -56,9 +56,14 @@ TEST_CASE("the shell version from the Internet Explorer key")
 
 TEST_CASE("IsWow64 and the module path")
 {
-    BOOL wow = TRUE;
+    BOOL wow = !Test::UnderWow64();
     CHECK(IsWow64(GetCurrentProcess(), &wow));
-    CHECK_FALSE(wow); // a 64-bit process never runs under WOW64
+    CHECK(wow == Test::UnderWow64());
+    // Known independently: a 32-bit process on a 64-bit processor's Windows.
+    SYSTEM_INFO native;
+    GetNativeSystemInfo(&native);
+    const bool nativeIs64 = native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    CHECK(static_cast<bool>(wow) == (sizeof(void*) == 4 && nativeIs64));
     SetLastError(0);
     CHECK_FALSE(IsWow64(GetCurrentProcess(), nullptr));
     CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
