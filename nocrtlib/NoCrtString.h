@@ -1,6 +1,7 @@
 #pragma once
 #include "NoCrtAssert.h"
 #include "NoCrtMem.h"
+#include "NoCrtMemOps.h"
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -18,8 +19,8 @@ using WView = NoCrtStrView<wchar_t>;
 using AView = NoCrtStrView<char>;
 
 namespace NoCrtStrDetail {
-    inline std::size_t Len(const char* s) { return s ? std::strlen(s) : 0; }
-    inline std::size_t Len(const wchar_t* s) { return s ? std::wcslen(s) : 0; }
+    inline std::size_t Len(const char* s) { return s ? NoCrtLength(s) : 0; }
+    inline std::size_t Len(const wchar_t* s) { return s ? NoCrtLength(s) : 0; }
     template <class Ch> const Ch* Empty();
     template <> inline const char* Empty<char>() { return ""; }
     template <> inline const wchar_t* Empty<wchar_t>() { return L""; }
@@ -310,8 +311,7 @@ private:
     // are sane and warns about impossible sizes.
     __attribute__((noinline)) static void Copy(Ch* to, const Ch* from, std::size_t n)
     {
-        if (n)
-            std::memmove(to, from, n * sizeof(Ch));
+        NoCrtMove(to, from, n);
     }
 
     static bool InSet(Ch c, const Ch* set)

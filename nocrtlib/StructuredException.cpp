@@ -178,14 +178,31 @@ void TranslateStructuredException(unsigned long code, EXCEPTION_POINTERS*)
     }
 }
 
-StructuredExceptionTranslator::StructuredExceptionTranslator()
+namespace {
+
+// Vectored handlers came with Windows XP; the program still starts on Windows
+// 2000 (to tell that it is too old), so they are bound at run time. Without
+// them faults are not translated.
+FARPROC Kernel32Proc(const char* name)
+{
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+}
+
+} // namespace
+
+StructuredExceptionTranslator::StructuredExceptionTranslator() : handler_(nullptr)
 {
     g_mainThread = GetCurrentThreadId();
-    handler_ = AddVectoredExceptionHandler(1, &Redirect);
+    using AddFn = PVOID(WINAPI*)(ULONG, PVECTORED_EXCEPTION_HANDLER);
+    if (auto add = reinterpret_cast<AddFn>(reinterpret_cast<void*>(Kernel32Proc("AddVectoredExceptionHandler"))))
+        handler_ = add(1, &Redirect);
 }
 
 StructuredExceptionTranslator::~StructuredExceptionTranslator()
 {
+    using RemoveFn = ULONG(WINAPI*)(PVOID);
     if (handler_)
-        RemoveVectoredExceptionHandler(handler_);
+        if (auto remove = reinterpret_cast<RemoveFn>(reinterpret_cast<void*>(Kernel32Proc("RemoveVectoredExceptionHandler"))))
+            remove(handler_);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "NoCrtAssert.h"
 #include "NoCrtMem.h"
+#include "NoCrtMemOps.h"
 #include <cstddef>
 #include <cstring>
 #include <type_traits>
@@ -81,17 +82,17 @@ public:
             return;
         if (s_ + n > c_ || (src >= p_ && src < p_ + c_)) {
             T* q = static_cast<T*>(Alloc::Allocate((s_ + n) * sizeof(T)));
-            std::memcpy(static_cast<void*>(q), p_, pos * sizeof(T));
-            std::memcpy(static_cast<void*>(q + pos), src, n * sizeof(T));
-            std::memcpy(static_cast<void*>(q + pos + n), p_ + pos, (s_ - pos) * sizeof(T));
+            NoCrtMove(q, p_, pos);
+            NoCrtMove(q + pos, src, n);
+            NoCrtMove(q + pos + n, p_ + pos, s_ - pos);
             std::size_t size = s_ + n;
             Release();
             p_ = q;
             s_ = c_ = size;
             return;
         }
-        std::memmove(static_cast<void*>(p_ + pos + n), p_ + pos, (s_ - pos) * sizeof(T));
-        std::memcpy(static_cast<void*>(p_ + pos), src, n * sizeof(T));
+        NoCrtMove(p_ + pos + n, p_ + pos, s_ - pos);
+        NoCrtMove(p_ + pos, src, n);
         s_ += n;
     }
 
@@ -99,7 +100,7 @@ public:
     {
         NoCrtAssert(pos <= s_);
         NoCrtAssert(pos + count <= s_);
-        std::memmove(static_cast<void*>(p_ + pos), p_ + pos + count, (s_ - pos - count) * sizeof(T));
+        NoCrtMove(p_ + pos, p_ + pos + count, s_ - pos - count);
         Shrink(s_ - count);
     }
 
@@ -125,7 +126,7 @@ public:
     {
         if (n > s_) {
             reserve(n);
-            std::memset(static_cast<void*>(p_ + s_), 0, (n - s_) * sizeof(T));
+            NoCrtFill(p_ + s_, T(), n - s_);
             s_ = n;
         } else {
             Shrink(n);
@@ -146,7 +147,7 @@ private:
     {
         T* q = static_cast<T*>(Alloc::Allocate(cap * sizeof(T)));
         if (s_)
-            std::memcpy(static_cast<void*>(q), p_, s_ * sizeof(T));
+            NoCrtMove(q, p_, s_);
         std::size_t size = s_;
         Release();
         p_ = q;

@@ -7,8 +7,15 @@
 //                                        make the Config folder, import FILE
 //                                        as Config\Quendal-Settings.qst
 //   Quendal.exe -runService              (the service control manager's start)
+//   Quendal.exe -checkSettings=FILE      check a settings file (exit 13 when
+//                                        it is not valid)
+// The service reads Config\Quendal-Settings.qst, or without it the default
+// settings beside the program, and notes its starts and stops in
+// Config\Quendal.log.
 // Exit code 0 means success for every switch.
 #include "ForcedExit.h"
+#include "ServerSettings.h"
+#include "../nocrtlib/CallbackBoundary.h"
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -17,45 +24,113 @@ namespace {
 
 SERVICE_STATUS_HANDLE g_status;
 HANDLE g_stop;
+// The service main and control handler are called by the service control
+// manager's dispatcher; what they throw waits here until it returns.
+CallbackBoundary g_boundary;
 
 std::wstring SiteName()
 {
     return Package::SiteOfDirectory(Package::OwnDirectory());
 }
 
-void Report(DWORD state)
+void Report(DWORD state, DWORD exitCode = NO_ERROR)
 {
     SERVICE_STATUS s = {};
     s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     s.dwCurrentState = state;
+    s.dwWin32ExitCode = exitCode;
     s.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     SetServiceStatus(g_status, &s);
 }
 
 DWORD WINAPI Control(DWORD control, DWORD, void*, void*)
 {
-    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-        Report(SERVICE_STOP_PENDING);
-        SetEvent(g_stop);
+    return g_boundary.Run(DWORD(ERROR_CALL_NOT_IMPLEMENTED), [control]() -> DWORD {
+        if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+            Report(SERVICE_STOP_PENDING);
+            SetEvent(g_stop);
+        }
+        return NO_ERROR;
+    });
+}
+
+void Log(const std::wstring& line)
+{
+    std::wstring dir = Package::OwnDirectory() + L"\\Config";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    HANDLE f = CreateFileW((dir + L"\\Quendal.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    std::wstring text = line + L"\r\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], n, nullptr, nullptr);
+    DWORD written;
+    WriteFile(f, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+// The imported settings, else the defaults of the package.
+std::wstring SettingsFile()
+{
+    std::wstring imported = Package::OwnDirectory() + L"\\Config\\Quendal-Settings.qst";
+    if (GetFileAttributesW(imported.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return imported;
+    return Package::OwnDirectory() + L"\\Quendal-Settings-Default.qst";
+}
+
+void RunAsService()
+{
+    std::wstring site = SiteName();
+    g_status = RegisterServiceCtrlHandlerExW(site.c_str(), &Control, nullptr);
+    if (!g_status)
+        return;
+    const std::wstring file = SettingsFile();
+    Package::ServerSettings settings;
+    std::wstring problem = Package::ReadServerSettings(file, settings);
+    if (!problem.empty()) {
+        Log(site + L" service not started: " + file + L": " + problem);
+        Report(SERVICE_STOPPED, ERROR_INVALID_DATA);
+        return;
     }
-    return NO_ERROR;
+    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Report(SERVICE_RUNNING);
+    Log(site + L" service started, listening on " + settings.listenAddress + L":" + std::to_wstring(settings.port));
+    WaitForSingleObject(g_stop, INFINITE);
+    Log(site + L" service stopped");
+    Report(SERVICE_STOPPED);
+}
+
+int CheckSettings(const std::wstring& file)
+{
+    Package::ServerSettings settings;
+    std::wstring problem = Package::ReadServerSettings(file, settings);
+    if (!problem.empty()) {
+        std::fwprintf(stdout, L"%ls: %ls\n", file.c_str(), problem.c_str());
+        return ERROR_INVALID_DATA;
+    }
+    std::fwprintf(stdout, L"%ls: valid; listening on %ls:%u, at most %u connections, log level %ls\n", file.c_str(),
+                  settings.listenAddress.c_str(), settings.port, settings.maxConnections, settings.logLevel.c_str());
+    return 0;
 }
 
 void WINAPI ServiceMain(DWORD, wchar_t**)
 {
-    std::wstring site = SiteName();
-    g_status = RegisterServiceCtrlHandlerExW(site.c_str(), &Control, nullptr);
-    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    Report(SERVICE_RUNNING);
-    WaitForSingleObject(g_stop, INFINITE);
-    Report(SERVICE_STOPPED);
+    g_boundary.Run([] { RunAsService(); });
+    // A failure stops the service with an error the manager can show; the
+    // exception itself is rethrown once the dispatcher has returned.
+    if (g_boundary.Failed() && g_status)
+        Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
 }
 
 int RunService()
 {
     std::wstring site = SiteName();
     SERVICE_TABLE_ENTRYW table[] = {{&site[0], &ServiceMain}, {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) ? 0 : static_cast<int>(GetLastError());
+    int result = StartServiceCtrlDispatcherW(table) ? 0 : static_cast<int>(GetLastError());
+    g_boundary.Rethrow();
+    return result;
 }
 
 int RegisterTheService()
@@ -130,11 +205,8 @@ int Install(int argc, wchar_t** argv)
     return 0;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv)
+int Main(int argc, wchar_t** argv)
 {
-    Package::ApplyForcedExit(argc, argv);
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = Package::Lower(argv[i]);
         if (arg == L"-service")
@@ -145,7 +217,24 @@ int wmain(int argc, wchar_t** argv)
             return Install(argc, argv);
         if (arg == L"-runservice")
             return RunService();
+        if (arg.compare(0, 15, L"-checksettings=") == 0)
+            return CheckSettings(std::wstring(argv[i]).substr(15));
     }
     std::fwprintf(stderr, L"usage: Quendal.exe -service | /unregserver | -install [-settingsFile=FILE]\n");
     return 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Package::ApplyForcedExit(argc, argv);
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Quendal: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Quendal: unexpected failure\n");
+    }
+    return ERROR_SERVICE_SPECIFIC_ERROR;
 }

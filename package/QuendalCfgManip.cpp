@@ -1,6 +1,7 @@
 // The configuration tool of the server, a COM local server. /RegServer and
 // /UnregServer write and remove the registration of its class.
 #include "ForcedExit.h"
+#include "Win2000Api.h"
 #include <windows.h>
 #include <string>
 
@@ -36,8 +37,8 @@ int Register()
 int Unregister()
 {
     std::wstring clsid = std::wstring(L"CLSID\\") + kClsid;
-    LONG a = RegDeleteTreeW(HKEY_CLASSES_ROOT, clsid.c_str());
-    LONG b = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
+    LONG a = Package::DeleteRegTree(HKEY_CLASSES_ROOT, clsid);
+    LONG b = Package::DeleteRegTree(HKEY_CLASSES_ROOT, kProgId);
     // Nothing registered is as good as unregistered.
     return (a == ERROR_SUCCESS || a == ERROR_FILE_NOT_FOUND) && (b == ERROR_SUCCESS || b == ERROR_FILE_NOT_FOUND)
                ? 0

@@ -1,24 +1,27 @@
 // The configuration program: a window naming the configuration it edits.
 #include "ForcedExit.h"
+#include "../nocrtlib/CallbackBoundary.h"
 #include <windows.h>
 #include <string>
 
 namespace {
 
+// The window procedure is called by Windows; what it throws waits here.
+CallbackBoundary g_boundary;
+
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    if (msg == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return g_boundary.Run(LRESULT(msg == WM_CREATE ? -1 : 0), [&]() -> LRESULT {
+        if (msg == WM_DESTROY) {
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    });
 }
 
-} // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
+int Run(HINSTANCE instance, int show)
 {
-    Package::ApplyForcedExit(__argc, __wargv);
     std::wstring dir = Package::OwnDirectory();
     WNDCLASSW wc = {};
     wc.lpfnWndProc = &WndProc;
@@ -31,9 +34,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
                               400, 120, nullptr, nullptr, instance, nullptr);
     std::wstring text = L"Configuration: " + dir + L"\\Config\\Quendal-Settings.qst";
     CreateWindowW(L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 10, 10, 380, 40, hwnd, nullptr, instance, nullptr);
+    g_boundary.Rethrow();
     ShowWindow(hwnd, show);
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         DispatchMessageW(&msg);
+        g_boundary.Rethrow();
+    }
     return 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
+{
+    Package::ApplyForcedExit(__argc, __wargv);
+    try {
+        return Run(instance, show);
+    } catch (const std::exception& e) {
+        MessageBoxA(nullptr, e.what(), "Korvane Quendal Configuration", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxA(nullptr, "Unexpected failure", "Korvane Quendal Configuration", MB_OK | MB_ICONERROR);
+    }
+    return 1;
 }

@@ -1,6 +1,7 @@
 // The control panel: shows the state of its site's service and starts or
 // stops it.
 #include "ForcedExit.h"
+#include "../nocrtlib/CallbackBoundary.h"
 #include <windows.h>
 #include <string>
 
@@ -8,6 +9,8 @@ namespace {
 
 const int kStart = 101, kStop = 102, kState = 103;
 std::wstring g_site;
+// The window procedure is called by Windows; what it throws waits here.
+CallbackBoundary g_boundary;
 
 std::wstring StateText()
 {
@@ -41,7 +44,7 @@ void Command(int id)
         CloseServiceHandle(scm);
 }
 
-LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
     case WM_CREATE:
@@ -66,15 +69,14 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-} // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    Package::ApplyForcedExit(__argc, __wargv);
-    // The uninstaller's call: the control panel keeps nothing to clean up.
-    for (int i = 1; i < __argc; ++i)
-        if (Package::Lower(__wargv[i]) == L"-uninstall")
-            return 0;
+    // -1 from WM_CREATE makes CreateWindowW fail; 0 suits every other message.
+    return g_boundary.Run(LRESULT(msg == WM_CREATE ? -1 : 0), [&] { return HandleMessage(hwnd, msg, wp, lp); });
+}
+
+int Run(HINSTANCE instance, int show)
+{
     g_site = Package::SiteOfDirectory(Package::OwnDirectory());
     WNDCLASSW wc = {};
     wc.lpfnWndProc = &WndProc;
@@ -85,11 +87,32 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
     std::wstring title = L"Korvane " + g_site + L" Control Panel";
     HWND hwnd = CreateWindowW(wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                               340, 120, nullptr, nullptr, instance, nullptr);
+    g_boundary.Rethrow();
     ShowWindow(hwnd, show);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+        g_boundary.Rethrow();
     }
     return 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
+{
+    Package::ApplyForcedExit(__argc, __wargv);
+    // The uninstaller's call: the control panel keeps nothing to clean up.
+    for (int i = 1; i < __argc; ++i)
+        if (Package::Lower(__wargv[i]) == L"-uninstall")
+            return 0;
+    try {
+        return Run(instance, show);
+    } catch (const std::exception& e) {
+        MessageBoxA(nullptr, e.what(), "Korvane Quendal Control Panel", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxA(nullptr, "Unexpected failure", "Korvane Quendal Control Panel", MB_OK | MB_ICONERROR);
+    }
+    return 1;
 }

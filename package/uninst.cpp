@@ -20,6 +20,7 @@
 // unexpected failure; 0x40000 usage error; 0x80000 the uninstallation data
 // could not be loaded.
 #include "ForcedExit.h"
+#include "Win2000Api.h"
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
@@ -62,11 +63,7 @@ void Say(const std::wstring& text)
 
 std::wstring ReadEntry(const std::wstring& site, const wchar_t* value)
 {
-    wchar_t buf[32768] = {};
-    DWORD size = sizeof(buf);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kUninstallKey + site).c_str(), value, RRF_RT_REG_SZ, nullptr, buf, &size))
-        return std::wstring();
-    return buf;
+    return Package::ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey + site, value);
 }
 
 // " -feedback=yes "-workDir=C:\Q" ..." into its parameters.
@@ -150,17 +147,15 @@ void KillProcesses(const std::wstring& path)
     for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
         if (pe.th32ProcessID == GetCurrentProcessId())
             continue;
-        HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-                               pe.th32ProcessID);
+        std::wstring image = Package::ProcessImagePath(pe.th32ProcessID);
+        if (image.empty() || !SamePath(image, path))
+            continue;
+        HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pe.th32ProcessID);
         if (!p)
             continue;
-        wchar_t image[MAX_PATH * 2] = {};
-        DWORD size = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(p, 0, image, &size) && SamePath(image, path)) {
-            Say(L"Ending " + path);
-            TerminateProcess(p, 1);
-            WaitForSingleObject(p, 5000);
-        }
+        Say(L"Ending " + path);
+        TerminateProcess(p, 1);
+        WaitForSingleObject(p, 5000);
         CloseHandle(p);
     }
     CloseHandle(snap);
@@ -205,7 +200,7 @@ void DeleteRegValue(const std::wstring& path)
     std::size_t slash = rest.rfind(L'\\');
     if (!root || slash == std::wstring::npos)
         return;
-    RegDeleteKeyValueW(root, rest.substr(0, slash).c_str(), rest.substr(slash + 1).c_str());
+    Package::DeleteRegValue(root, rest.substr(0, slash), rest.substr(slash + 1));
 }
 
 void DeleteRegKey(const std::wstring& path)
@@ -213,7 +208,7 @@ void DeleteRegKey(const std::wstring& path)
     std::wstring rest;
     HKEY root = RootOf(path, rest);
     if (root && !rest.empty())
-        RegDeleteTreeW(root, rest.c_str());
+        Package::DeleteRegTree(root, rest);
 }
 
 // Deletes a file now, or at the next restart when it stays in use. A short

@@ -1,7 +1,9 @@
 // The installer's entry around a sequence that fails in a chosen way, to see
 // how the entry reports each: QUENDAL_TEST_FAILURE = "access-violation" (the
-// default), "std-exception", "unrecognized" or "silent-exit".
+// default), "bad-string" (a string made from a bad pointer), "std-exception",
+// "unrecognized" or "silent-exit".
 #include "../../driver/InstallerEntry.h"
+#include "../../nocrtlib/NoCrtString.h"
 #include "../../wwlib/SilentExit.h"
 #include <windows.h>
 #include <cstring>
@@ -34,6 +36,12 @@ void FailingSequence()
         throw 42;
     if (std::strcmp(mode, "silent-exit") == 0)
         throw SilentExit(77);
+    if (std::strcmp(mode, "bad-string") == 0) {
+        // Measuring the text faults: in this program's own code, so translated.
+        const wchar_t* volatile bad = reinterpret_cast<const wchar_t*>(16);
+        WString text(bad);
+        throw SilentExit(static_cast<int>(text.size()));
+    }
     Fault(nullptr);
 }
 
