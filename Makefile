@@ -39,17 +39,20 @@ deps:
 	  apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
 	fi
 
+# The x86-64 build first: the 32-bit build's package takes from it the files
+# that 64-bit Windows needs (selector 2).
 build:
 	@tools/build-liblzma.sh $(BUILD) i686-w64-mingw32
 	@tools/build-liblzma.sh $(BUILD) x86_64-w64-mingw32
-	@cmake -S . -B $(WIN32_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS=ON \
-	  -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/i686-w64-mingw32 >/dev/null
 	@cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS=ON \
 	  -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/x86_64-w64-mingw32 >/dev/null
-	@cmake --build $(WIN32_DIR) -j $(JOBS)
 	@cmake --build $(WIN64_DIR) -j $(JOBS)
+	@cmake -S . -B $(WIN32_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS=ON \
+	  -DQUENDAL_PROGRAMS64=$(CURDIR)/$(WIN64_DIR)/package \
+	  -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/i686-w64-mingw32 >/dev/null
+	@cmake --build $(WIN32_DIR) -j $(JOBS)
 
 test: deps build
 	@tools/run-tests.sh $(WIN64_DIR) $(WIN32_DIR) $(JOBS)

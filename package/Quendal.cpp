@@ -71,13 +71,16 @@ void Log(const std::wstring& line)
     CloseHandle(f);
 }
 
-// The imported settings, else the defaults of the package.
+// The imported settings, else the defaults of the package; empty when there
+// is neither (the built-in defaults then).
 std::wstring SettingsFile()
 {
-    std::wstring imported = Package::OwnDirectory() + L"\\Config\\Quendal-Settings.qst";
-    if (GetFileAttributesW(imported.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return imported;
-    return Package::OwnDirectory() + L"\\Quendal-Settings-Default.qst";
+    for (const wchar_t* name : {L"\\Config\\Quendal-Settings.qst", L"\\Quendal-Settings-Default.qst"}) {
+        std::wstring path = Package::OwnDirectory() + name;
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return path;
+    }
+    return std::wstring();
 }
 
 void RunAsService()
@@ -88,7 +91,7 @@ void RunAsService()
         return;
     const std::wstring file = SettingsFile();
     Package::ServerSettings settings;
-    std::wstring problem = Package::ReadServerSettings(file, settings);
+    std::wstring problem = file.empty() ? std::wstring() : Package::ReadServerSettings(file, settings);
     if (!problem.empty()) {
         Log(site + L" service not started: " + file + L": " + problem);
         Report(SERVICE_STOPPED, ERROR_INVALID_DATA);

@@ -7,7 +7,7 @@ all little-endian, then the raw LZMA data. The uncompressed bytes are the
 package stream: one message a file name, mark and platform selector, then the
 file's data, each framed as a type byte and a big-endian 32-bit length.
 
-    usage: pack.py MANIFEST OUTPUT --programs DIR
+    usage: pack.py MANIFEST OUTPUT --programs DIR [--programs64 DIR]
            pack.py --from-dir DIR --size BYTES OUTPUT   (a benchmark package)
 """
 import argparse
@@ -35,10 +35,6 @@ def terminfo(entry):
     sys.exit(f"pack.py: terminal description '{entry}' not found in {TERMINFO_DIRS}")
 
 
-def placeholder(name):
-    return f"Korvane Quendal 5.18 package placeholder for {name}\r\n".encode("ascii")
-
-
 def read_manifest(path):
     entries = []
     with open(path, encoding="utf-8") as f:
@@ -53,19 +49,20 @@ def read_manifest(path):
             for option in fields[2:]:
                 key, _, value = option.partition("=")
                 options[key] = value
+            if source.startswith("file:") and not os.path.isabs(source[5:]):
+                source = "file:" + os.path.join(os.path.dirname(os.path.abspath(path)), source[5:])
             entries.append((name, source, options, f"{path}:{number}"))
     return entries
 
 
-def build_stream(entries, programs=None):
+def build_stream(entries, programs=None, programs64=None):
     stream = bytearray()
     for name, source, options, where in entries:
-        if source == "placeholder":
-            data = placeholder(name)
-        elif source == "program":
-            if not programs:
-                sys.exit(f"{where}: programs need --programs")
-            with open(os.path.join(programs, name), "rb") as f:
+        if source in ("program", "program64"):
+            folder = programs if source == "program" else programs64
+            if not folder:
+                sys.exit(f"{where}: {source} needs --{source.replace('program', 'programs')}")
+            with open(os.path.join(folder, name), "rb") as f:
                 data = f.read()
         elif source.startswith("terminfo:"):
             data = terminfo(source[len("terminfo:"):])
@@ -74,6 +71,8 @@ def build_stream(entries, programs=None):
                 data = f.read()
         else:
             sys.exit(f"{where}: unknown source '{source}'")
+        if "crlf" in options:
+            data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
         stream += message(TYPE_NAME, name.encode("utf-8"))
         if "mark" in options:
             if options["mark"] not in MARK_TYPES:
@@ -115,6 +114,7 @@ def main():
     parser.add_argument("--from-dir")
     parser.add_argument("--size", type=int, default=26 * 1000 * 1000)
     parser.add_argument("--programs", help="the folder of the built package programs")
+    parser.add_argument("--programs64", help="the same folder of the x86-64 build")
     args = parser.parse_args()
     if args.from_dir:
         entries = entries_from_dir(args.from_dir, args.size)
@@ -122,7 +122,7 @@ def main():
         entries = read_manifest(args.manifest)
     else:
         parser.error("a manifest or --from-dir is needed")
-    stream = build_stream(entries, args.programs)
+    stream = build_stream(entries, args.programs, args.programs64)
     packed = compress(stream)
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
     with open(args.output, "wb") as f:

@@ -115,6 +115,76 @@ std::wstring OtherProgramFiles()
     return other;
 }
 
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got)
+        bytes.append(buf, got);
+    CloseHandle(f);
+    return bytes;
+}
+
+bool EndsWith(const std::wstring& s, const std::wstring& tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every program and library installed has the machine type this Windows
+// needs: on 64-bit Windows a 32-bit installer writes the 64-bit log tool and
+// the 64-bit-only libraries, and this build's width for everything else. Each
+// library of this program's width loads and names itself; the log tool loads
+// the others of its own width.
+void CheckInstalledBinaries(const std::wstring& dir)
+{
+    const bool wow = Test::UnderWow64();
+    int programs = 0, libraries = 0;
+    for (const wchar_t* pattern : {L"\\*.exe", L"\\*.dll"}) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((dir + pattern).c_str(), &fd);
+        REQUIRE(h != INVALID_HANDLE_VALUE);
+        do {
+            const std::wstring name = fd.cFileName, path = dir + L"\\" + name;
+            CAPTURE(Test::Narrow(name));
+            const bool for64 = wow && (name == L"QuendalLog.exe" || EndsWith(name, L"64.dll"));
+            const WORD expected = for64 ? IMAGE_FILE_MACHINE_AMD64 : Test::kOwnMachine;
+            CHECK(Test::MachineOf(path) == expected);
+            if (EndsWith(name, L".exe")) {
+                ++programs;
+                continue;
+            }
+            ++libraries;
+            if (expected != Test::kOwnMachine)
+                continue;
+            HMODULE lib = LoadLibraryW(path.c_str());
+            REQUIRE(lib != nullptr);
+            using InfoFn = const wchar_t* (*)();
+            auto info = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(lib, "QuendalModuleInfo")));
+            REQUIRE(bool(info));
+            CHECK(std::wstring(info()).rfind(name.substr(0, name.size() - 4) + L" 5.18 ", 0) == 0);
+            FreeLibrary(lib);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    CHECK(programs == 6);
+    CHECK(libraries == (wow ? 10 : 7));
+
+    ChildResult log = Test::RunCaptured(L"\"" + dir + L"\\QuendalLog.exe\" -modules");
+    CHECK(log.exitCode == 0);
+    if (wow) {
+        CHECK(log.text.find(L"QuendalAuth64.dll: QuendalAuth64 5.18 x64\r\n") != std::wstring::npos);
+        CHECK(log.text.find(L"QuendalCore.dll: skipped (other width)\r\n") != std::wstring::npos);
+    } else {
+        CHECK(log.text.find(L"QuendalCore.dll: QuendalCore 5.18 ") != std::wstring::npos);
+        CHECK(log.text.find(L"skipped") == std::wstring::npos);
+    }
+}
+
 struct ForcedExit {
     explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
     ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
@@ -183,6 +253,21 @@ TEST_CASE("install: a fresh unattended installation")
     CHECK(DwordValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fresh", L"FirstRunFlag") == 1);
     CHECK(Exists(dir + L"\\Config")); // made by the server's installation command
     CheckRegistryView(L"Quendal-Fresh");
+    CheckInstalledBinaries(dir);
+
+    // The documents, and default settings that the server itself accepts.
+    CHECK(ReadFileBytes(dir + L"\\License.rtf").rfind("{\\rtf1", 0) == 0);
+    CHECK(ReadFileBytes(dir + L"\\ReadMe.txt").find("Korvane Quendal 5.18\r\n") == 0);
+    ChildResult check = Test::RunCaptured(L"\"" + dir + L"\\Quendal.exe\" -checkSettings=\"" + dir +
+                                          L"\\Quendal-Settings-Default.qst\"");
+    CHECK(check.exitCode == 0);
+    CHECK(check.text.find(L": valid; listening on 0.0.0.0:22, at most 100 connections, log level info\r\n") !=
+          std::wstring::npos);
+    Test::TempDir bad;
+    Test::WriteTextFile(bad.Path() + L"\\bad.qst", "[Server]\r\nPort = 70000\r\n");
+    ChildResult refused = Test::RunCaptured(L"\"" + dir + L"\\Quendal.exe\" -checkSettings=" + bad.Path() + L"\\bad.qst");
+    CHECK(refused.exitCode == ERROR_INVALID_DATA);
+    CHECK(refused.text == bad.Path() + L"\\bad.qst: line 2: Port must be a number from 1 to 65535\r\n");
 }
 
 TEST_CASE("install: -startService, and a service that ran before runs again after an upgrade")
@@ -194,6 +279,10 @@ TEST_CASE("install: -startService, and a service that ran before runs again afte
     CHECK(lines[lines.size() - 3] == L"Starting Quendal-Svc service...");
     CHECK(lines[lines.size() - 2] == L"Quendal-Svc service started successfully.");
     CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
+    // The service read the package's default settings; the log tool shows it.
+    ChildResult log = Test::RunCaptured(L"\"" + dir + L"\\QuendalLog.exe\"");
+    CHECK(log.exitCode == 0);
+    CHECK(log.text.find(L"Quendal-Svc service started, listening on 0.0.0.0:22\r\n") != std::wstring::npos);
     ChildResult again = Install(L"-installDir=" + dir + L" -acceptEULA");
     CHECK(again.exitCode == 0);
     CHECK(Contains(LinesOf(again), L"Quendal-Svc service started successfully."));

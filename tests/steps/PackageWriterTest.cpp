@@ -371,5 +371,9 @@ TEST_CASE("the package resource of the program")
     CHECK(Exists(dir.Path() + L"\\uninst.exe"));
     CHECK(Exists(dir.Path() + L"\\TermInfo\\xterm"));
     CHECK(Exists(dir.Path() + L"\\QuendalAuth64.dll") == wow);
-    CHECK(ReadAll(dir.Path() + L"\\QuendalLog.exe").find("QuendalLog.exe") != std::string::npos);
+    // Each program of the package as Windows needs it: the log tool written
+    // on 64-bit Windows is the 64-bit one, elsewhere this build's.
+    CHECK(Test::MachineOf(dir.Path() + L"\\QuendalLog.exe") == (wow ? IMAGE_FILE_MACHINE_AMD64 : Test::kOwnMachine));
+    CHECK(Test::MachineOf(dir.Path() + L"\\QuendalCore.dll") == Test::kOwnMachine);
+    CHECK(ReadAll(dir.Path() + L"\\License.rtf").rfind("{\\rtf1", 0) == 0);
 }

@@ -228,6 +228,24 @@ std::wstring Env(const wchar_t* name)
     return n && n < 4096 ? std::wstring(buf, n) : std::wstring();
 }
 
+WORD MachineOf(const std::wstring& path)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    std::string head(4096, '\0');
+    DWORD got = 0;
+    ReadFile(f, &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
+    CloseHandle(f);
+    head.resize(got);
+    if (head.size() < sizeof(IMAGE_DOS_HEADER) || head.compare(0, 2, "MZ") != 0)
+        return 0;
+    LONG pe = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data())->e_lfanew;
+    if (pe < 0 || static_cast<std::size_t>(pe) + 6 > head.size() || head.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        return 0;
+    return *reinterpret_cast<const WORD*>(head.data() + pe + 4);
+}
+
 bool UnderWow64()
 {
     BOOL wow = FALSE;

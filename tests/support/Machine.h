@@ -74,5 +74,9 @@ std::wstring Env(const wchar_t* name);
 // (WOW64): then it sees the 32-bit registry view and Program Files (x86), and
 // the package's 64-bit files are the ones written.
 bool UnderWow64();
+// The machine type a PE file was built for (IMAGE_FILE_MACHINE_...), or 0.
+WORD MachineOf(const std::wstring& path);
+// The machine type of this test program.
+constexpr WORD kOwnMachine = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
 
 } // namespace Test
