@@ -57,8 +57,13 @@ build:
 test: deps build
 	@tools/run-tests.sh $(WIN64_DIR) $(WIN32_DIR) $(JOBS)
 
+# The shipping build where this host runs 32-bit code, else the x86-64 build.
 demo: deps build
-	@tools/demo.sh $(WIN64_DIR)/QuendalInstaller.exe
+	@if tools/host-runs-i386.sh && [ -x /usr/lib/wine/wine ]; then \
+	  tools/demo.sh $(WIN32_DIR)/QuendalInstaller.exe; \
+	else \
+	  tools/demo.sh $(WIN64_DIR)/QuendalInstaller.exe; \
+	fi
 
 # The package writer against liblzma alone, on a package of about 26 MB of
 # Wine's own DLLs and on one ten times larger.

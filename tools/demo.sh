@@ -10,6 +10,14 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winem
 trap 'wineserver -k >/dev/null 2>&1; wineserver -w; rm -rf "$prefix"' EXIT
 quiet() { grep -v -e 'wine32 is missing' -e 'multiarch needs' -e 'dpkg --add-architecture' -e 'apt-get install wine32'; }
 
+# The registry view the installer writes to: the 32-bit one for the shipping
+# build (on 64-bit Windows), the 64-bit one for the x86-64 build.
+if python3 -c 'import sys,struct; d=open(sys.argv[1],"rb").read(4096); pe=struct.unpack_from("<I",d,0x3C)[0]; sys.exit(struct.unpack_from("<H",d,pe+4)[0]!=0x14C)' "$exe"; then
+  view=/reg:32 width="32-bit shipping build"
+else
+  view=/reg:64 width="x86-64 build"
+fi
+echo "== The installer: $exe ($width)"
 echo "== A fresh Wine prefix: $prefix"
 wineboot -i >/dev/null 2>&1
 wineserver -w
@@ -35,17 +43,17 @@ echo "== The service"
 wine sc query Quendal-Demo 2>&1 | quiet | tr -d '\r' | grep -E 'SERVICE_NAME|STATE' | sed 's/^ */  /'
 echo
 echo "== The uninstall entry"
-wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' 2>&1 | quiet | tr -d '\r' \
+wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' $view 2>&1 | quiet | tr -d '\r' \
   | grep -v UninstallParam | sed '/^$/d'
 echo
 echo "== Its uninstall parameter list, one parameter a line"
-wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' /v UninstallParam 2>&1 \
+wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' /v UninstallParam $view 2>&1 \
   | quiet | tr -d '\r' | grep UninstallParam | sed 's/.*REG_SZ *//' | sed 's/" "/"\n"/g; s/yes "/yes\n"/' | sed 's/^/  /'
 echo
 echo "== Removing it with its own uninstaller, as the Start menu's shortcut does, unattended"
 wine 'C:\Program Files\Quendal-Demo\uninst.exe' Quendal-Demo -unat 2>&1 | quiet | tr -d '\r' | tail -n 3
 for _ in $(seq 50); do
-  wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' >/dev/null 2>&1 || break
+  wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' $view >/dev/null 2>&1 || break
   sleep 0.2
 done
 echo "== left in the installation folder (the server's own data):"
