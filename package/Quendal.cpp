@@ -6,6 +6,7 @@
 //   Quendal.exe -install [-force] [-interactive] [-settingsFile=FILE]
 //                                        make the Config folder, import FILE
 //                                        as Config\Quendal-Settings.qst
+//                                        (exit 13 when FILE is not valid)
 //   Quendal.exe -runService              (the service control manager's start)
 //   Quendal.exe -checkSettings=FILE      check a settings file (exit 13 when
 //                                        it is not valid)
@@ -196,6 +197,21 @@ int Install(int argc, wchar_t** argv)
         std::wstring arg = argv[i];
         if (Package::Lower(arg.substr(0, 14)) == L"-settingsfile=")
             settings = arg.substr(14);
+    }
+    // A file the service would refuse at its start is not imported at all:
+    // the installation fails now, while it can still be rolled back.
+    if (!settings.empty()) {
+        std::string bytes;
+        if (DWORD error = Package::ReadWholeFile(settings, bytes)) {
+            std::fwprintf(stderr, L"Quendal: cannot import settings file '%ls' (error %lu)\n", settings.c_str(), error);
+            return static_cast<int>(error);
+        }
+        Package::ServerSettings parsed;
+        std::wstring problem = Package::ParseServerSettings(bytes, parsed);
+        if (!problem.empty()) {
+            std::fwprintf(stderr, L"Quendal: settings file '%ls' not imported: %ls\n", settings.c_str(), problem.c_str());
+            return ERROR_INVALID_DATA;
+        }
     }
     std::wstring config = Package::OwnDirectory() + L"\\Config";
     if (!CreateDirectoryW(config.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)

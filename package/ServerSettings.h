@@ -87,18 +87,33 @@ inline std::wstring ParseServerSettings(const std::string& utf8, ServerSettings&
     return std::wstring();
 }
 
-// Reads a settings file; a file that cannot be read is an error too.
-inline std::wstring ReadServerSettings(const std::wstring& path, ServerSettings& out)
+// The bytes of a file; 0, or the Windows error that kept it from being read.
+inline DWORD ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE)
-        return L"cannot open the file (error " + std::to_wstring(GetLastError()) + L")";
-    std::string bytes;
+        return GetLastError();
     char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got)
+    DWORD got = 0, error = 0;
+    for (;;) {
+        if (!ReadFile(f, buf, sizeof(buf), &got, nullptr)) {
+            error = GetLastError();
+            break;
+        }
+        if (!got)
+            break;
         bytes.append(buf, got);
+    }
     CloseHandle(f);
+    return error;
+}
+
+// Reads a settings file; a file that cannot be read is an error too.
+inline std::wstring ReadServerSettings(const std::wstring& path, ServerSettings& out)
+{
+    std::string bytes;
+    if (DWORD error = ReadWholeFile(path, bytes))
+        return L"cannot read the file (error " + std::to_wstring(error) + L")";
     return ParseServerSettings(bytes, out);
 }
 

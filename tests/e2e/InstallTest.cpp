@@ -387,6 +387,18 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         auto diff = Test::Snapshot::Take().Differences(before, {L"reg:HKLM\\SOFTWARE\\Korvane\\"});
         CHECK(Joined(diff) == "");
     }
+    SUBCASE("settings the server refuses: its exit code passed through, and everything rolled back")
+    {
+        Test::TempDir settingsDir;
+        const std::wstring settings = settingsDir.Path() + L"\\bad.qst";
+        Test::WriteTextFile(settings, "Port = 0\r\n");
+        Test::Snapshot withSettings = Test::Snapshot::Take();
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA -settings=\"" + settings + L"\"");
+        CHECK(r.exitCode == ERROR_INVALID_DATA);
+        CHECK(r.text.find(L"not imported: line 1: Port must be a number from 1 to 65535") != std::wstring::npos);
+        CHECK(Contains(LinesOf(r), L"Rollback: removing previously created " + dir));
+        CHECK(Joined(Test::Snapshot::Take().Differences(withSettings, {L"reg:HKLM\\SOFTWARE\\Korvane\\"})) == "");
+    }
     SUBCASE("an existing file in the target directory: 104, and the file stays")
     {
         CreateDirectoryW(dir.c_str(), nullptr);

@@ -282,13 +282,25 @@ TEST_CASE("the server's own installation command and the control panel")
     SUBCASE("-install makes the Config folder and imports a settings file")
     {
         std::wstring settings = programs.dir.Path() + L"\\..\\my settings.qst";
-        Test::WriteTextFile(settings, "setting=1");
+        Test::WriteTextFile(settings, "Port = 2222\r\n");
         Test::ChildResult r = Test::RunCaptured(L"\"" + exe + L"\" -install -force -settingsFile=\"" + settings + L"\"");
         CHECK(r.exitCode == 0);
         std::wstring imported = programs.dir.Path() + L"\\Config\\Quendal-Settings.qst";
         CHECK(GetFileAttributesW(imported.c_str()) != INVALID_FILE_ATTRIBUTES);
         Test::ChildResult missing = Test::RunCaptured(L"\"" + exe + L"\" -install -settingsFile=C:\\no\\such.qst");
-        CHECK(missing.exitCode != 0);
+        CHECK(missing.exitCode == ERROR_PATH_NOT_FOUND);
+        // Settings the service would refuse are not imported: the old ones stay.
+        Test::WriteTextFile(settings, "Port = 22\r\nColour = blue\r\n");
+        Test::ChildResult invalid = Test::RunCaptured(L"\"" + exe + L"\" -install -settingsFile=\"" + settings + L"\"");
+        CHECK(invalid.exitCode == ERROR_INVALID_DATA);
+        CHECK(invalid.output.find("line 2: unknown setting 'Colour'") != std::string::npos);
+        HANDLE kept = CreateFileW(imported.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(kept != INVALID_HANDLE_VALUE);
+        char head[16] = {};
+        DWORD got = 0;
+        ReadFile(kept, head, sizeof(head) - 1, &got, nullptr);
+        CloseHandle(kept);
+        CHECK(std::string(head, got) == "Port = 2222\r\n");
     }
     SUBCASE("the control panel shows the service's state and starts it")
     {
@@ -316,6 +328,30 @@ TEST_CASE("the server's own installation command and the control panel")
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
         TheSiteName() = L"";
+    }
+    SUBCASE("the configuration program names its site's settings file and ends cleanly")
+    {
+        std::wstring program = programs.Copy(L"srvcfg.exe");
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        std::wstring cmd = L"\"" + program + L"\"";
+        REQUIRE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        HWND window = nullptr;
+        for (int i = 0; i < 100 && !window; ++i, Sleep(100))
+            window = FindWindowW(L"QuendalConfiguration", L"Korvane Quendal-Test Configuration");
+        REQUIRE(window);
+        HWND text = FindWindowExW(window, nullptr, L"STATIC", nullptr);
+        wchar_t shown[512] = {};
+        GetWindowTextW(text, shown, 512);
+        CHECK(std::wstring(shown) == L"Configuration: " + programs.dir.Path() + L"\\Config\\Quendal-Settings.qst");
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        CHECK(WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CHECK(code == 0);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
     }
 }
 
