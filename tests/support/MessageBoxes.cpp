@@ -1,4 +1,5 @@
 #include "MessageBoxes.h"
+#include "../../nocrtlib/CallbackBoundary.h"
 #include <algorithm>
 
 namespace Test {
@@ -7,19 +8,22 @@ namespace {
 struct Search {
     const std::wstring* caption;
     HWND found;
+    CallbackBoundary boundary;
 };
 
 BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp)
 {
     auto* s = reinterpret_cast<Search*>(lp);
-    wchar_t cls[64] = {}, title[512] = {};
-    GetClassNameW(hwnd, cls, 64);
-    GetWindowTextW(hwnd, title, 512);
-    if (std::wstring(cls) == L"#32770" && *s->caption == title && IsWindowVisible(hwnd)) {
-        s->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
+    return s->boundary.Run(FALSE, [hwnd, s]() -> BOOL {
+        wchar_t cls[64] = {}, title[512] = {};
+        GetClassNameW(hwnd, cls, 64);
+        GetWindowTextW(hwnd, title, 512);
+        if (std::wstring(cls) == L"#32770" && *s->caption == title && IsWindowVisible(hwnd)) {
+            s->found = hwnd;
+            return FALSE;
+        }
+        return TRUE;
+    });
 }
 
 // A thread routine is called by Windows: nothing may unwind out of it.
@@ -65,8 +69,9 @@ std::vector<int> MessageBoxAnswerer::DefaultButtons() const
 void MessageBoxAnswerer::Run()
 {
     while (!stop_) {
-        Search s{&caption_, nullptr};
+        Search s{&caption_, nullptr, {}};
         EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&s));
+        s.boundary.Rethrow();
         if (s.found) {
             bool seen;
             {
