@@ -153,3 +153,14 @@ void LoadProcessUxtheme()
 }
 
 } // namespace WWLib
+
+namespace WWLib {
+
+void LoadProcessRichEdit()
+{
+    static DllLoader richEdit;
+    if (!richEdit.Handle())
+        richEdit.Load(L"RICHED20.DLL", false);
+}
+
+} // namespace WWLib

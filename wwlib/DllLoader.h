@@ -67,5 +67,8 @@ const Advapi32Dll& ProcessAdvapi32();
 const Kernel32Dll& ProcessKernel32();
 // Loads the theming library for the process, tolerating its absence.
 void LoadProcessUxtheme();
+// Loads the Rich Edit 2.0 library for the process, once; kept until exit. It
+// registers the window classes RichEdit20A and RichEdit20W. Failure throws.
+void LoadProcessRichEdit();
 
 } // namespace WWLib

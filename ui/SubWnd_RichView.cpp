@@ -1,0 +1,17 @@
+#include "SubWnd_RichView.h"
+
+LRESULT SubWnd_RichView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_SETFOCUS)
+        return 0;
+    LRESULT result = CallPrevious(hwnd, msg, wp, lp);
+    if (msg == WM_SETCURSOR) {
+        LRESULT parent = SendMessageW(GetParent(hwnd), WM_SETCURSOR, wp, lp);
+        HCURSOR current = GetCursor();
+        if (!parent && current != LoadCursorW(nullptr, IDC_ARROW) && current != LoadCursorW(nullptr, IDC_HAND)) {
+            SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+            return 1;
+        }
+    }
+    return result;
+}

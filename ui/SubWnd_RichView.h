@@ -1,0 +1,10 @@
+#pragma once
+#include "SubWnd.h"
+
+// Makes a read-only Rich Edit control behave like a viewer: it never takes
+// the focus (so it never shows a caret) and never shows the text-insertion
+// cursor.
+class SubWnd_RichView : public SubWnd {
+public:
+    LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) override;
+};
