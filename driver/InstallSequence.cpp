@@ -15,6 +15,8 @@
 #include "../upgrade/InstalledSites.h"
 #include "../upgrade/PreviousUninstaller.h"
 #include "../upgrade/RestartAndResume.h"
+#include "../ui/MainDialog.h"
+#include "../wwlib/DllLoader.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/InstallError.h"
 #include "../wwlib/Membership.h"
@@ -69,8 +71,9 @@ void CheckWindowsVersion()
     throw SilentExit(130);
 }
 
-// 4. Interactive with or without the dialog, or unattended.
-void DecideMode(const InstalledSiteList& sites)
+// 4. Interactive with or without the dialog, or unattended. The dialog may
+// change the directory and whether the control panel starts at the end.
+void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
 {
     InstallSettings& settings = TheInstallSettings();
     if (!settings.interactive) {
@@ -91,10 +94,15 @@ void DecideMode(const InstalledSiteList& sites)
         if (settings.installDir.empty())
             settings.installDir = PathJoin(GetProgramFilesDir(), Product::kDefaultFolder);
     }
-    // The main dialog is not part of this build: saying so is better than
-    // installing somewhere the user did not choose.
-    throw InstallError(L"The installation dialog is not available in this build. Run the installer with "
-                       L"-interactive -acceptEULA -installDir=<directory>, or unattended with -acceptEULA.");
+    WWLib::LoadProcessRichEdit();
+    MainDialog::SiteList shown;
+    for (std::size_t i = 0; i < sites.size(); ++i)
+        shown.push_back(MainDialog::Site{sites[i].siteName, sites[i].installDir, sites[i].version});
+    bool accepted = settings.acceptEULA;
+    MainDialog::Data data{&accepted, &settings.installDir, &launchControlPanel, &shown};
+    if (MainDialog::Run(data) != IDOK)
+        throw SilentExit(202);
+    settings.acceptEULA = accepted;
 }
 
 // The path as one argument: backslashes before quotes, quotes around it when
@@ -148,12 +156,12 @@ void RunInstallationSequence()
 {
     InstallSettings& settings = TheInstallSettings();
     ServerOptions& server = TheServerOptions();
-    const bool launchControlPanel = true; // the dialog, when there is one, may change it
+    bool launchControlPanel = true; // the main dialog may change it
 
     CheckAdministrator();
     CheckWindowsVersion();
     InstalledSiteList sites = FindInstalledSites(Product::kName);
-    DecideMode(sites);
+    DecideMode(sites, launchControlPanel);
 
     // 5. Preparation: nothing of this run can be undone yet.
     SecuredInstallDir secured;

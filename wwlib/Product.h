@@ -6,6 +6,8 @@ constexpr const wchar_t* kName = L"Quendal";
 constexpr const wchar_t* kMakerPrefix = L"Korvane ";
 constexpr const wchar_t* kVersion = L"5.18";
 constexpr const wchar_t* kDefaultFolder = L"Korvane Quendal";
+// The product's web page, opened from the main dialog: a deployment value.
+constexpr const wchar_t* kWebAddress = L"http://www.example.com/quendal";
 } // namespace Product
 
 // The registry key under HKEY_LOCAL_MACHINE that holds one entry per

@@ -50,10 +50,6 @@ const std::string kUsage =
     "after the computer has been restarted, or after ALL programs that had locked\r\n"
     "Quendal files, in any logon session, have been closed.\r\n";
 
-const std::wstring kNoDialog = L"Exception caught: The installation dialog is not available in this build. Run the "
-                               L"installer with -interactive -acceptEULA -installDir=<directory>, or unattended with "
-                               L"-acceptEULA.";
-
 } // namespace
 
 TEST_CASE("help: the usage text and 200, whatever else is given")
@@ -146,15 +142,18 @@ TEST_CASE("-site= is looked up among the installed sites")
     CHECK(GetFileAttributesW(L"C:\\Sites\\Quendal-Office\\Quendal.exe") != INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_CASE("an interactive run that needs the dialog shows the failure in a message box too")
+TEST_CASE("an interactive run shows a failure in a message box too")
 {
     Test::MessageBoxAnswerer boxes(L"Exception", IDOK);
-    ChildResult r = Run(L"");
+    SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", "std-exception");
+    ChildResult r = Test::RunCaptured(L"\"" + Test::OwnDirectory() +
+                                      L"\\failing_installer.exe\" -interactive -acceptEULA -installDir=C:\\Q");
+    SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", nullptr);
     CHECK(r.exitCode == 150);
-    CHECK(r.text == kNoDialog + L"\r\n");
+    CHECK(r.text == L"std::exception caught: runtime trouble\r\n");
     auto texts = boxes.Texts();
     REQUIRE(texts.size() == 1);
-    CHECK(texts[0] == kNoDialog);
+    CHECK(texts[0] == L"std::exception caught: runtime trouble");
 }
 
 TEST_CASE("every way out of the run becomes one exit code and one message")

@@ -1,5 +1,6 @@
 // The installation sequence end to end: the real QuendalInstaller.exe run as
 // a child in a prefix of the scenario's own, the machine looked at afterwards.
+#include "../support/DialogDriver.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include "../support/Snapshot.h"
@@ -549,4 +550,77 @@ TEST_CASE("install: the product's uninstaller leaves the machine as it was befor
     CHECK(Joined(diff) == "");
     CHECK(Exists(L"C:\\Sites\\Quendal-Gone\\Config"));
     CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Gone\\Quendal.exe"));
+}
+
+TEST_CASE("install: the main dialog of a run without options")
+{
+    const wchar_t title[] = L"Korvane Quendal 5.18 Installer";
+    const std::wstring installer = L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\"";
+    SUBCASE("the agreement accepted and Install pressed: a complete installation, and the control panel")
+    {
+        Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
+        Test::CapturedChild child(installer);
+        HWND dlg = Test::WaitForWindow(title, 60000);
+        REQUIRE(dlg != nullptr);
+        Test::DialogDriver d(dlg);
+        CHECK(d.Text(1001) == ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Korvane Quendal");
+        CHECK_FALSE(d.Enabled(IDOK));
+        d.Type(1001, L"C:\\Sites\\Quendal-Dlg");
+        CHECK(d.Checked(1016));
+        CHECK(d.Text(1017) == L"Dlg");
+        d.Click(1004);
+        REQUIRE(d.Enabled(IDOK));
+        d.Click(IDOK);
+        ChildResult r = child.Wait(120000);
+        CHECK(r.exitCode == 0);
+        CHECK(LinesOf(r).back() == L"Korvane Quendal 5.18 installation completed.");
+        CHECK(done.Texts().size() == 1);
+        CHECK(Exists(L"C:\\Sites\\Quendal-Dlg\\Quendal.exe"));
+        CHECK(Test::ServiceState(L"Quendal-Dlg") == SERVICE_STOPPED);
+        CheckRegistryView(L"Quendal-Dlg");
+        HWND panel = nullptr;
+        for (int n = 0; n < 100 && !panel; ++n, Sleep(100))
+            panel = FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Dlg Control Panel");
+        CHECK(panel != nullptr);
+    }
+    SUBCASE("Cancel: 202, and the machine as it was")
+    {
+        Test::Snapshot before = Test::Snapshot::Take();
+        Test::CapturedChild child(installer);
+        HWND dlg = Test::WaitForWindow(title, 60000);
+        REQUIRE(dlg != nullptr);
+        Test::DialogDriver(dlg).Click(IDCANCEL);
+        ChildResult r = child.Wait(60000);
+        CHECK(r.exitCode == 202);
+        CHECK(r.output == "");
+        CHECK(Joined(Test::Snapshot::Take().Differences(before, {})) == "");
+    }
+    SUBCASE("an installed site of an older version is offered as Upgrade, and upgraded")
+    {
+        const std::wstring dir = L"C:\\Sites\\Quendal-Old";
+        REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+        HKEY key;
+        REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"Quendal-Old").c_str(), 0, KEY_SET_VALUE, &key) == 0);
+        const wchar_t old[] = L"5.10";
+        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(old), sizeof(old));
+        RegCloseKey(key);
+        Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
+        Test::CapturedChild child(installer);
+        HWND dlg = Test::WaitForWindow(title, 60000);
+        REQUIRE(dlg != nullptr);
+        Test::DialogDriver d(dlg);
+        // The site of an earlier subcase may be installed too: choose this one.
+        d.Type(1001, dir);
+        CHECK(d.Checked(1013));
+        CHECK(d.Text(IDOK) == L"Upgrade");
+        d.Click(1010); // no control panel this time
+        d.Click(1004);
+        d.Click(IDOK);
+        ChildResult r = child.Wait(120000);
+        CHECK(r.exitCode == 0);
+        CHECK(LinesOf(r)[1] == L"Uninstalling the existing Quendal-Old 5.10 installation");
+        CHECK(Value(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Old", L"Version") == L"5.18");
+        Sleep(1000);
+        CHECK(FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Old Control Panel") == nullptr);
+    }
 }

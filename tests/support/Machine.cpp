@@ -119,12 +119,13 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
+CapturedChild::CapturedChild(const std::wstring& commandLine) : commandLine_(commandLine)
 {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE readEnd, writeEnd;
-    REQUIRE(CreatePipe(&readEnd, &writeEnd, &sa, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE writeEnd;
+    // Room for everything a child writes while the test is busy with its windows.
+    REQUIRE(CreatePipe(&readEnd_, &writeEnd, &sa, 1 << 20));
+    SetHandleInformation(readEnd_, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -136,7 +137,6 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
     si.hStdInput = inRead;
     si.hStdOutput = writeEnd;
     si.hStdError = writeEnd;
-    PROCESS_INFORMATION pi = {};
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
     cmd.push_back(L'\0');
     // Seen once under Wine: a start refused while the prefix's own services
@@ -146,15 +146,32 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
     for (int attempt = 0; attempt < 3 && !started; ++attempt) {
         if (attempt)
             Sleep(1000);
-        started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
         startError = started ? 0 : GetLastError();
     }
     CloseHandle(writeEnd);
     CloseHandle(inRead);
     if (!started) {
-        CloseHandle(readEnd);
+        CloseHandle(readEnd_);
+        readEnd_ = nullptr;
         FAIL("CreateProcessW failed with " << startError << " for: " << Narrow(commandLine));
     }
+}
+
+CapturedChild::~CapturedChild()
+{
+    if (pi_.hProcess) {
+        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(pi_.hProcess, 999);
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+    if (readEnd_)
+        CloseHandle(readEnd_);
+}
+
+ChildResult CapturedChild::Wait(DWORD timeoutMs)
+{
     ChildResult result;
     char buf[4096];
     DWORD n = 0, avail = 0;
@@ -163,23 +180,26 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
     // it, among them Wine's desktop process, which the child may start.
     DWORD waited = 0, wait = WAIT_TIMEOUT;
     for (;;) {
-        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &avail, nullptr) && avail &&
-               ReadFile(readEnd, buf, sizeof(buf), &n, nullptr) && n)
+        while (PeekNamedPipe(readEnd_, nullptr, 0, nullptr, &avail, nullptr) && avail &&
+               ReadFile(readEnd_, buf, sizeof(buf), &n, nullptr) && n)
             result.output.append(buf, n);
         if (wait == WAIT_OBJECT_0 || waited >= timeoutMs)
             break;
-        wait = WaitForSingleObject(pi.hProcess, 20);
+        wait = WaitForSingleObject(pi_.hProcess, 20);
         waited += 20;
     }
-    CloseHandle(readEnd);
     if (wait != WAIT_OBJECT_0)
-        TerminateProcess(pi.hProcess, 999);
-    GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    REQUIRE_MESSAGE(wait == WAIT_OBJECT_0, "child did not end: " << Narrow(commandLine));
+        TerminateProcess(pi_.hProcess, 999);
+    GetExitCodeProcess(pi_.hProcess, &result.exitCode);
+    REQUIRE_MESSAGE(wait == WAIT_OBJECT_0, "child did not end: " << Narrow(commandLine_));
     result.text = Widen(result.output);
     return result;
+}
+
+ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    CapturedChild child(commandLine);
+    return child.Wait(timeoutMs);
 }
 
 bool KeyExists(HKEY root, const std::wstring& path)

@@ -51,9 +51,27 @@ struct ChildResult {
     std::wstring text;    // the same, decoded from UTF-8
 };
 
-// Runs a command line with standard output and error captured through a pipe
-// and waits for it (at most `timeoutMs`; a child still running then is
-// terminated and the test fails).
+// A child process with standard output and error captured through a pipe,
+// for tests that work with its windows while it runs. One still running when
+// the object goes is terminated.
+class CapturedChild {
+public:
+    explicit CapturedChild(const std::wstring& commandLine);
+    ~CapturedChild();
+    CapturedChild(const CapturedChild&) = delete;
+    CapturedChild& operator=(const CapturedChild&) = delete;
+    HANDLE Process() const { return pi_.hProcess; }
+    // Waits for the end (at most `timeoutMs`; a child still running then is
+    // terminated and the test fails) and gives what it wrote.
+    ChildResult Wait(DWORD timeoutMs = 60000);
+
+private:
+    std::wstring commandLine_;
+    HANDLE readEnd_ = nullptr;
+    PROCESS_INFORMATION pi_ = {};
+};
+
+// Runs a command line with standard output and error captured and waits for it.
 ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
 std::wstring Widen(const std::string& utf8);

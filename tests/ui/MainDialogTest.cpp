@@ -1,0 +1,363 @@
+// The installer's main dialog on real windows: the dialog runs on a thread of
+// this program, as it would on the installer's main thread, and the test
+// drives it through messages, as a person would through the mouse and keys.
+#include "../../nocrtlib/WException.h"
+#include "../../ui/MainDialog.h"
+#include "../../ui/PackageContentsWindow.h"
+#include "../../ui/UiBoundary.h"
+#include "../../wwlib/DllLoader.h"
+#include "../support/DialogDriver.h"
+#include <doctest/doctest.h>
+#include <commctrl.h>
+#include <exception>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+enum {
+    kLocation = 1001,
+    kAgreement = 1004,
+    kPackageLink = 1006,
+    kRunPanel = 1010,
+    kSiteList = 1012,
+    kExisting = 1013,
+    kNew = 1014,
+    kNewDefault = 1015,
+    kNewNamed = 1016,
+    kSiteName = 1017,
+    kViewer = 1003,
+};
+
+const wchar_t kTitle[] = L"Korvane Quendal 5.18 Installer";
+
+MainDialog::Site Site(const wchar_t* name, const wchar_t* dir, const wchar_t* version)
+{
+    return MainDialog::Site{name, dir, version};
+}
+
+// The dialog on a thread of its own, with the record it reads and writes.
+struct DialogRun {
+    bool accepted = false;
+    WString dir;
+    bool runPanel = true;
+    MainDialog::SiteList sites;
+    MainDialog::Data data = {};
+    HANDLE thread = nullptr;
+    INT_PTR result = -2;
+    std::exception_ptr error;
+    Test::DialogDriver d{nullptr};
+
+    // A thread routine: nothing unwinds out of it.
+    static DWORD WINAPI Main(void* self)
+    {
+        auto* run = static_cast<DialogRun*>(self);
+        try {
+            WWLib::LoadProcessRichEdit();
+            run->result = MainDialog::Run(run->data);
+        } catch (...) {
+            run->error = std::current_exception();
+        }
+        return 0;
+    }
+
+    void Start(const wchar_t* location)
+    {
+        dir = location;
+        data = MainDialog::Data{&accepted, &dir, &runPanel, &sites};
+        thread = CreateThread(nullptr, 0, &Main, this, 0, nullptr);
+        REQUIRE(thread != nullptr);
+        HWND h = Test::WaitForWindow(kTitle, 15000);
+        REQUIRE(h != nullptr);
+        d = Test::DialogDriver(h);
+    }
+
+    INT_PTR Finish()
+    {
+        REQUIRE(WaitForSingleObject(thread, 15000) == WAIT_OBJECT_0);
+        CloseHandle(thread);
+        thread = nullptr;
+        if (error)
+            std::rethrow_exception(error);
+        return result;
+    }
+
+    ~DialogRun()
+    {
+        if (thread) {
+            PostMessageW(d.Window(), WM_COMMAND, IDCANCEL, 0);
+            WaitForSingleObject(thread, 15000);
+            CloseHandle(thread);
+        }
+    }
+
+    std::wstring Location() const { return d.Text(kLocation); }
+    // The control with the focus on the dialog's thread.
+    HWND Focus() const
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(GetWindowThreadProcessId(d.Window(), nullptr), &info);
+        return info.hwndFocus;
+    }
+    std::wstring Caption() const { return d.Text(IDOK); }
+    HFONT NormalFont() const { return reinterpret_cast<HFONT>(SendMessageW(d.Window(), WM_GETFONT, 0, 0)); }
+    bool InstallBold() const
+    {
+        LOGFONTW lf = {};
+        GetObjectW(d.Font(IDOK), sizeof(lf), &lf);
+        return lf.lfWeight >= FW_BOLD;
+    }
+};
+
+int RowsShown(const Test::DialogDriver& d)
+{
+    return static_cast<int>(SendMessageW(d.Item(kSiteList), LVM_GETCOUNTPERPAGE, 0, 0));
+}
+
+} // namespace
+
+TEST_CASE("main dialog: no installed sites")
+{
+    DialogRun run;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    Test::DialogDriver& d = run.d;
+    CHECK(d.Title() == kTitle);
+    CHECK_FALSE(d.Visible(kSiteList));
+    CHECK_FALSE(d.Enabled(kExisting));
+    CHECK(d.Checked(kNew));
+    CHECK(d.Checked(kNewDefault));
+    CHECK(run.Caption() == L"Install");
+    CHECK(run.Location() == L"C:\\Program Files\\Korvane Quendal");
+    CHECK(GetWindowTextLengthW(d.Item(kViewer)) > 500);
+    // Not accepted yet: Install disabled, the box bold.
+    CHECK_FALSE(d.Enabled(IDOK));
+    CHECK(d.Font(kAgreement) != run.NormalFont());
+    CHECK(run.Focus() == d.Item(kViewer)); // the agreement first, while it is not accepted
+
+    d.Click(kAgreement);
+    CHECK(run.accepted);
+    CHECK(d.Enabled(IDOK));
+    CHECK(run.InstallBold());
+    CHECK(d.Font(kAgreement) == run.NormalFont());
+    d.Click(kAgreement);
+    CHECK_FALSE(run.accepted);
+    CHECK_FALSE(d.Enabled(IDOK));
+    CHECK_FALSE(run.InstallBold());
+
+    SUBCASE("Install: result 1, the location and the control panel choice handed back")
+    {
+        d.Click(kAgreement);
+        d.Click(kRunPanel);
+        d.Type(kLocation, L"D:\\Apps\\Korvane Quendal");
+        d.Click(IDOK);
+        CHECK(run.Finish() == IDOK);
+        CHECK(std::wstring(run.dir.c_str()) == L"D:\\Apps\\Korvane Quendal");
+        CHECK(run.accepted);
+        CHECK_FALSE(run.runPanel);
+    }
+    SUBCASE("Cancel ends with 2")
+    {
+        d.Click(IDCANCEL);
+        CHECK(run.Finish() == IDCANCEL);
+    }
+    SUBCASE("Escape ends with 2")
+    {
+        d.PressEscape();
+        CHECK(run.Finish() == IDCANCEL);
+    }
+    SUBCASE("the close box ends with 2")
+    {
+        d.CloseBox();
+        CHECK(run.Finish() == IDCANCEL);
+    }
+}
+
+TEST_CASE("main dialog: new named and default sites from the location and the name")
+{
+    DialogRun run;
+    run.accepted = true;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    Test::DialogDriver& d = run.d;
+    CHECK(d.Enabled(IDOK));
+    CHECK(run.Focus() == d.Item(kLocation)); // accepted already: the location first
+    SUBCASE("a location in a named-site folder chooses that named site")
+    {
+        d.Type(kLocation, L"C:\\Sites\\Quendal-web");
+        CHECK(d.Checked(kNew));
+        CHECK(d.Checked(kNewNamed));
+        CHECK_FALSE(d.Checked(kNewDefault));
+        CHECK(d.Text(kSiteName) == L"web");
+        CHECK(run.Caption() == L"Install");
+        CHECK(d.Enabled(IDOK));
+        CHECK(std::wstring(run.dir.c_str()) == L"C:\\Sites\\Quendal-web");
+        // The prefix alone names no site.
+        d.Type(kLocation, L"C:\\Sites\\Quendal-");
+        CHECK_FALSE(d.Enabled(IDOK));
+        CHECK_FALSE(run.InstallBold());
+        // The default site option puts the default folder in its place.
+        d.Click(kNewDefault);
+        CHECK(run.Location() == L"C:\\Sites\\Korvane Quendal");
+        CHECK(d.Enabled(IDOK));
+    }
+    SUBCASE("a name typed for a folder that is no product folder makes a subfolder")
+    {
+        d.Type(kLocation, L"C:\\Data");
+        d.Click(kNewNamed);
+        d.Type(kSiteName, L"Office");
+        CHECK(run.Location() == L"C:\\Data\\Quendal-Office");
+        CHECK(std::wstring(run.dir.c_str()) == L"C:\\Data\\Quendal-Office");
+        CHECK(d.Checked(kNewNamed));
+        CHECK(d.Enabled(IDOK));
+    }
+    SUBCASE("a name typed while the location is the default folder replaces that folder")
+    {
+        d.Click(kNewNamed);
+        CHECK(run.Location() == L"C:\\Program Files\\Quendal-");
+        CHECK_FALSE(d.Enabled(IDOK));
+        d.Type(kSiteName, L"web");
+        CHECK(run.Location() == L"C:\\Program Files\\Quendal-web");
+        CHECK(d.Enabled(IDOK));
+    }
+}
+
+TEST_CASE("main dialog: installed sites")
+{
+    DialogRun run;
+    run.accepted = true;
+    SUBCASE("a default site elsewhere is offered: Upgrade for an older version")
+    {
+        run.sites.push_back(Site(L"Quendal", L"C:\\Old\\Korvane Quendal", L"5.10"));
+        run.Start(L"C:\\Program Files\\Korvane Quendal");
+        Test::DialogDriver& d = run.d;
+        CHECK(d.Visible(kSiteList));
+        CHECK(d.Checked(kExisting));
+        CHECK(MainDialog::HighlightedSite() == 0);
+        CHECK(run.Caption() == L"Upgrade");
+        CHECK_FALSE(d.Enabled(kNewDefault));
+        CHECK(d.Enabled(IDOK));
+        CHECK(RowsShown(d) == 1);
+        d.Click(IDOK);
+        CHECK(run.Finish() == IDOK);
+    }
+    SUBCASE("the same or a newer version: Replace")
+    {
+        run.sites.push_back(Site(L"Quendal", L"C:\\Old\\Korvane Quendal", L"5.18"));
+        run.sites.push_back(Site(L"Quendal-B", L"C:\\B\\Quendal-B", L"6.0"));
+        run.Start(L"C:\\Old\\Korvane Quendal");
+        CHECK(run.Caption() == L"Replace");
+        CHECK(RowsShown(run.d) == 2);
+        run.d.Type(kLocation, L"C:\\B\\Quendal-B");
+        CHECK(MainDialog::HighlightedSite() == 1);
+        CHECK(run.Caption() == L"Replace");
+    }
+    SUBCASE("selecting a row chooses its site; the highlight follows the location")
+    {
+        run.sites.push_back(Site(L"Quendal-A", L"C:\\A\\Quendal-A", L"5.10"));
+        run.sites.push_back(Site(L"Quendal-B", L"C:\\B\\Quendal-B", L"5.18"));
+        run.sites.push_back(Site(L"Quendal-C", L"C:\\C\\Quendal-C", L"5.18"));
+        run.sites.push_back(Site(L"Quendal-D", L"C:\\D\\Quendal-D", L"5.18"));
+        run.sites.push_back(Site(L"Quendal-E", L"C:\\E\\Quendal-E", L"5.18"));
+        run.Start(L"C:\\A\\Quendal-A");
+        Test::DialogDriver& d = run.d;
+        CHECK(RowsShown(d) == 4);
+        CHECK(MainDialog::HighlightedSite() == 0);
+        CHECK(run.Caption() == L"Upgrade");
+        d.Click(kNew); // a new site: the location is evaluated again, no site highlighted
+        d.SelectRow(kSiteList, 2);
+        CHECK(MainDialog::HighlightedSite() == 2);
+        CHECK(d.Checked(kExisting));
+        CHECK(run.Location() == L"C:\\C\\Quendal-C");
+        CHECK(run.Caption() == L"Replace");
+        CHECK(d.Enabled(IDOK));
+        // The list's own selection is always cleared: only the highlight shows.
+        CHECK(SendMessageW(d.Item(kSiteList), LVM_GETSELECTEDCOUNT, 0, 0) == 0);
+        d.Type(kLocation, L"c:\\a\\quendal-a");
+        CHECK(MainDialog::HighlightedSite() == 0);
+        CHECK(run.Caption() == L"Upgrade");
+        // A new named site that is not installed: no highlight.
+        d.Type(kLocation, L"C:\\X\\Quendal-X");
+        CHECK(MainDialog::HighlightedSite() == -1);
+        CHECK(d.Checked(kNewNamed));
+    }
+}
+
+TEST_CASE("main dialog: resizing keeps the buttons centred and gives the agreement the height")
+{
+    DialogRun run;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    Test::DialogDriver& d = run.d;
+    const RECT outer = d.WindowRect();
+    const RECT viewer = d.ItemRect(kViewer), check = d.ItemRect(kAgreement), client = d.ClientRect();
+    const RECT location = d.ItemRect(kLocation);
+    d.Resize(outer.right - outer.left + 120, outer.bottom - outer.top + 80);
+    const RECT bigger = d.ClientRect();
+    CHECK(bigger.right == client.right + 120);
+    const RECT ok = d.ItemRect(IDOK), cancel = d.ItemRect(IDCANCEL);
+    const LONG middle = bigger.right / 2;
+    CHECK(ok.right < middle);
+    CHECK(cancel.left > middle);
+    CHECK(std::abs((middle - ok.right) - (cancel.left - middle)) <= 2); // a pair around the middle
+    const RECT viewer2 = d.ItemRect(kViewer), check2 = d.ItemRect(kAgreement);
+    CHECK(viewer2.bottom - viewer2.top == viewer.bottom - viewer.top + 80);
+    CHECK(viewer2.right - viewer2.left == viewer.right - viewer.left + 120);
+    CHECK(check2.top == check.top + 80);
+    // The location field keeps its left edge and its distances from the right
+    // and bottom edges: it stretches with the width.
+    const RECT location2 = d.ItemRect(kLocation);
+    CHECK(location2.left == location.left);
+    CHECK(bigger.right - location2.right == client.right - location.right);
+    CHECK(bigger.bottom - location2.bottom == client.bottom - location.bottom);
+    // Not smaller than the minimum tracking size.
+    d.Resize(50, 50);
+    const RECT small = d.WindowRect();
+    CHECK(small.right - small.left > 300);
+    CHECK(small.bottom - small.top > 300);
+}
+
+TEST_CASE("main dialog: the package contents window opens once from the link")
+{
+    DialogRun run;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    HWND link = run.d.Item(kPackageLink);
+    SendMessageW(link, WM_KEYDOWN, VK_SPACE, 0);
+    HWND contents = Test::WaitForWindow(L"Korvane Quendal 5.18 Package Contents", 5000);
+    REQUIRE(contents != nullptr);
+    CHECK(GetWindow(contents, GW_OWNER) == run.d.Window());
+    SendMessageW(link, WM_KEYDOWN, VK_SPACE, 0);
+    CHECK(FindWindowExW(nullptr, contents, nullptr, L"Korvane Quendal 5.18 Package Contents") == nullptr);
+    SendMessageW(contents, WM_SYSCOMMAND, SC_CLOSE, 0);
+    CHECK_FALSE(IsWindow(contents));
+    SendMessageW(link, WM_KEYDOWN, VK_SPACE, 0);
+    CHECK(Test::WaitForWindow(L"Korvane Quendal 5.18 Package Contents", 5000) != nullptr);
+}
+
+namespace {
+
+DWORD WINAPI NullDataDialog(void* out)
+{
+    auto* error = static_cast<std::exception_ptr*>(out);
+    try {
+        WWLib::LoadProcessRichEdit();
+        INT_PTR r = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(MainDialog::kTemplateId), nullptr,
+                                    &MainDialog::DialogProc, 0);
+        UiBoundary::SetModalDialog(nullptr);
+        UiBoundary::RethrowPending();
+        return static_cast<DWORD>(r);
+    } catch (...) {
+        *error = std::current_exception();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_CASE("main dialog: a null record ends the dialog, and the exception comes out after it")
+{
+    std::exception_ptr error;
+    HANDLE thread = CreateThread(nullptr, 0, &NullDataDialog, &error, 0, nullptr);
+    REQUIRE(WaitForSingleObject(thread, 15000) == WAIT_OBJECT_0);
+    CloseHandle(thread);
+    REQUIRE(error);
+    CHECK_THROWS_WITH_AS(std::rethrow_exception(error), "lParam must point to a Data", StrInvalidArgument);
+}

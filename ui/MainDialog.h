@@ -1,0 +1,43 @@
+#pragma once
+#include "../nocrtlib/NoCrtString.h"
+#include "../nocrtlib/NoCrtVector.h"
+#include <windows.h>
+
+// The installer's main dialog (resource 103): the licence agreement, the
+// installed sites, and where to install: upgrade or replace an existing site,
+// a new default site or a new named site, each of which comes down to one
+// installation directory. The Install button's caption says which: "Install",
+// "Upgrade" or "Replace".
+class MainDialog {
+public:
+    // An installed site as the dialog shows it.
+    struct Site {
+        WString siteName;
+        WString installDir;
+        WString version;
+    };
+    using SiteList = NoCrtVector<Site>;
+
+    // What the caller hands in and reads back; the caller owns everything.
+    struct Data {
+        bool* agreementAccepted;   // in: the box's first state; out: at every click
+        WString* installDir;       // in: the first location; out: kept equal to the location
+        bool* runControlPanel;     // in: the box's first state; out: when Install is pressed
+        const SiteList* sites;     // in only
+    };
+
+    // Shows the dialog modally, without owner. 1 (IDOK) means install with
+    // the record's outputs; anything else means the user did not install.
+    // What a window procedure of the dialog throws is rethrown here.
+    static INT_PTR Run(Data& data);
+
+    static constexpr WORD kTemplateId = 103;
+    static constexpr WORD kLargeIconId = 117;
+    static constexpr WORD kSmallIconId = 119;
+    static constexpr WORD kAgreementResource = 129;
+
+    // The dialog procedure, for callers that make the dialog themselves.
+    static INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
+    // The row of the site list drawn highlighted; -1 for none.
+    static int HighlightedSite();
+};
