@@ -10,9 +10,9 @@ JOBS       ?= 2
 # which `apt-get source` uses to unpack liblzma's source package.
 DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
-	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base
+	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench screenshots clean
 
 all: build
 
@@ -74,6 +74,15 @@ bench: deps build
 	@test -f $(BUILD)/bench/package-260MB.bin || python3 tools/pack.py --from-dir $(BENCH_DLLS) --size 260000000 $(BUILD)/bench/package-260MB.bin
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-26MB.bin)'
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-260MB.bin)'
+
+# The main dialog as a person sees it, into docs/images: the shipping build
+# where this host runs 32-bit code, else the x86-64 build.
+screenshots: deps build
+	@if tools/host-runs-i386.sh && [ -x /usr/lib/wine/wine ]; then \
+	  tools/with-xvfb.sh tools/screenshots.sh $(WIN32_DIR) docs/images; \
+	else \
+	  tools/with-xvfb.sh tools/screenshots.sh $(WIN64_DIR) docs/images; \
+	fi
 
 clean:
 	rm -rf $(BUILD)

@@ -5,6 +5,8 @@
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
+#include <string>
+#include <vector>
 
 using Test::ChildResult;
 
@@ -191,4 +193,57 @@ TEST_CASE("the manifest asks for administrator rights and common controls 6")
     FreeLibrary(exe);
     CHECK(manifest.find("level=\"requireAdministrator\"") != std::string::npos);
     CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
+}
+
+namespace {
+
+// The bytes of a resource of the installer in US English (1033).
+std::string ResourceOf(HMODULE exe, LPCWSTR type, WORD id)
+{
+    HRSRC res = FindResourceExW(exe, type, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (!res)
+        return std::string();
+    return std::string(static_cast<const char*>(LockResource(LoadResource(exe, res))), SizeofResource(exe, res));
+}
+
+// The pixel widths of an icon group's images (256 is stored as 0).
+std::vector<int> IconWidths(const std::string& group)
+{
+    std::vector<int> widths;
+    if (group.size() < 6)
+        return widths;
+    const int count = static_cast<unsigned char>(group[4]) | static_cast<unsigned char>(group[5]) << 8;
+    for (int i = 0; i < count && 6u + 14u * i < group.size(); ++i) {
+        int w = static_cast<unsigned char>(group[6 + 14 * i]);
+        widths.push_back(w ? w : 256);
+    }
+    return widths;
+}
+
+} // namespace
+
+TEST_CASE("the dialog's resources: the template, the icons, the agreement and the package description")
+{
+    HMODULE exe = LoadLibraryExW(Installer().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    REQUIRE(exe);
+    // An extended dialog template: version 1, signature 0xFFFF, then style 0x92CD0040.
+    std::string dialog = ResourceOf(exe, RT_DIALOG, 103);
+    REQUIRE(dialog.size() > 26);
+    CHECK(dialog.substr(0, 4) == std::string("\x01\x00\xFF\xFF", 4));
+    CHECK(dialog.substr(12, 4) == std::string("\x40\x00\xCD\x92", 4));
+    CHECK(IconWidths(ResourceOf(exe, RT_GROUP_ICON, 117)) == std::vector<int>{16, 32, 48, 256});
+    CHECK(IconWidths(ResourceOf(exe, RT_GROUP_ICON, 119)) == std::vector<int>{16, 32});
+    for (WORD id : {WORD(129), WORD(130)}) {
+        CAPTURE(id);
+        std::string rtf = ResourceOf(exe, L"RTF", id);
+        REQUIRE(rtf.size() > 100);
+        CHECK(rtf.rfind("{\\rtf1", 0) == 0);
+        CHECK(rtf.back() == '\0');
+        CHECK(rtf.find('\0') == rtf.size() - 1); // one zero byte, at the end
+        bool ascii = true;
+        for (char c : rtf)
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        CHECK(ascii);
+    }
+    FreeLibrary(exe);
 }

@@ -275,6 +275,16 @@ TEST_CASE("the package contents window: one at a time, reopened after closing, f
     CHECK(std::wstring(cls) == L"RichEdit20W");
     CHECK(GetWindowTextLengthW(text) > 100);
     CHECK((SendMessageW(text, EM_GETOPTIONS, 0, 0) & ECO_READONLY) != 0);
+    // The description shows from its beginning, also once the window has been
+    // painted, and nothing of it is selected.
+    UpdateWindow(first);
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&m);
+    CHECK(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0) == 0);
+    CHARRANGE selection = {-1, -1};
+    SendMessageW(text, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    CHECK(selection.cpMin == selection.cpMax);
 
     // Larger: the text still fills the client area. Smaller than allowed: held at the minimum.
     SetWindowPos(first, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
