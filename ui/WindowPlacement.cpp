@@ -1,5 +1,9 @@
 #include "WindowPlacement.h"
 
+#ifndef _WIN64
+static_assert(sizeof(LOGFONTW) == 92, "LOGFONTW");
+#endif
+
 RECT MapDialogRectKeepSigns(const RECT& dialogUnits, HWND dialog)
 {
     RECT mapped = dialogUnits;

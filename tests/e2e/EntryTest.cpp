@@ -169,6 +169,8 @@ TEST_CASE("every way out of the run becomes one exit code and one message")
         // The destructors on the way ran before the entry reported the fault.
         {"access-violation", 150, "destructor ran\r\nstd::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n"},
         {"bad-string", 150, "std::exception caught: EXCEPTION_ACCESS_VIOLATION\r\n"},
+        // Thrown inside the dialog's window procedure, carried out of the modal loop.
+        {"dialog", 150, "Exception caught: lParam must point to a Data\r\n"},
         {"std-exception", 150, "std::exception caught: runtime trouble\r\n"},
         {"unrecognized", 150, "Unrecognized exception caught\r\n"},
         {"silent-exit", 77, ""},

@@ -1,9 +1,13 @@
 // The installer's entry around a sequence that fails in a chosen way, to see
 // how the entry reports each: QUENDAL_TEST_FAILURE = "access-violation" (the
-// default), "bad-string" (a string made from a bad pointer), "std-exception",
-// "unrecognized" or "silent-exit".
+// default), "bad-string" (a string made from a bad pointer), "dialog" (the
+// main dialog made without its data record: it throws inside its window
+// procedure), "std-exception", "unrecognized" or "silent-exit".
 #include "../../driver/InstallerEntry.h"
 #include "../../nocrtlib/NoCrtString.h"
+#include "../../ui/MainDialog.h"
+#include "../../ui/UiBoundary.h"
+#include "../../wwlib/DllLoader.h"
 #include "../../wwlib/SilentExit.h"
 #include <windows.h>
 #include <cstring>
@@ -36,6 +40,14 @@ void FailingSequence()
         throw 42;
     if (std::strcmp(mode, "silent-exit") == 0)
         throw SilentExit(77);
+    if (std::strcmp(mode, "dialog") == 0) {
+        WWLib::LoadProcessRichEdit();
+        UiBoundary::SetModalDialog(nullptr);
+        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(MainDialog::kTemplateId), nullptr,
+                        &MainDialog::DialogProc, 0);
+        UiBoundary::RethrowPending();
+        throw SilentExit(1);
+    }
     if (std::strcmp(mode, "bad-string") == 0) {
         // Measuring the text faults: in this program's own code, so translated.
         const wchar_t* volatile bad = reinterpret_cast<const wchar_t*>(16);

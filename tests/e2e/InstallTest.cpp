@@ -583,6 +583,18 @@ TEST_CASE("install: the main dialog of a run without options")
             panel = FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Dlg Control Panel");
         CHECK(panel != nullptr);
     }
+    SUBCASE("-interactive with a site but no agreement shows the dialog at the site's folder")
+    {
+        Test::CapturedChild child(installer + L" -interactive -site=Quendal-Ui");
+        HWND dlg = Test::WaitForWindow(title, 60000);
+        REQUIRE(dlg != nullptr);
+        Test::DialogDriver d(dlg);
+        CHECK(d.Text(1001) == ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Quendal-Ui");
+        CHECK(d.Checked(1016));
+        CHECK_FALSE(d.Checked(1004));
+        d.PressEscape();
+        CHECK(child.Wait(60000).exitCode == 202);
+    }
     SUBCASE("Cancel: 202, and the machine as it was")
     {
         Test::Snapshot before = Test::Snapshot::Take();

@@ -7,6 +7,7 @@
 #include "../../ui/UiBoundary.h"
 #include "../../wwlib/DllLoader.h"
 #include "../support/DialogDriver.h"
+#include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <commctrl.h>
 #include <exception>
@@ -275,11 +276,53 @@ TEST_CASE("main dialog: installed sites")
         d.Type(kLocation, L"c:\\a\\quendal-a");
         CHECK(MainDialog::HighlightedSite() == 0);
         CHECK(run.Caption() == L"Upgrade");
+        // The highlighted row is drawn in the selection colours.
+        RECT row = {};
+        row.left = LVIR_BOUNDS;
+        REQUIRE(SendMessageW(d.Item(kSiteList), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)));
+        RedrawWindow(d.Item(kSiteList), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        Sleep(200);
+        HDC dc = GetDC(d.Item(kSiteList));
+        const COLORREF highlighted = GetPixel(dc, row.right - 3, (row.top + row.bottom) / 2);
+        const COLORREF other = GetPixel(dc, row.right - 3, (row.top + row.bottom) / 2 + (row.bottom - row.top));
+        ReleaseDC(d.Item(kSiteList), dc);
+        CHECK(highlighted == GetSysColor(COLOR_HIGHLIGHT));
+        CHECK(other == GetSysColor(COLOR_BTNFACE));
         // A new named site that is not installed: no highlight.
         d.Type(kLocation, L"C:\\X\\Quendal-X");
         CHECK(MainDialog::HighlightedSite() == -1);
         CHECK(d.Checked(kNewNamed));
+        // Back to an installed site: with no site in the location, the first row.
+        d.Click(kExisting);
+        CHECK(MainDialog::HighlightedSite() == 0);
+        CHECK(run.Location() == L"C:\\A\\Quendal-A");
+        CHECK(run.Caption() == L"Upgrade");
     }
+}
+
+TEST_CASE("main dialog: first size and place: 80 dialog units taller, centred in the work area")
+{
+    DialogRun run;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    Test::DialogDriver& d = run.d;
+    RECT work;
+    REQUIRE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    // The template's size as a window, then the growth the dialog gives itself.
+    RECT templateSize = {0, 0, 289, 262}, growth = {0, 0, 0, 80};
+    MapDialogRect(d.Window(), &templateSize);
+    MapDialogRect(d.Window(), &growth);
+    AdjustWindowRectEx(&templateSize, 0x92CD0040 & ~WS_VISIBLE, FALSE, 0x00040000);
+    const LONG h = templateSize.bottom - templateSize.top;
+    LONG expected = h + growth.bottom;
+    if (expected > (work.bottom - work.top) * 7 / 9)
+        expected = (work.bottom - work.top) * 7 / 9;
+    if (expected < h)
+        expected = h;
+    const RECT r = d.WindowRect();
+    CHECK(r.bottom - r.top == expected);
+    CHECK(r.right - r.left == templateSize.right - templateSize.left);
+    CHECK(r.left == (work.left + work.right) / 2 - (r.right - r.left) / 2);
+    CHECK(r.top == (work.top + work.bottom) / 2 - (r.bottom - r.top) / 2);
 }
 
 TEST_CASE("main dialog: resizing keeps the buttons centred and gives the agreement the height")
@@ -308,11 +351,14 @@ TEST_CASE("main dialog: resizing keeps the buttons centred and gives the agreeme
     CHECK(location2.left == location.left);
     CHECK(bigger.right - location2.right == client.right - location.right);
     CHECK(bigger.bottom - location2.bottom == client.bottom - location.bottom);
-    // Not smaller than the minimum tracking size.
+    // Never smaller than 240 x 240 dialog units of client area.
     d.Resize(50, 50);
-    const RECT small = d.WindowRect();
-    CHECK(small.right - small.left > 300);
-    CHECK(small.bottom - small.top > 300);
+    RECT minimum = {0, 0, 240, 240};
+    MapDialogRect(d.Window(), &minimum);
+    const RECT small = d.ClientRect();
+    CHECK(small.right >= minimum.right);
+    CHECK(small.bottom >= minimum.bottom);
+    CHECK(small.right < minimum.right + 20); // and that is the minimum, not some other size
 }
 
 TEST_CASE("main dialog: the package contents window opens once from the link")
@@ -360,4 +406,49 @@ TEST_CASE("main dialog: a null record ends the dialog, and the exception comes o
     CloseHandle(thread);
     REQUIRE(error);
     CHECK_THROWS_WITH_AS(std::rethrow_exception(error), "lParam must point to a Data", StrInvalidArgument);
+}
+
+TEST_CASE("main dialog: the folder browser starts at the location")
+{
+    CreateDirectoryW(L"C:\\Browse", nullptr);
+    CreateDirectoryW(L"C:\\Browse\\Korvane Quendal", nullptr);
+    DialogRun run;
+    run.Start(L"C:\\Browse\\Korvane Quendal");
+    // The link opens the browser modally on the dialog's thread: post, don't wait.
+    PostMessageW(run.d.Item(1005), WM_KEYDOWN, VK_SPACE, 0);
+    HWND browser = Test::WaitForWindow(L"Browse for Folder", 15000);
+    REQUIRE(browser != nullptr);
+    // It starts at the location: its tree's current item is the location's folder.
+    HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+    REQUIRE(tree != nullptr);
+    std::wstring current;
+    for (int i = 0; i < 200 && current != L"Korvane Quendal"; ++i, Sleep(50)) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW item = {};
+        item.mask = TVIF_TEXT;
+        item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        if (item.hItem && SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+            current = text;
+    }
+    CHECK(current == L"Korvane Quendal");
+    SUBCASE("cancelled: the location stays")
+    {
+        PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+        for (int i = 0; i < 100 && IsWindow(browser); ++i)
+            Sleep(50);
+        CHECK(run.Location() == L"C:\\Browse\\Korvane Quendal");
+    }
+    SUBCASE("OK: the folder it started at comes back as the location")
+    {
+        run.d.Type(kLocation, L"C:\\Browse\\Korvane Quendal\\");
+        PostMessageW(browser, WM_COMMAND, IDOK, 0);
+        // The dialog's thread sets the location once the browser has returned.
+        for (int i = 0; i < 200 && run.Location() != L"C:\\Browse\\Korvane Quendal"; ++i)
+            Sleep(50);
+        CHECK(run.Location() == L"C:\\Browse\\Korvane Quendal");
+    }
+    RemoveDirectoryW(L"C:\\Browse\\Korvane Quendal");
+    RemoveDirectoryW(L"C:\\Browse");
 }
