@@ -2,7 +2,9 @@
 // how the entry reports each: QUENDAL_TEST_FAILURE = "access-violation" (the
 // default), "bad-string" (a string made from a bad pointer), "dialog" (the
 // main dialog made without its data record: it throws inside its window
-// procedure), "std-exception", "unrecognized" or "silent-exit".
+// procedure), "dialog-data" (the main dialog with a record: built without the
+// agreement's resource, its initialisation fails), "std-exception",
+// "unrecognized" or "silent-exit".
 #include "../../driver/InstallerEntry.h"
 #include "../../nocrtlib/NoCrtString.h"
 #include "../../ui/MainDialog.h"
@@ -47,6 +49,14 @@ void FailingSequence()
                         &MainDialog::DialogProc, 0);
         UiBoundary::RethrowPending();
         throw SilentExit(1);
+    }
+    if (std::strcmp(mode, "dialog-data") == 0) {
+        WWLib::LoadProcessRichEdit();
+        bool accepted = false, panel = true;
+        WString dir(L"C:\\Q");
+        MainDialog::SiteList sites;
+        MainDialog::Data data{&accepted, &dir, &panel, &sites};
+        throw SilentExit(static_cast<int>(MainDialog::Run(data)));
     }
     if (std::strcmp(mode, "bad-string") == 0) {
         // Measuring the text faults: in this program's own code, so translated.
