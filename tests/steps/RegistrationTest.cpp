@@ -32,6 +32,38 @@ struct InstalledPrograms {
     }
 };
 
+// A window program of the package, started and its window found.
+struct WindowProgram {
+    PROCESS_INFORMATION pi = {};
+    HWND window = nullptr;
+    WindowProgram(const std::wstring& path, const wchar_t* cls, const wchar_t* title)
+    {
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        std::wstring cmd = L"\"" + path + L"\"";
+        REQUIRE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        for (int i = 0; i < 100 && !window; ++i, Sleep(100))
+            window = FindWindowW(cls, title);
+        REQUIRE(window);
+    }
+    ~WindowProgram()
+    {
+        if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    // Closes the window and gives the program's exit code.
+    DWORD Close()
+    {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        DWORD code = 999;
+        if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+};
+
 // Makes the package's programs end with a code for a switch while it lives.
 struct ForcedExit {
     explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
@@ -308,50 +340,25 @@ TEST_CASE("the server's own installation command and the control panel")
         Test::ConsoleCapture console;
         TheSiteName() = L"Quendal-Test";
         RegisterService step(exe.c_str());
-        std::wstring panel = programs.Copy(L"srvctrl.exe");
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        std::wstring cmd = L"\"" + panel + L"\"";
-        REQUIRE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-        HWND window = nullptr;
-        for (int i = 0; i < 100 && !window; ++i, Sleep(100))
-            window = FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Test Control Panel");
-        REQUIRE(window);
+        WindowProgram panel(programs.Copy(L"srvctrl.exe"), L"QuendalControlPanel",
+                            L"Korvane Quendal-Test Control Panel");
         wchar_t text[256] = {};
-        GetDlgItemTextW(window, 103, text, 256);
+        GetDlgItemTextW(panel.window, 103, text, 256);
         CHECK(std::wstring(text) == L"Service Quendal-Test: stopped");
-        SendMessageW(GetDlgItem(window, 101), BM_CLICK, 0, 0);
+        SendMessageW(GetDlgItem(panel.window, 101), BM_CLICK, 0, 0);
         CHECK(Test::WaitForServiceState(L"Quendal-Test", SERVICE_RUNNING));
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        CHECK(WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+        CHECK(panel.Close() == 0);
         TheSiteName() = L"";
     }
     SUBCASE("the configuration program names its site's settings file and ends cleanly")
     {
-        std::wstring program = programs.Copy(L"srvcfg.exe");
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        std::wstring cmd = L"\"" + program + L"\"";
-        REQUIRE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-        HWND window = nullptr;
-        for (int i = 0; i < 100 && !window; ++i, Sleep(100))
-            window = FindWindowW(L"QuendalConfiguration", L"Korvane Quendal-Test Configuration");
-        REQUIRE(window);
-        HWND text = FindWindowExW(window, nullptr, L"STATIC", nullptr);
+        WindowProgram config(programs.Copy(L"srvcfg.exe"), L"QuendalConfiguration",
+                             L"Korvane Quendal-Test Configuration");
+        HWND text = FindWindowExW(config.window, nullptr, L"STATIC", nullptr);
         wchar_t shown[512] = {};
         GetWindowTextW(text, shown, 512);
         CHECK(std::wstring(shown) == L"Configuration: " + programs.dir.Path() + L"\\Config\\Quendal-Settings.qst");
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        CHECK(WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0);
-        DWORD code = 1;
-        GetExitCodeProcess(pi.hProcess, &code);
-        CHECK(code == 0);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+        CHECK(config.Close() == 0);
     }
 }
 
