@@ -48,7 +48,9 @@ const wchar_t kCaptionReplace[] = L"Replace";
 struct DialogState {
     int highlighted = -1;
     bool updating = false;
-    SubWnd_AnchorCtrl* layout = nullptr;
+    // Held here as well as by the dialog's layer, so that it lives until
+    // WM_NCDESTROY even when the initialisation fails before attaching it.
+    RefPtr<SubWnd_AnchorCtrl> layout;
     HFONT boldFont = nullptr;
     std::vector<std::uint8_t> contentsTemplate;
 };
@@ -454,8 +456,7 @@ INT_PTR InitDialog(HWND dlg, LPARAM lp)
     CheckDlgButton(dlg, kAgreementCheckId, *data.agreementAccepted ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dlg, kRunControlPanel, *data.runControlPanel ? BST_CHECKED : BST_UNCHECKED);
 
-    g_state.layout = new SubWnd_AnchorCtrl;
-    RefPtr<SubWnd> layout(g_state.layout);
+    g_state.layout = RefPtr<SubWnd_AnchorCtrl>(new SubWnd_AnchorCtrl);
 
     const MainDialog::SiteList& sites = *data.sites;
     if (FindDefaultSite(sites) >= 0) {
@@ -477,7 +478,7 @@ INT_PTR InitDialog(HWND dlg, LPARAM lp)
     if (sites.size())
         SelectRow(dlg, 0); // raises the selection notification
     g_state.layout->ApplyAnchors(dlg);
-    AttachSubWnd(dlg, layout);
+    AttachSubWnd(dlg, RefPtr<SubWnd>(g_state.layout.get()));
 
     g_state.contentsTemplate = BuildPackageContentsTemplate(Product::kVersion);
     UpdateAcceptState(dlg, g_state.boldFont);
@@ -632,7 +633,7 @@ INT_PTR HandleMessage(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         if (g_state.boldFont)
             DeleteObject(g_state.boldFont);
         g_state.boldFont = nullptr;
-        g_state.layout = nullptr;
+        g_state.layout = RefPtr<SubWnd_AnchorCtrl>();
         return FALSE;
     }
     return FALSE;
