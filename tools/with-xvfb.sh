@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Runs a command with a virtual X display, for the tests that show windows
-# (message boxes, dialogs). An existing DISPLAY is used as it is.
+# (message boxes, dialogs). An existing DISPLAY is used as it is. Xvfb picks
+# a free display number itself (-displayfd), so that runs started at the same
+# moment never share, and stop, one display.
 set -u
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   exec "$@"
 fi
-for n in $(seq 90 140); do
-  [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+numberfile=$(mktemp "${TMPDIR:-/tmp}/quendal-display.XXXXXX")
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 50); do
-  DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
+display=
+for _ in $(seq 100); do
+  display=$(tr -dc '0-9' < "$numberfile")
+  [ -n "$display" ] && DISPLAY=:$display xdpyinfo >/dev/null 2>&1 && break
   sleep 0.1
 done
-DISPLAY=$display "$@"
+rm -f "$numberfile"
+if [ -z "$display" ]; then
+  echo "with-xvfb.sh: Xvfb did not start" >&2
+  kill "$xvfb" 2>/dev/null
+  exit 1
+fi
+DISPLAY=:$display "$@"
 rc=$?
 kill "$xvfb" 2>/dev/null
 wait "$xvfb" 2>/dev/null
