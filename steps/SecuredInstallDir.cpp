@@ -117,10 +117,16 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
     DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT,
                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                     nullptr, acl, nullptr);
-    if (r != ERROR_SUCCESS) {
-        WView text = SystemError(L"SetNamedSecurityInfoW()", r).Description();
-        ApplyPolicy(WString(text.p, text.len));
-    }
+    if (r != ERROR_SUCCESS)
+        ApplyPolicy(SetAclFailureReason(r));
+}
+
+WString SecuredInstallDir::SetAclFailureReason(DWORD error)
+{
+    // The view points into the error object: it must outlive the view.
+    SystemError failure(L"SetNamedSecurityInfoW()", error);
+    WView text = failure.Description();
+    return WString(text.p, text.len);
 }
 
 void SecuredInstallDir::Commit()

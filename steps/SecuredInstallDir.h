@@ -27,6 +27,8 @@ public:
     // True when a directory's DACL was set up by hand and must be kept: it is
     // automatically inherited and either protected or has an explicit entry.
     static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl);
+    // What the securing policy reports when the access list cannot be set.
+    static WString SetAclFailureReason(DWORD error);
 
 private:
     void ApplyPolicy(const WString& reason);

@@ -229,6 +229,21 @@ TEST_CASE("securing the installation directory")
     CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + root.Path() + L"\\Quendal"});
 }
 
+TEST_CASE("an access list that cannot be set: the reason is the system's text, whole")
+{
+    // Wine sets any directory's list (it does not keep it), so the reason is
+    // checked where it is made. It once came out as a view into a destroyed
+    // error object: 0xFE fill instead of text.
+    wchar_t system[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_SHARING_VIOLATION, 0,
+                   system, 512, nullptr);
+    std::wstring text = system;
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
+    CHECK(W(SecuredInstallDir::SetAclFailureReason(ERROR_SHARING_VIOLATION)) ==
+          L"SetNamedSecurityInfoW() failed: Windows error 32: " + text);
+}
+
 TEST_CASE("a volume without access control lists: one warning or question, then default security")
 {
     // Run with drive Q: made a volume without ACLs (QUENDAL_CDROM_DRIVE=q).
