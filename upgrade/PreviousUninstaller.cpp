@@ -1,4 +1,5 @@
 #include "PreviousUninstaller.h"
+#include "UninstallerProcesses.h"
 #include "InstalledSites.h"
 #include "RestartAndResume.h"
 #include "../nocrtlib/NoCrtFormat.h"
@@ -86,12 +87,24 @@ unsigned long RunUninstallerWithResult(const WString& command)
         ThrowCallFailed(L"CreateEventW()", GetLastError());
     WString line = command + L" -unat -result=" + Hex(reinterpret_cast<ULONG_PTR>(mapping.get())) + L" -done=" +
                    Hex(reinterpret_cast<ULONG_PTR>(done.get())) + L" -reinstall -skipUnregSvc";
-    unsigned long code = RunAndWait(line, true);
+    UninstallerProcesses processes;
+    unsigned long code = processes.Run(line);
     if (!(code & 1))
         return code;
-    // The uninstaller goes on in another process; its result follows.
-    WaitForSingleObject(done.get(), INFINITE);
-    return *static_cast<const volatile DWORD*>(view.get());
+    // The uninstaller goes on in another process; its result follows, unless
+    // every process of it ends without one (a broken or crashed uninstaller,
+    // whose exit code only happens to have bit 0x1).
+    for (;;) {
+        if (WaitForSingleObject(done.get(), 200) == WAIT_OBJECT_0)
+            return *static_cast<const volatile DWORD*>(view.get());
+        if (!processes.Tracked()) {
+            WaitForSingleObject(done.get(), INFINITE);
+            return *static_cast<const volatile DWORD*>(view.get());
+        }
+        if (processes.AllEnded() && WaitForSingleObject(done.get(), 0) != WAIT_OBJECT_0)
+            throw WStrException(L"The uninstaller ended with exit code 0x" + Hex(code) +
+                                L" without reporting its result");
+    }
 }
 
 void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)

@@ -636,3 +636,31 @@ TEST_CASE("install: the main dialog of a run without options")
         CHECK(FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Old Control Panel") == nullptr);
     }
 }
+
+TEST_CASE("install: a previous uninstaller that ends without its result stops the run, or warns with -force")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Odd";
+    REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+    // A broken uninstaller of the same version: it exits with 1 or crashes,
+    // and never reports a result.
+    HKEY key;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"Quendal-Odd").c_str(), 0, KEY_SET_VALUE, &key) == 0);
+    const std::wstring broken = L"\"" + Test::OwnDirectory() + L"\\fake_uninstaller.exe\" Quendal-Odd ";
+    RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(broken.c_str()),
+                   static_cast<DWORD>((broken.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    for (const wchar_t* mode : {L"exit:1", L"exit:C0000005"}) {
+        CAPTURE(Test::Narrow(mode));
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", mode);
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CHECK(r.exitCode == 107);
+        CHECK(LinesOf(r).back() == L"The uninstaller ended with exit code 0x" + std::wstring(mode).substr(5) +
+                                       L" without reporting its result (use /Force flag to override uninstallation "
+                                       L"failure); aborting");
+    }
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", L"exit:1");
+    ChildResult forced = Install(L"-installDir=" + dir + L" -acceptEULA -force");
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", nullptr);
+    CHECK(forced.exitCode == 0);
+    CHECK(Contains(LinesOf(forced), L"Warning: The uninstaller ended with exit code 0x1 without reporting its result"));
+}

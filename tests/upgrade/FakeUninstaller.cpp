@@ -4,6 +4,9 @@
 //   exit:<code>            exits with <code>
 //   channel:<value>        writes <value> into the result block, signals the
 //                          event, and exits with 1
+//   copy:<value>           starts itself again as channel:<value> with the same
+//                          arguments and inherited handles, and exits with 1
+//                          before the copy reports, as the real one does
 // Numbers are hexadecimal.
 #include <windows.h>
 #include <cstdio>
@@ -48,6 +51,9 @@ int wmain(int argc, wchar_t** argv)
     }
     std::wstring mode = Env(L"QUENDAL_FAKE_UNINSTALL");
     if (mode.rfind(L"channel:", 0) == 0) {
+        std::wstring delay = Env(L"QUENDAL_FAKE_UNINSTALL_DELAY");
+        if (!delay.empty())
+            Sleep(static_cast<DWORD>(std::wcstoul(delay.c_str(), nullptr, 10)));
         auto mapping = reinterpret_cast<HANDLE>(HexOption(argc, argv, L"-result="));
         auto done = reinterpret_cast<HANDLE>(HexOption(argc, argv, L"-done="));
         void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 4);
@@ -56,6 +62,19 @@ int wmain(int argc, wchar_t** argv)
         *static_cast<DWORD*>(view) = static_cast<DWORD>(std::wcstoul(mode.c_str() + 8, nullptr, 16));
         UnmapViewOfFile(view);
         SetEvent(done);
+        return 1;
+    }
+    if (mode.rfind(L"copy:", 0) == 0) {
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", (L"channel:" + mode.substr(5)).c_str());
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_DELAY", L"1500");
+        std::wstring line = GetCommandLineW();
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+            return 0x20000;
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
         return 1;
     }
     if (mode.rfind(L"exit:", 0) == 0)

@@ -133,6 +133,29 @@ TEST_CASE("the result channel")
         CHECK(mapping[0] != '0');
         CHECK(call.substr(call.size() - 25) == " -reinstall -skipUnregSvc");
     }
+    SUBCASE("exit code 1 from a copy that reports later: the installer waits for it")
+    {
+        Fake fake(L"copy:2");
+        CHECK(RunUninstallerWithResult(command.c_str()) == 2);
+        CHECK(fake.Calls().size() == 2);
+    }
+    SUBCASE("an odd exit code and no result: a failure, not a wait without end")
+    {
+        for (const wchar_t* mode : {L"exit:1", L"exit:C0000005", L"exit:103"}) {
+            CAPTURE(Test::Narrow(mode));
+            Fake fake(mode);
+            const DWORD started = GetTickCount();
+            try {
+                RunUninstallerWithResult(command.c_str());
+                FAIL("no exception");
+            } catch (const WStrException& e) {
+                const std::wstring code = std::wstring(mode).substr(5);
+                CHECK(std::wstring(e.Description().p) ==
+                      L"The uninstaller ended with exit code 0x" + code + L" without reporting its result");
+            }
+            CHECK(GetTickCount() - started < 20000);
+        }
+    }
     SUBCASE("a program that cannot be started")
     {
         CHECK_THROWS_AS(RunUninstallerWithResult(L"\"C:\\no\\such\\uninst.exe\" x"), InstallError);
