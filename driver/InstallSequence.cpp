@@ -1,7 +1,9 @@
 #include "InstallSequence.h"
+#include "../nocrtlib/NoCrtFormat.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../steps/CreateShortcut.h"
 #include "../steps/DeferredFileOps.h"
+#include "../steps/FirstRunFlag.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/MakeInstallDir.h"
 #include "../steps/ProductKey.h"
@@ -123,20 +125,6 @@ WString QuoteArgument(const WString& path)
     return needsQuotes ? L"\"" + quoted + L"\"" : quoted;
 }
 
-// 7.1 Tell the server it runs for the first time, unless a settings file of
-// an earlier installation is still there.
-void SetFirstRunFlag(const WString& installDir, const WString& site)
-{
-    WString settings = installDir + L"\\Config\\Quendal-Settings.qst";
-    if (PathExists(settings) && !IsDirectory(settings))
-        return;
-    CRegCreate<0> key(WString(kProductKey) + L"\\" + site, KEY_WRITE);
-    if (key.Failed())
-        return;
-    DWORD one = 1;
-    RegSetValueExW(key.Key(), L"FirstRunFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
-}
-
 // 7.7 The control panel, left running.
 void LaunchControlPanel(const WString& installDir)
 {
@@ -201,7 +189,7 @@ void RunInstallationSequence()
                               Product::kName, Product::kVersion);
 
     // 7. Completion.
-    SetFirstRunFlag(dir, site);
+    FirstRunFlag firstRun(dir, site);
     WString install = L"\"" + serverExe + L"\" -install";
     if (settings.force)
         install += L" -force";
@@ -210,8 +198,13 @@ void RunInstallationSequence()
     if (!server.settingsFile.empty())
         install += L" -settingsFile=" + QuoteArgument(server.settingsFile);
     unsigned long code = RunAndWait(install, true);
-    if (code != 0)
+    if (code != 0) {
+        // Said before the rollback's lines, so that the cause reads first.
+        wchar_t digits[24];
+        FormatUnsigned(code, 1, 10, digits);
+        StepLine(L"The server's installation command failed with exit code " + WString(digits) + L": " + install);
         throw SilentExit(static_cast<int>(code));
+    }
     SHChangeNotify(SHCNE_ASSOCCHANGED, 0, nullptr, nullptr);
     if (server.startService)
         StartServiceAfterInstall();
@@ -220,6 +213,7 @@ void RunInstallationSequence()
     if (settings.interactive)
         MessageBoxW(nullptr, (completed + L"\n").c_str(), L"Installation Completed", MB_OK | MB_ICONINFORMATION);
 
+    firstRun.Commit();
     configServer.Commit();
     service.Commit();
     entry.Commit();

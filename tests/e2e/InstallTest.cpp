@@ -6,6 +6,7 @@
 #include "../support/Snapshot.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -373,7 +374,8 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         {L"QuendalCfgManip.exe:/RegServer=7", 111,
          L"Server C:\\Sites\\Quendal-Fail\\QuendalCfgManip.exe registration failed: Error code 0x00000007 received, "
          L"aborting"},
-        {L"Quendal.exe:-install=5", 5, nullptr},
+        {L"Quendal.exe:-install=5", 5,
+         L"The server's installation command failed with exit code 5: \"C:\\Sites\\Quendal-Fail\\Quendal.exe\" -install"},
     };
     SUBCASE("each step's failure, rolled back")
     for (const Case& c : cases) {
@@ -382,11 +384,20 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
         CHECK(r.exitCode == c.code);
         std::vector<std::wstring> lines = LinesOf(r);
-        if (c.line)
-            CHECK(Contains(lines, c.line));
+        if (c.line) {
+            // The cause is said before the rollback's lines.
+            auto cause = std::find(lines.begin(), lines.end(), c.line);
+            auto firstRollback = std::find_if(lines.begin(), lines.end(), [](const std::wstring& l) {
+                return l.rfind(L"Rollback: ", 0) == 0;
+            });
+            CHECK(cause != lines.end());
+            CHECK(cause < firstRollback);
+        }
         CHECK(Contains(lines, L"Rollback: removing previously created " + dir));
         auto diff = Test::Snapshot::Take().Differences(before, {L"reg:HKLM\\SOFTWARE\\Korvane\\"});
         CHECK(Joined(diff) == "");
+        // The maker's key stays (it is made before any step); the site's part of it does not.
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fail"));
     }
     SUBCASE("settings the server refuses: its exit code passed through, and everything rolled back")
     {
@@ -399,6 +410,7 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         CHECK(r.text.find(L"not imported: line 1: Port must be a number from 1 to 65535") != std::wstring::npos);
         CHECK(Contains(LinesOf(r), L"Rollback: removing previously created " + dir));
         CHECK(Joined(Test::Snapshot::Take().Differences(withSettings, {L"reg:HKLM\\SOFTWARE\\Korvane\\"})) == "");
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fail"));
     }
     SUBCASE("an existing file in the target directory: 104, and the file stays")
     {

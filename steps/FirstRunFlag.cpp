@@ -1,0 +1,34 @@
+#include "FirstRunFlag.h"
+#include "DeferredFileOps.h"
+#include "../wwlib/CReg.h"
+#include "../wwlib/Product.h"
+#include <windows.h>
+
+FirstRunFlag::FirstRunFlag(const WString& installDir, const WString& site)
+    : keyPath_(WString(kProductKey) + L"\\" + site)
+{
+    WString settings = installDir + L"\\Config\\Quendal-Settings.qst";
+    if (PathExists(settings) && !IsDirectory(settings))
+        return;
+    WWLib::CRegCreate<0> key(keyPath_, KEY_WRITE);
+    if (key.Failed())
+        return;
+    keyCreated_ = key.Created();
+    DWORD one = 1;
+    written_ = RegSetValueExW(key.Key(), L"FirstRunFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                              sizeof(one)) == ERROR_SUCCESS;
+}
+
+FirstRunFlag::~FirstRunFlag()
+{
+    if (!ShouldRollBack(written_))
+        return;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"FirstRunFlag");
+        RegCloseKey(key);
+    }
+    // A failed removal leaves only the key; the run is failing already.
+    if (keyCreated_)
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+}
