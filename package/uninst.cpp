@@ -216,6 +216,11 @@ void DeleteRegKey(const std::wstring& path)
 // process, which started this copy) let go of its file.
 DWORD DeleteOrSchedule(const std::wstring& path)
 {
+    // A file of the installation made read-only since (by hand, by a copy
+    // tool) is still the installation's own: it must not stop the removal.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (DeleteFileW(path.c_str()))
             return 0;

@@ -206,8 +206,12 @@ TEST_CASE("an upgrade's uninstaller run leaves the service registered")
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Installation install;
+    // A file of the installation made read-only since does not stop the removal.
+    const std::wstring readOnly = install.dir + L"\\ReadMe.txt";
+    REQUIRE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     // RunUninstallerWithResult adds -reinstall and -skipUnregSvc.
     CHECK(RunUninstallerWithResult(install.UninstallString().c_str()) == 0);
+    CHECK_FALSE(Exists(readOnly));
     CHECK(ServiceState() == SERVICE_STOPPED);
     CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
     CHECK_FALSE(Exists(install.dir + L"\\Quendal.exe"));
