@@ -57,13 +57,12 @@ build:
 test: deps build
 	@tools/run-tests.sh $(WIN64_DIR) $(WIN32_DIR) $(JOBS)
 
-# The shipping build where this host runs 32-bit code, else the x86-64 build.
+# The build that demo and screenshots show: the shipping build where this
+# host runs 32-bit code (asked when used, after deps), else the x86-64 build.
+SHOWN_DIR = $(shell tools/host-runs-i386.sh && [ -x /usr/lib/wine/wine ] && echo $(WIN32_DIR) || echo $(WIN64_DIR))
+
 demo: deps build
-	@if tools/host-runs-i386.sh && [ -x /usr/lib/wine/wine ]; then \
-	  tools/demo.sh $(WIN32_DIR)/QuendalInstaller.exe; \
-	else \
-	  tools/demo.sh $(WIN64_DIR)/QuendalInstaller.exe; \
-	fi
+	@tools/demo.sh $(SHOWN_DIR)/QuendalInstaller.exe
 
 # The package writer against liblzma alone, on a package of about 26 MB of
 # Wine's own DLLs and on one ten times larger.
@@ -75,14 +74,9 @@ bench: deps build
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-26MB.bin)'
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-260MB.bin)'
 
-# The main dialog as a person sees it, into docs/images: the shipping build
-# where this host runs 32-bit code, else the x86-64 build.
+# The main dialog as a person sees it, into docs/images.
 screenshots: deps build
-	@if tools/host-runs-i386.sh && [ -x /usr/lib/wine/wine ]; then \
-	  tools/with-xvfb.sh tools/screenshots.sh $(WIN32_DIR) docs/images; \
-	else \
-	  tools/with-xvfb.sh tools/screenshots.sh $(WIN64_DIR) docs/images; \
-	fi
+	@tools/with-xvfb.sh tools/screenshots.sh $(SHOWN_DIR) docs/images
 
 clean:
 	rm -rf $(BUILD)

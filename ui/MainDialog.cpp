@@ -19,23 +19,13 @@
 
 namespace {
 
-enum ControlId {
-    kLocation = 1001,
-    kWebLink = 1002,
-    kLocationLink = 1005,
-    kPackageLink = 1006,
-    kSeparatorTop = 1011,
-    kSeparatorAgreement = 1007,
-    kSeparatorButtons = 1008,
-    kNamePrefixLabel = 1009,
-    kRunControlPanel = 1010,
-    kSiteList = 1012,
-    kExistingSite = 1013,
-    kNewSite = 1014,
-    kNewDefaultSite = 1015,
-    kNewNamedSite = 1016,
-    kSiteName = 1017,
-};
+using Ids = MainDialog::ControlId;
+constexpr int kLocation = Ids::kLocation, kWebLink = Ids::kWebLink, kLocationLink = Ids::kLocationLink,
+              kPackageLink = Ids::kPackageLink, kSeparatorTop = Ids::kSeparatorTop,
+              kSeparatorAgreement = Ids::kSeparatorAgreement, kSeparatorButtons = Ids::kSeparatorButtons,
+              kNamePrefixLabel = Ids::kNamePrefixLabel, kRunControlPanel = Ids::kRunControlPanel,
+              kSiteList = Ids::kSiteList, kExistingSite = Ids::kExistingSite, kNewSite = Ids::kNewSite,
+              kNewDefaultSite = Ids::kNewDefaultSite, kNewNamedSite = Ids::kNewNamedSite, kSiteName = Ids::kSiteName;
 
 const wchar_t kDefaultSiteName[] = L"Quendal";
 const wchar_t kNamedPrefix[] = L"Quendal-";
@@ -99,10 +89,14 @@ bool IsNamedSiteFolder(const WString& folder)
     return folder.size() >= kNamedPrefixLength && StartsWithNoCase(folder, kNamedPrefix);
 }
 
-// The radio group of a button: the buttons from `first` to `last`.
-void CheckRadio(HWND dlg, int first, int last, int id)
+// Checks an option and unchecks the other of its group: existing or new
+// site (1013, 1014), new default or named site (1015, 1016).
+void Choose(HWND dlg, int id)
 {
-    CheckRadioButton(dlg, first, last, id);
+    if (id == kExistingSite || id == kNewSite)
+        CheckRadioButton(dlg, kExistingSite, kNewSite, id);
+    else
+        CheckRadioButton(dlg, kNewDefaultSite, kNewNamedSite, id);
 }
 
 void SelectRow(HWND dlg, int row)
@@ -166,7 +160,7 @@ void LocationChanged(HWND dlg, bool fromUser)
     bool enable;
     if (i >= 0) {
         if (fromUser) {
-            CheckRadio(dlg, kExistingSite, kNewSite, kExistingSite);
+            Choose(dlg, kExistingSite);
             SelectRow(dlg, i);
             SetCaption(dlg, CaptionFor(sites[i]));
         }
@@ -176,7 +170,7 @@ void LocationChanged(HWND dlg, bool fromUser)
         const int d = FindDefaultSite(sites);
         if (d >= 0) {
             if (fromUser) {
-                CheckRadio(dlg, kExistingSite, kNewSite, kExistingSite);
+                Choose(dlg, kExistingSite);
                 SelectRow(dlg, d);
                 SetCaption(dlg, CaptionFor(sites[d]));
             }
@@ -185,9 +179,9 @@ void LocationChanged(HWND dlg, bool fromUser)
         } else {
             if (fromUser) {
                 if (Enabled(dlg, kNewSite))
-                    CheckRadio(dlg, kExistingSite, kNewSite, kNewSite);
+                    Choose(dlg, kNewSite);
                 if (Enabled(dlg, kNewDefaultSite))
-                    CheckRadio(dlg, kNewDefaultSite, kNewNamedSite, kNewDefaultSite);
+                    Choose(dlg, kNewDefaultSite);
                 SetCaption(dlg, kCaptionInstall);
             }
             enable = Checked(dlg, kNewSite) && Checked(dlg, kNewDefaultSite) && accepted;
@@ -196,9 +190,9 @@ void LocationChanged(HWND dlg, bool fromUser)
     } else {
         if (fromUser) {
             if (Enabled(dlg, kNewSite))
-                CheckRadio(dlg, kExistingSite, kNewSite, kNewSite);
+                Choose(dlg, kNewSite);
             if (Enabled(dlg, kNewNamedSite))
-                CheckRadio(dlg, kNewDefaultSite, kNewNamedSite, kNewNamedSite);
+                Choose(dlg, kNewNamedSite);
             SetDlgItemTextW(dlg, kSiteName, folder.substr(kNamedPrefixLength).c_str());
             SetCaption(dlg, kCaptionInstall);
         }
@@ -460,7 +454,7 @@ INT_PTR InitDialog(HWND dlg, LPARAM lp)
 
     const MainDialog::SiteList& sites = *data.sites;
     if (FindDefaultSite(sites) >= 0) {
-        CheckRadio(dlg, kNewDefaultSite, kNewNamedSite, kNewNamedSite);
+        Choose(dlg, kNewNamedSite);
         HWND defaultOption = GetDlgItem(dlg, kNewDefaultSite);
         SetWindowLongPtrW(defaultOption, GWL_STYLE,
                           GetWindowLongPtrW(defaultOption, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_GROUP | WS_TABSTOP));
@@ -503,7 +497,7 @@ INT_PTR OnNotify(HWND dlg, const NMHDR& hdr, LPARAM lp)
             if (previous >= 0)
                 SendMessageW(hdr.hwndFrom, LVM_REDRAWITEMS, static_cast<WPARAM>(previous), previous);
             if (!g_state.updating) {
-                CheckRadio(dlg, kExistingSite, kNewSite, kExistingSite);
+                Choose(dlg, kExistingSite);
                 const MainDialog::SiteList& sites = *DataOf(dlg).sites;
                 SetDlgItemTextW(dlg, kLocation, sites[static_cast<std::size_t>(change.iItem)].installDir.c_str());
             }
@@ -549,7 +543,7 @@ INT_PTR OnCommand(HWND dlg, WORD id, WORD code)
     case kNewNamedSite:
         if (code != BN_CLICKED)
             break;
-        CheckRadio(dlg, kExistingSite, kNewSite, kNewSite);
+        Choose(dlg, kNewSite);
         SetCaption(dlg, kCaptionInstall);
         if (g_state.updating)
             break;

@@ -31,6 +31,26 @@ public:
     // What a window procedure of the dialog throws is rethrown here.
     static INT_PTR Run(Data& data);
 
+    // The controls of the dialog resource (the agreement's two are in
+    // AgreementPanel.h).
+    enum ControlId {
+        kLocation = 1001,
+        kWebLink = 1002,
+        kLocationLink = 1005,
+        kPackageLink = 1006,
+        kSeparatorAgreement = 1007,
+        kSeparatorButtons = 1008,
+        kNamePrefixLabel = 1009,
+        kRunControlPanel = 1010,
+        kSeparatorTop = 1011,
+        kSiteList = 1012,
+        kExistingSite = 1013,
+        kNewSite = 1014,
+        kNewDefaultSite = 1015,
+        kNewNamedSite = 1016,
+        kSiteName = 1017,
+    };
+
     static constexpr WORD kTemplateId = 103;
     static constexpr WORD kLargeIconId = 117;
     static constexpr WORD kSmallIconId = 119;

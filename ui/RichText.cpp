@@ -21,11 +21,6 @@ DWORD CALLBACK StreamCallback(DWORD_PTR cookieAddress, LPBYTE buffer, LONG cb, L
     return cookie.boundary.Run(DWORD(1), [&] { return cookie.source.Read(buffer, cb, transferred); });
 }
 
-bool StartsWith(const WString& text, const wchar_t* prefix)
-{
-    return text.startsWith(prefix);
-}
-
 double Hue2Rgb(double p, double q, double t)
 {
     if (t < 0)
@@ -86,7 +81,7 @@ WString LoadRtfResource(WORD id)
 void StreamRichText(const WString& text, HWND richEdit, TextFormat format)
 {
     if (format == TextFormat::Detect)
-        format = StartsWith(text, L"{\\r ") || StartsWith(text, L"{\\rtf") ? TextFormat::Rich : TextFormat::Plain;
+        format = text.startsWith(L"{\\r ") || text.startsWith(L"{\\rtf") ? TextFormat::Rich : TextFormat::Plain;
     StreamCookie cookie;
     WString wide;
     AString narrow;

@@ -1,35 +1,13 @@
 #include "UninstallerProcesses.h"
-#include "../wwlib/ErrorText.h"
-#include "../wwlib/InstallError.h"
+#include "../wwlib/RunAndWait.h"
 #include <windows.h>
 
 unsigned long UninstallerProcesses::Run(const WString& commandLine)
 {
     job_.reset(CreateJobObjectW(nullptr, nullptr));
-    WString buffer = commandLine; // CreateProcessW may write into its command line
-    STARTUPINFOW si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    // Suspended until it is in the job, so that nothing it starts escapes.
-    if (!CreateProcessW(nullptr, buffer.buffer(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si,
-                        &pi)) {
-        DWORD err = GetLastError();
-        throw InstallError(L"CreateProcessW() failed: " + WWLib::WindowsErrorTextWithCode(err));
-    }
-    NoCrtHandle process(pi.hProcess);
-    NoCrtHandle thread(pi.hThread);
-    // Windows before 8 cannot put a process into a second job: an installer
-    // that runs in a job of its own cannot track the uninstaller.
-    tracked_ = job_.valid() && AssignProcessToJobObject(job_.get(), pi.hProcess);
-    ResumeThread(pi.hThread);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    if (!GetExitCodeProcess(pi.hProcess, &code) || code == STILL_ACTIVE) {
-        TerminateProcess(pi.hProcess, 0);
-        return STILL_ACTIVE;
-    }
-    return code;
+    if (!job_.valid())
+        return RunAndWait(commandLine, true);
+    return RunAndWaitInJob(commandLine, true, job_.get(), tracked_);
 }
 
 bool UninstallerProcesses::AllEnded() const

@@ -2,9 +2,10 @@
 #include "ErrorText.h"
 #include "InstallError.h"
 #include "../nocrtlib/NoCrtHandle.h"
-#include <windows.h>
 
-unsigned long RunAndWait(const WString& commandLine, bool inheritHandles)
+namespace {
+
+unsigned long Run(const WString& commandLine, bool inheritHandles, HANDLE job, bool* inJob)
 {
     WString buffer = commandLine; // CreateProcessW may write into its command line
     STARTUPINFOW si;
@@ -14,13 +15,18 @@ unsigned long RunAndWait(const WString& commandLine, bool inheritHandles)
 #endif
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, buffer.buffer(), nullptr, nullptr, inheritHandles, 0, nullptr, nullptr, &si,
-                        &pi)) {
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    if (!CreateProcessW(nullptr, buffer.buffer(), nullptr, nullptr, inheritHandles, job ? CREATE_SUSPENDED : 0,
+                        nullptr, nullptr, &si, &pi)) {
         DWORD err = GetLastError();
         throw InstallError(L"CreateProcessW() failed: " + WWLib::WindowsErrorTextWithCode(err));
     }
     NoCrtHandle process(pi.hProcess);
     NoCrtHandle thread(pi.hThread);
+    if (job) {
+        *inJob = AssignProcessToJobObject(job, pi.hProcess) != FALSE;
+        ResumeThread(pi.hThread);
+    }
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     if (!GetExitCodeProcess(pi.hProcess, &code) || code == STILL_ACTIVE) {
@@ -28,4 +34,17 @@ unsigned long RunAndWait(const WString& commandLine, bool inheritHandles)
         return STILL_ACTIVE;
     }
     return code;
+}
+
+} // namespace
+
+unsigned long RunAndWait(const WString& commandLine, bool inheritHandles)
+{
+    return Run(commandLine, inheritHandles, nullptr, nullptr);
+}
+
+unsigned long RunAndWaitInJob(const WString& commandLine, bool inheritHandles, HANDLE job, bool& inJob)
+{
+    inJob = false;
+    return Run(commandLine, inheritHandles, job, &inJob);
 }

@@ -2,6 +2,7 @@
 // this program, as it would on the installer's main thread, and the test
 // drives it through messages, as a person would through the mouse and keys.
 #include "../../nocrtlib/WException.h"
+#include "../../ui/AgreementPanel.h"
 #include "../../ui/MainDialog.h"
 #include "../../ui/PackageContentsWindow.h"
 #include "../../ui/UiBoundary.h"
@@ -16,19 +17,11 @@
 
 namespace {
 
-enum {
-    kLocation = 1001,
-    kAgreement = 1004,
-    kPackageLink = 1006,
-    kRunPanel = 1010,
-    kSiteList = 1012,
-    kExisting = 1013,
-    kNew = 1014,
-    kNewDefault = 1015,
-    kNewNamed = 1016,
-    kSiteName = 1017,
-    kViewer = 1003,
-};
+using Ids = MainDialog::ControlId;
+constexpr int kLocation = Ids::kLocation, kPackageLink = Ids::kPackageLink, kRunPanel = Ids::kRunControlPanel,
+              kSiteList = Ids::kSiteList, kExisting = Ids::kExistingSite, kNew = Ids::kNewSite,
+              kNewDefault = Ids::kNewDefaultSite, kNewNamed = Ids::kNewNamedSite, kSiteName = Ids::kSiteName,
+              kAgreement = kAgreementCheckId, kViewer = kAgreementViewerId;
 
 const wchar_t kTitle[] = L"Korvane Quendal 5.18 Installer";
 
@@ -432,7 +425,7 @@ TEST_CASE("main dialog: the Location link opens the folder browser; cancelled, t
     DialogRun run;
     run.Start(L"C:\\Browse\\Korvane Quendal");
     // The link opens the browser modally on the dialog's thread: post, don't wait.
-    PostMessageW(run.d.Item(1005), WM_KEYDOWN, VK_SPACE, 0);
+    PostMessageW(run.d.Item(Ids::kLocationLink), WM_KEYDOWN, VK_SPACE, 0);
     HWND browser = Test::WaitForWindow(L"Browse for Folder", 15000);
     REQUIRE(browser != nullptr);
     CHECK(GetWindow(browser, GW_OWNER) == run.d.Window());
