@@ -1,5 +1,6 @@
 // The configuration program: a window naming the configuration it edits.
 #include "ForcedExit.h"
+#include "WindowProgram.h"
 #include "../nocrtlib/CallbackBoundary.h"
 #include <windows.h>
 #include <string>
@@ -49,12 +50,5 @@ int Run(HINSTANCE instance, int show)
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
 {
     Package::ApplyForcedExit(__argc, __wargv);
-    try {
-        return Run(instance, show);
-    } catch (const std::exception& e) {
-        MessageBoxA(nullptr, e.what(), "Korvane Quendal Configuration", MB_OK | MB_ICONERROR);
-    } catch (...) {
-        MessageBoxA(nullptr, "Unexpected failure", "Korvane Quendal Configuration", MB_OK | MB_ICONERROR);
-    }
-    return 1;
+    return Package::RunWindowProgram("Korvane Quendal Configuration", [&] { return Run(instance, show); });
 }

@@ -1,6 +1,7 @@
 // The control panel: shows the state of its site's service and starts or
 // stops it.
 #include "ForcedExit.h"
+#include "WindowProgram.h"
 #include "../nocrtlib/CallbackBoundary.h"
 #include <windows.h>
 #include <string>
@@ -107,12 +108,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show)
     for (int i = 1; i < __argc; ++i)
         if (Package::Lower(__wargv[i]) == L"-uninstall")
             return 0;
-    try {
-        return Run(instance, show);
-    } catch (const std::exception& e) {
-        MessageBoxA(nullptr, e.what(), "Korvane Quendal Control Panel", MB_OK | MB_ICONERROR);
-    } catch (...) {
-        MessageBoxA(nullptr, "Unexpected failure", "Korvane Quendal Control Panel", MB_OK | MB_ICONERROR);
-    }
-    return 1;
+    return Package::RunWindowProgram("Korvane Quendal Control Panel", [&] { return Run(instance, show); });
 }
