@@ -37,12 +37,54 @@ bool ScheduleDeleteOnReboot(const WString& path)
     return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
+namespace {
+
+// The index of the first pending deletion (not a rename) of the path whose
+// short form is `target`, from `from` on; list.size() when there is none.
+std::size_t FindDeletion(const WStringList& list, const WString& target, std::size_t from)
+{
+    for (std::size_t i = from; i + 1 < list.size(); i += 2) {
+        if (!list[i + 1].empty())
+            continue; // a rename: never touched
+        WString source = list[i];
+        if (source.startsWith(L"\\??\\"))
+            source[1] = L'\\';
+        WString shortSource = ShortForm(source);
+        if (shortSource.startsWith(L"\\\\?\\"))
+            shortSource.erase(0, 4);
+        if (!shortSource.empty() && EqualNoCase(shortSource, target))
+            return i;
+    }
+    return list.size();
+}
+
+WString ShortAbsolute(const WString& path)
+{
+    WString abs = path;
+    CPathMakeAbs<0> makeAbs(abs, path);
+    return ShortForm(abs);
+}
+
+} // namespace
+
+bool IsPendingDelete(const WString& path) noexcept
+{
+    try {
+        WString target = ShortAbsolute(path);
+        if (target.empty())
+            return false;
+        WStringList list;
+        CRegRead<0> read(kSessionManagerKey, kPendingRenamesValue, list);
+        return !read.Failed() && FindDeletion(list, target, 0) < list.size();
+    } catch (...) {
+        return false;
+    }
+}
+
 bool CancelPendingDelete(const WString& path) noexcept
 {
     try {
-        WString abs = path;
-        CPathMakeAbs<0> makeAbs(abs, path);
-        WString target = ShortForm(abs);
+        WString target = ShortAbsolute(path);
         if (target.empty())
             return false;
         WStringList list;
@@ -50,21 +92,7 @@ bool CancelPendingDelete(const WString& path) noexcept
         if (read.Failed())
             return false;
         bool changed = false;
-        for (std::size_t i = 0; i + 1 < list.size();) {
-            if (!list[i + 1].empty()) {
-                i += 2; // a rename: never touched
-                continue;
-            }
-            WString source = list[i];
-            if (source.startsWith(L"\\??\\"))
-                source[1] = L'\\';
-            WString shortSource = ShortForm(source);
-            if (shortSource.startsWith(L"\\\\?\\"))
-                shortSource.erase(0, 4);
-            if (shortSource.empty() || !EqualNoCase(shortSource, target)) {
-                i += 2;
-                continue;
-            }
+        for (std::size_t i = FindDeletion(list, target, 0); i < list.size(); i = FindDeletion(list, target, i)) {
             WStringList rest;
             for (std::size_t j = 0; j < list.size(); ++j)
                 if (j != i && j != i + 1)
@@ -74,6 +102,8 @@ bool CancelPendingDelete(const WString& path) noexcept
         }
         if (!changed)
             return false;
+        if (list.empty()) // nothing else pending: as if nothing had ever been
+            return CRegDeleteValue<0>(kSessionManagerKey, kPendingRenamesValue).Succeeded();
         CRegWrite<0> write(kSessionManagerKey, kPendingRenamesValue, list);
         return write.Succeeded();
     } catch (...) {

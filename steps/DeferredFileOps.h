@@ -13,9 +13,14 @@ bool ScheduleDeleteOnReboot(const WString& path);
 // Removes every deletion of `path` that is pending for the next restart, so a
 // freshly installed file is not deleted by what an earlier uninstallation
 // scheduled. Paths compare in their short form, so the long and the short name
-// of a file are the same. Returns true when the pending list was changed and
-// written back. Never throws.
+// of a file are the same; a path that does not exist has no short form and is
+// never matched, so cancel only once the file is there. Returns true when the
+// pending list was changed and written back. Never throws.
 bool CancelPendingDelete(const WString& path) noexcept;
+
+// True when an existing path is to be deleted at the next restart (compared
+// as CancelPendingDelete compares). Never throws.
+bool IsPendingDelete(const WString& path) noexcept;
 
 // Where Windows keeps the operations pending for the next restart.
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";

@@ -275,14 +275,19 @@ void WriteFilesFromLzmaStream::StartFile()
         filePath = PathJoin(targets.dir, fileName);
 
     bool isNew = true;
+    bool takeOver = false;
     if (fileMask == AllFiles) {
         if (PathExists(filePath)) {
-            ReportStepFailure(StepKind::ExistingFile, filePath, WString());
+            // A file the replaced installation could not delete (it was held
+            // open) and left to the next restart is that installation's, not
+            // someone else's: it is taken over.
+            takeOver = IsPendingDelete(filePath);
+            if (!takeOver)
+                ReportStepFailure(StepKind::ExistingFile, filePath, WString());
             isNew = false; // overwritten: not ours to delete on rollback
         }
         AppendUninstallParam(L"delFile", filePath);
         StepLine(L"Installing " + filePath);
-        CancelPendingDelete(filePath);
     }
     HANDLE h = CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -295,6 +300,17 @@ void WriteFilesFromLzmaStream::StartFile()
     // Recorded once it exists, so a rollback never reports a file that was never made.
     if (isNew)
         createdFiles.push_back(filePath);
+    if (takeOver)
+        takenOverFiles.push_back(filePath);
+    if (fileMask == AllFiles) {
+        // Only an existing file has the short form that the pending list is
+        // compared in; an earlier uninstallation's deletion must not remove
+        // the new file at the next restart.
+        CancelPendingDelete(filePath);
+        if (IsPendingDelete(filePath))
+            throw InstallError(L"Target file '" + filePath +
+                               L"' is to be deleted at the next restart, and that deletion could not be cancelled");
+    }
 }
 
 void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
@@ -308,6 +324,17 @@ void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
                 ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
             }
             createdFiles.pop_back();
+        }
+        // What the replaced installation had left to the next restart goes
+        // now, or at the restart as it would have.
+        while (takenOverFiles.size()) {
+            WString path = takenOverFiles[takenOverFiles.size() - 1];
+            StepLine(L"Rollback: removing taken-over " + path);
+            if (!DeleteFileW(path.c_str())) {
+                DWORD err = GetLastError();
+                ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
+            }
+            takenOverFiles.pop_back();
         }
     } catch (...) {
         // A rollback goes on whatever it meets; what is left stays listed.

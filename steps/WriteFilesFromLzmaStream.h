@@ -21,6 +21,10 @@ struct PackageTargets {
 // and appending -delFile= for each; with a set of mark bits it extracts only
 // the marked files and stops decoding once they are written.
 //
+// A target that exists but is to be deleted at the next restart was left by
+// the installation this one replaces: it is overwritten without the
+// existing-file policy, and a rollback deletes it (at the restart if it must).
+//
 // Rolling back deletes the files it created, last written first. When the
 // writer itself fails part-way it deletes what it already wrote before the
 // failure travels on (unless -noRollback). Failures are InstallError, or
@@ -49,6 +53,7 @@ private:
     void RemoveCreatedFiles() noexcept;
 
     NoCrtVector<WString> createdFiles;
+    NoCrtVector<WString> takenOverFiles;
     int parseState = 0;
     std::uint8_t msgType = 0;
     std::uint32_t msgLength = 0;

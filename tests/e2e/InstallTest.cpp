@@ -501,6 +501,66 @@ TEST_CASE("install: a file of the old installation held open asks for a restart"
     CHECK(Exists(dir + L"\\ReadMe.txt"));
 }
 
+TEST_CASE("install: after a blocked upgrade the same command takes over what the old installation left")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Held";
+    const std::wstring log = dir + L"\\QuendalLog.exe";
+    // Another program's pending operations are never touched.
+    Test::ClearPendingRestartOperations();
+    CreateDirectoryW(L"C:\\Other", nullptr);
+    Test::WriteTextFile(L"C:\\Other\\stale.tmp", "theirs");
+    REQUIRE(MoveFileExW(L"C:\\Other\\stale.tmp", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    const std::vector<std::wstring> theirs = Test::PendingRestartOperations();
+    auto othersKept = [&] {
+        std::vector<std::wstring> now = Test::PendingRestartOperations();
+        return now.size() >= 2 && now[0] == theirs[0] && now[1] == L"";
+    };
+    auto blockedUpgrade = [&] {
+        HANDLE lock = CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(lock != INVALID_HANDLE_VALUE);
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CloseHandle(lock);
+        CHECK(r.exitCode == 300);
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Held"));
+        CHECK(Exists(log));
+    };
+    REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+
+    SUBCASE("the locking program closed, no restart: the same command completes, and the restart keeps the files")
+    {
+        blockedUpgrade();
+        ChildResult again = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CHECK(again.exitCode == 0);
+        CHECK_FALSE(Contains(LinesOf(again), L"Target file '" + log + L"' already exists, aborting"));
+        CHECK(othersKept());
+        Test::RestartWine();
+        CHECK(Exists(log));
+        CHECK(Exists(dir + L"\\Quendal.exe"));
+        CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Held"));
+        CHECK_FALSE(Exists(L"C:\\Other\\stale.tmp"));
+    }
+    SUBCASE("the held file removed by hand: the new file survives the restart")
+    {
+        blockedUpgrade();
+        REQUIRE(DeleteFileW(log.c_str()));
+        CHECK(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+        CHECK(othersKept());
+        Test::RestartWine();
+        CHECK(Exists(log));
+        CHECK(Test::RunCaptured(L"\"" + log + L"\" -modules").exitCode == 0);
+    }
+    SUBCASE("a failing run after the take-over leaves nothing of it")
+    {
+        blockedUpgrade();
+        ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=7");
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CHECK(r.exitCode == 111);
+        CHECK(Contains(LinesOf(r), L"Rollback: removing taken-over " + log));
+        CHECK_FALSE(Exists(log));
+        CHECK(othersKept());
+    }
+}
+
 TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
 {
     ChildResult r = Install(L"-installDir=C:\\Q");

@@ -211,6 +211,47 @@ bool KeyExists(HKEY root, const std::wstring& path)
     return true;
 }
 
+std::vector<std::wstring> PendingRestartOperations()
+{
+    std::vector<std::wstring> entries;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      &key))
+        return entries;
+    std::vector<wchar_t> data(32768);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    LONG r = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                              reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (r)
+        return entries;
+    std::size_t n = size / sizeof(wchar_t);
+    if (n >= 2 && data[n - 2] == 0)
+        --n;
+    for (std::size_t pos = 0; pos < n;) {
+        std::wstring s(data.data() + pos);
+        entries.push_back(s);
+        pos += s.size() + 1;
+    }
+    return entries;
+}
+
+void ClearPendingRestartOperations()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                      &key) == 0) {
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+        RegCloseKey(key);
+    }
+}
+
+void RestartWine()
+{
+    ChildResult r = RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
+    REQUIRE(r.exitCode == 0);
+}
+
 DWORD ServiceState(const wchar_t* name)
 {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);

@@ -5,6 +5,7 @@
 #include "../../nocrtlib/NoCrtString.h"
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace Test {
 
@@ -82,6 +83,14 @@ bool KeyExists(HKEY root, const std::wstring& path);
 DWORD ServiceState(const wchar_t* name);
 // Waits up to thirty seconds for a service to reach a state.
 bool WaitForServiceState(const wchar_t* name, DWORD state);
+
+// The operations pending for the next restart, each string as it is stored
+// (a source, then a target: empty for a deletion).
+std::vector<std::wstring> PendingRestartOperations();
+// Removes every operation pending for the next restart.
+void ClearPendingRestartOperations();
+// Wine's own restart: wineboot carries out the pending operations.
+void RestartWine();
 
 // The directory of the running test program.
 std::wstring OwnDirectory();
