@@ -12,6 +12,7 @@
 #include "../steps/RegisterUninstaller.h"
 #include "../steps/SecuredInstallDir.h"
 #include "../steps/ShellFolders.h"
+#include "../steps/SiteKey.h"
 #include "../steps/StepReport.h"
 #include "../steps/WriteFilesFromLzmaStream.h"
 #include "../upgrade/InstalledSites.h"
@@ -157,12 +158,16 @@ void RunInstallationSequence()
     CreateProductKey();
     TheSiteName() = SiteNameFromDir(Product::kName, settings.installDir);
     const WString site = TheSiteName();
-    if (!server.startService) {
-        try {
-            server.startService = IsServiceRunning(); // a running server runs again afterwards
-        } catch (const std::exception&) {
-        }
+    // A running server runs again afterwards, also when this run ends with
+    // 300 and the caller repeats it as told.
+    bool running = false;
+    try {
+        running = IsServiceRunning();
+    } catch (const std::exception&) {
     }
+    if (running)
+        RememberRunningService(site);
+    server.startService = server.startService || running || RunningServiceRemembered(site);
     UninstallExisting();
     DeleteResumeEntry();
     const WString& dir = settings.installDir;
@@ -222,6 +227,7 @@ void RunInstallationSequence()
     files.Commit();
     termInfo.Commit();
     secured.Commit();
+    ForgetRunningService(site);
 
     if (settings.interactive && launchControlPanel)
         LaunchControlPanel(dir);

@@ -214,11 +214,17 @@ int Install(int argc, wchar_t** argv)
         }
     }
     std::wstring config = Package::OwnDirectory() + L"\\Config";
-    if (!CreateDirectoryW(config.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    const bool made = CreateDirectoryW(config.c_str(), nullptr) != FALSE;
+    if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
         return static_cast<int>(GetLastError());
     if (!settings.empty() && !CopyFileW(settings.c_str(), (config + L"\\Quendal-Settings.qst").c_str(), FALSE)) {
         DWORD err = GetLastError();
         std::fwprintf(stderr, L"Quendal: cannot import settings file '%ls' (error %lu)\n", settings.c_str(), err);
+        // A failed import leaves nothing: the folder goes if this run made it.
+        if (made) {
+            DeleteFileW((config + L"\\Quendal-Settings.qst").c_str());
+            RemoveDirectoryW(config.c_str());
+        }
         return static_cast<int>(err ? err : 1);
     }
     return 0;

@@ -1,11 +1,12 @@
 #include "FirstRunFlag.h"
 #include "DeferredFileOps.h"
+#include "SiteKey.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/Product.h"
 #include <windows.h>
 
 FirstRunFlag::FirstRunFlag(const WString& installDir, const WString& site)
-    : keyPath_(WString(kProductKey) + L"\\" + site)
+    : keyPath_(SiteKeyPath(site))
 {
     WString settings = installDir + L"\\Config\\Quendal-Settings.qst";
     if (PathExists(settings) && !IsDirectory(settings))

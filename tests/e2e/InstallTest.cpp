@@ -289,6 +289,26 @@ TEST_CASE("install: -startService, and a service that ran before runs again afte
     CHECK(again.exitCode == 0);
     CHECK(Contains(LinesOf(again), L"Quendal-Svc service started successfully."));
     CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
+
+    // An upgrade that needs a restart removes the running service; the same
+    // command, repeated unattended as the 300 tells, still starts it.
+    HANDLE lock = CreateFileW((dir + L"\\ReadMe.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(lock != INVALID_HANDLE_VALUE);
+    ChildResult blocked = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CloseHandle(lock);
+    CHECK(blocked.exitCode == 300);
+    CHECK(Test::ServiceState(L"Quendal-Svc") != SERVICE_RUNNING);
+    Test::RestartWine();
+    ChildResult resumed = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CHECK(resumed.exitCode == 0);
+    CHECK(Contains(LinesOf(resumed), L"Quendal-Svc service started successfully."));
+    CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
+    // Remembered only until the installation completed.
+    HKEY key;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Svc", 0, KEY_QUERY_VALUE, &key) == 0);
+    CHECK(RegQueryValueExW(key, L"RestartServiceAfterInstall", nullptr, nullptr, nullptr, nullptr) ==
+          ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
 }
 
 TEST_CASE("install: reinstall through the stored uninstaller keeps the settings; upgrade through a temporary copy")
@@ -394,7 +414,7 @@ TEST_CASE("install: a failing step leaves the machine as it was")
             CHECK(cause < firstRollback);
         }
         CHECK(Contains(lines, L"Rollback: removing previously created " + dir));
-        auto diff = Test::Snapshot::Take().Differences(before, {L"reg:HKLM\\SOFTWARE\\Korvane\\"});
+        auto diff = Test::Snapshot::Take().Differences(before, {Test::kMakerKeyEntry});
         CHECK(Joined(diff) == "");
         // The maker's key stays (it is made before any step); the site's part of it does not.
         CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fail"));
@@ -409,8 +429,14 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         CHECK(r.exitCode == ERROR_INVALID_DATA);
         CHECK(r.text.find(L"not imported: line 1: Port must be a number from 1 to 65535") != std::wstring::npos);
         CHECK(Contains(LinesOf(r), L"Rollback: removing previously created " + dir));
-        CHECK(Joined(Test::Snapshot::Take().Differences(withSettings, {L"reg:HKLM\\SOFTWARE\\Korvane\\"})) == "");
+        CHECK(Joined(Test::Snapshot::Take().Differences(withSettings, {Test::kMakerKeyEntry})) == "");
         CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Fail"));
+
+        // A settings file that is not there: the same.
+        ChildResult missing = Install(L"-installDir=" + dir + L" -acceptEULA -settings=\"" + settingsDir.Path() +
+                                      L"\\none.qst\"");
+        CHECK(missing.exitCode == ERROR_FILE_NOT_FOUND);
+        CHECK(Joined(Test::Snapshot::Take().Differences(withSettings, {Test::kMakerKeyEntry})) == "");
     }
     SUBCASE("an existing file in the target directory: 104, and the file stays")
     {
@@ -420,7 +446,7 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
         CHECK(r.exitCode == 104);
         CHECK(Contains(LinesOf(r), L"Target file '" + dir + L"\\srvcfg.exe' already exists, aborting"));
-        CHECK(Joined(Test::Snapshot::Take().Differences(withFile, {L"reg:HKLM\\SOFTWARE\\Korvane\\"})) == "");
+        CHECK(Joined(Test::Snapshot::Take().Differences(withFile, {Test::kMakerKeyEntry})) == "");
         Test::DeleteTree(dir);
     }
     SUBCASE("a path that is a file")
@@ -616,9 +642,11 @@ TEST_CASE("install: the product's uninstaller leaves the machine as it was befor
     CHECK(Install(L"-installDir=C:\\Sites\\Quendal-Gone -acceptEULA -startService").exitCode == 0);
     CHECK(Test::WaitForServiceState(L"Quendal-Gone", SERVICE_RUNNING));
     UninstallThroughEntry(L"Quendal-Gone");
-    // The server's own Config folder is its data: it stays, with its folder.
+    // The server's own Config folder and the site's key (its first-run flag)
+    // are its data: they stay for a later installation of the site.
     auto diff = Test::Snapshot::Take().Differences(
-        before, {L"reg:HKLM\\SOFTWARE\\Korvane\\", L"file:C:\\Sites\\"});
+        before, {Test::kMakerKeyEntry, L"file:C:\\Sites\\*", L"reg:HKLM\\SOFTWARE\\Korvane\\Quendal-Gone\\",
+                 L"reg:HKLM\\SOFTWARE\\Korvane\\Quendal-Gone\\@FirstRunFlag"});
     CHECK(Joined(diff) == "");
     CHECK(Exists(L"C:\\Sites\\Quendal-Gone\\Config"));
     CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Gone\\Quendal.exe"));

@@ -118,9 +118,12 @@ Snapshot Snapshot::Take()
 std::vector<std::wstring> Snapshot::Differences(const Snapshot& before, const std::vector<std::wstring>& ignored) const
 {
     auto isIgnored = [&ignored](const std::wstring& path) {
-        for (const std::wstring& prefix : ignored)
-            if (_wcsnicmp(path.c_str(), prefix.c_str(), prefix.size()) == 0)
+        for (const std::wstring& rule : ignored) {
+            const bool prefix = !rule.empty() && rule.back() == L'*';
+            const std::size_t n = prefix ? rule.size() - 1 : rule.size();
+            if ((prefix || path.size() == n) && _wcsnicmp(path.c_str(), rule.c_str(), n) == 0)
                 return true;
+        }
         return false;
     };
     std::vector<std::wstring> diff;

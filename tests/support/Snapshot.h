@@ -15,8 +15,13 @@ struct Snapshot {
 
     static Snapshot Take();
     // The entries added, removed or changed since `before`, one line each,
-    // leaving out those below any of `ignored` (path prefixes).
+    // leaving out those named in `ignored`: an entry's path, or with a
+    // trailing '*' a path prefix.
     std::vector<std::wstring> Differences(const Snapshot& before, const std::vector<std::wstring>& ignored) const;
 };
+
+// The maker's key itself: made before any step and never removed. What lies
+// below it is the sites' and is compared.
+constexpr const wchar_t* kMakerKeyEntry = L"reg:HKLM\\SOFTWARE\\Korvane\\";
 
 } // namespace Test
