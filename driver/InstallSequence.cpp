@@ -4,6 +4,7 @@
 #include "../steps/CreateShortcut.h"
 #include "../steps/DeferredFileOps.h"
 #include "../steps/FirstRunFlag.h"
+#include "../steps/InstallJournal.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/MakeInstallDir.h"
 #include "../steps/ProductKey.h"
@@ -11,6 +12,7 @@
 #include "../steps/RegisterService.h"
 #include "../steps/RegisterUninstaller.h"
 #include "../steps/SecuredInstallDir.h"
+#include "../steps/ServerInstallCommand.h"
 #include "../steps/ShellFolders.h"
 #include "../steps/SiteKey.h"
 #include "../steps/StepReport.h"
@@ -22,6 +24,7 @@
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/InstallError.h"
+#include "../wwlib/Interruption.h"
 #include "../wwlib/Membership.h"
 #include "../wwlib/Product.h"
 #include "../wwlib/RunAndWait.h"
@@ -158,6 +161,10 @@ void RunInstallationSequence()
     CreateProductKey();
     TheSiteName() = SiteNameFromDir(Product::kName, settings.installDir);
     const WString site = TheSiteName();
+    // What a killed or interrupted run of this site left half done goes
+    // first, so that the same command finishes what that run began.
+    RecoverUnfinishedRun(site);
+    StopIfInterrupted();
     // A running server runs again afterwards, also when this run ends with
     // 300 and the caller repeats it as told.
     bool running = false;
@@ -169,6 +176,7 @@ void RunInstallationSequence()
         RememberRunningService(site);
     server.startService = server.startService || running || RunningServiceRemembered(site);
     UninstallExisting();
+    StopIfInterrupted();
     DeleteResumeEntry();
     const WString& dir = settings.installDir;
     AppendUninstallFeedback();
@@ -181,17 +189,25 @@ void RunInstallationSequence()
     const WString serverExe = PathJoin(dir, L"Quendal.exe");
     settings.uninstallerPath = PathJoin(dir, L"uninst.exe");
 
-    // 6. The install steps; each undoes itself when the run stops before the commit.
+    // 6. The install steps; each undoes itself when the run stops before the
+    // commit, and the journal keeps how, for a run that cannot.
+    InstallJournal journal(site);
     secured.Secure();
+    StopIfInterrupted();
     MakeInstallDir termInfo(PathJoin(dir, L"TermInfo"), nullptr, MakeInstallDir::NoParents | MakeInstallDir::SecurityHereOnly);
     WriteFilesFromLzmaStream files({dir, WString(), WString(), WString()}, WriteFilesFromLzmaStream::AllFiles);
+    StopIfInterrupted();
     const WString startMenu = PathJoin(GetProgramsDir(), Product::kMakerPrefix + site);
     MakeInstallDir startMenuDir(startMenu, nullptr, MakeInstallDir::SecurityHereOnly);
     CreateShortcutPlan shortcuts(startMenu);
+    StopIfInterrupted();
     RegisterService service(serverExe);
+    StopIfInterrupted();
     RegisterServer configServer(PathJoin(dir, L"QuendalCfgManip.exe"));
+    StopIfInterrupted();
     RegisterUninstaller entry(site, Product::kMakerPrefix + site + L" " + Product::kVersion + L" (remove only)",
                               Product::kName, Product::kVersion);
+    StopIfInterrupted();
 
     // 7. Completion.
     FirstRunFlag firstRun(dir, site);
@@ -202,14 +218,8 @@ void RunInstallationSequence()
         install += L" -interactive";
     if (!server.settingsFile.empty())
         install += L" -settingsFile=" + QuoteArgument(server.settingsFile);
-    unsigned long code = RunAndWait(install, true);
-    if (code != 0) {
-        // Said before the rollback's lines, so that the cause reads first.
-        wchar_t digits[24];
-        FormatUnsigned(code, 1, 10, digits);
-        StepLine(L"The server's installation command failed with exit code " + WString(digits) + L": " + install);
-        throw SilentExit(static_cast<int>(code));
-    }
+    ServerInstallCommand serverInstall(dir, install);
+    StopIfInterrupted();
     SHChangeNotify(SHCNE_ASSOCCHANGED, 0, nullptr, nullptr);
     if (server.startService)
         StartServiceAfterInstall();
@@ -218,6 +228,7 @@ void RunInstallationSequence()
     if (settings.interactive)
         MessageBoxW(nullptr, (completed + L"\n").c_str(), L"Installation Completed", MB_OK | MB_ICONINFORMATION);
 
+    serverInstall.Commit();
     firstRun.Commit();
     configServer.Commit();
     service.Commit();
@@ -227,6 +238,7 @@ void RunInstallationSequence()
     files.Commit();
     termInfo.Commit();
     secured.Commit();
+    journal.Commit();
     ForgetRunningService(site);
 
     if (settings.interactive && launchControlPanel)

@@ -4,6 +4,7 @@
 #include "../nocrtlib/StructuredException.h"
 #include "../wwlib/ConsoleOutput.h"
 #include "../wwlib/DllLoader.h"
+#include "../wwlib/Interruption.h"
 #include "../wwlib/NoCrtRandom.h"
 #include "../wwlib/Product.h"
 #include "../wwlib/SilentExit.h"
@@ -58,6 +59,7 @@ int InstallerEntry(void (*sequence)())
         ParseInstallOptions(cmd, TheInstallSettings(), Product::kName);
         ReadServerOptions(cmd, TheServerOptions());
         cmd.CheckAllUsed();
+        WWLib::InterruptionHandler interruption;
         sequence();
     } catch (const SilentExit& e) {
         exitCode = e.Code();
@@ -77,6 +79,10 @@ int InstallerEntry(void (*sequence)())
         ReportFailure(L"Unrecognized exception caught");
         exitCode = kExitUnexpected;
     }
+    // A step that failed because the interruption reached its program too
+    // (the console's Ctrl+C goes to every process on it) was interrupted.
+    if (exitCode != 0 && WWLib::Interrupted())
+        exitCode = WWLib::kExitInterrupted;
     random.reset();
     return exitCode;
 }

@@ -6,6 +6,9 @@
 //   QUENDAL_FORCE_EXIT=<program>:<switch>=<code>[;<program>:<switch>=<code>...]
 //   e.g.  QUENDAL_FORCE_EXIT=Quendal.exe:-service=5;QuendalCfgManip.exe:/RegServer=7
 //
+// The code "hang" makes the program wait for ever instead: a run can then be
+// stopped while it waits for that program.
+//
 // Names and switches compare without regard to case.
 #include <windows.h>
 #include <cwchar>
@@ -49,9 +52,13 @@ inline void ApplyForcedExit(int argc, wchar_t** argv)
         if (rule.substr(0, colon) != self)
             continue;
         std::wstring sw = rule.substr(colon + 1, eq - colon - 1);
-        for (int i = 1; i < argc; ++i)
-            if (Lower(argv[i]) == sw)
-                ExitProcess(static_cast<UINT>(std::wcstoul(rule.c_str() + eq + 1, nullptr, 10)));
+        for (int i = 1; i < argc; ++i) {
+            if (Lower(argv[i]) != sw)
+                continue;
+            if (rule.compare(eq + 1, std::wstring::npos, L"hang") == 0)
+                Sleep(INFINITE);
+            ExitProcess(static_cast<UINT>(std::wcstoul(rule.c_str() + eq + 1, nullptr, 10)));
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "CreateShortcut.h"
 #include "DeferredFileOps.h"
+#include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "ShellFolders.h"
 #include "StepReport.h"
@@ -33,7 +34,8 @@ CreateShortcut::CreateShortcut(const WString& link, const WString& target, const
         if (persist.Failed()) {
             WView text = persist.FailureText();
             reason.assign(text.p, text.len);
-        } else if (FAILED(persist.Get()->Save(linkPath.c_str(), TRUE))) {
+        } else if (InstallJournal::Record(UndoKind::Shortcut, linkPath),
+                   FAILED(persist.Get()->Save(linkPath.c_str(), TRUE))) {
             reason = L"IPersistFile::Save() failed";
         } else {
             AppendUninstallParam(L"delFile", linkPath);
@@ -49,12 +51,19 @@ CreateShortcut::CreateShortcut(const WString& link, const WString& target, const
 
 CreateShortcut::~CreateShortcut()
 {
-    if (!ShouldRollBack(created))
-        return;
-    StepLine(L"Rollback: removing previously created shortcut " + linkPath);
-    if (!DeleteFileW(linkPath.c_str())) {
-        DWORD err = GetLastError();
-        ReportRollbackFailure(RollbackKind::Shortcut, linkPath, WindowsErrorText(err));
+    if (ShouldRollBack(created))
+        Undo(linkPath);
+}
+
+void CreateShortcut::Undo(const WString& linkPath) noexcept
+{
+    try {
+        StepLine(L"Rollback: removing previously created shortcut " + linkPath);
+        if (!DeleteFileW(linkPath.c_str())) {
+            DWORD err = GetLastError();
+            ReportRollbackFailure(RollbackKind::Shortcut, linkPath, WindowsErrorText(err));
+        }
+    } catch (...) {
     }
 }
 

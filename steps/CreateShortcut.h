@@ -14,6 +14,8 @@ public:
     ~CreateShortcut();
 
     const WString& LinkPath() const { return linkPath; }
+    // Deletes a shortcut this installation wrote, saying so. Never throws.
+    static void Undo(const WString& linkPath) noexcept;
     bool Created() const { return created; }
 
 private:

@@ -1,5 +1,6 @@
 #include "FirstRunFlag.h"
 #include "DeferredFileOps.h"
+#include "InstallJournal.h"
 #include "SiteKey.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/Product.h"
@@ -11,6 +12,7 @@ FirstRunFlag::FirstRunFlag(const WString& installDir, const WString& site)
     WString settings = installDir + L"\\Config\\Quendal-Settings.qst";
     if (PathExists(settings) && !IsDirectory(settings))
         return;
+    InstallJournal::Record(UndoKind::FirstRunFlag, keyPath_);
     WWLib::CRegCreate<0> key(keyPath_, KEY_WRITE);
     if (key.Failed())
         return;
@@ -22,14 +24,18 @@ FirstRunFlag::FirstRunFlag(const WString& installDir, const WString& site)
 
 FirstRunFlag::~FirstRunFlag()
 {
-    if (!ShouldRollBack(written_))
-        return;
+    if (ShouldRollBack(written_))
+        Undo(keyPath_, keyCreated_);
+}
+
+void FirstRunFlag::Undo(const WString& keyPath, bool keyCreated) noexcept
+{
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         RegDeleteValueW(key, L"FirstRunFlag");
         RegCloseKey(key);
     }
     // A failed removal leaves only the key; the run is failing already.
-    if (keyCreated_)
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+    if (keyCreated)
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, keyPath.c_str());
 }

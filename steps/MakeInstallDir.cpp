@@ -1,4 +1,5 @@
 #include "MakeInstallDir.h"
+#include "InstallJournal.h"
 #include "DeferredFileOps.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
@@ -47,7 +48,7 @@ MakeInstallDir::MakeInstallDir(const WString& dir, SECURITY_ATTRIBUTES* security
                 Stop(prefix + kNotADirectory + L".", L"Invalid Target Directory", 103);
             Stop(prefix + kNotADirectory + L", aborting", nullptr, 101);
         }
-    } else if (CreateDirectoryW(path.c_str(), security)) {
+    } else if (InstallJournal::Record(UndoKind::Directory, path), CreateDirectoryW(path.c_str(), security)) {
         created = true;
         AppendUninstallParam(L"delDir", path);
     } else {
@@ -60,14 +61,21 @@ MakeInstallDir::MakeInstallDir(const WString& dir, SECURITY_ATTRIBUTES* security
 
 MakeInstallDir::~MakeInstallDir()
 {
-    if (ShouldRollBack(created)) {
+    if (ShouldRollBack(created))
+        Undo(path);
+    // The parent goes after: directories are removed innermost first.
+}
+
+void MakeInstallDir::Undo(const WString& path) noexcept
+{
+    try {
         StepLine(L"Rollback: removing previously created " + path);
         if (!RemoveDirectoryW(path.c_str())) {
             DWORD err = GetLastError();
             ReportRollbackFailure(RollbackKind::Directory, path, WWLib::WindowsErrorText(err));
         }
+    } catch (...) {
     }
-    // The parent goes after: directories are removed innermost first.
 }
 
 void MakeInstallDir::Commit()

@@ -1,4 +1,5 @@
 #include "RegisterServer.h"
+#include "InstallJournal.h"
 #include "RegisterService.h"
 #include "StepReport.h"
 #include "../wwlib/CReg.h"
@@ -37,11 +38,12 @@ struct Library {
 
 } // namespace
 
-RegisterServer::RegisterServer(const WString& path) : serverPath(path), isExe(EndsWithExe(path))
+RegisterServer::RegisterServer(const WString& path) : serverPath(path)
 {
     StepLine(L"Registering server " + serverPath);
+    InstallJournal::Record(UndoKind::ComServer, serverPath);
     try {
-        Run(false, false);
+        Run(serverPath, false, false);
         AppendUninstallParam(L"unregSvr", serverPath);
         registered = true;
     } catch (const InstallError& e) {
@@ -51,19 +53,26 @@ RegisterServer::RegisterServer(const WString& path) : serverPath(path), isExe(En
 
 RegisterServer::~RegisterServer()
 {
-    if (!ShouldRollBack(registered))
-        return;
-    StepLine(L"Rollback: unregistering previously registered server " + serverPath);
+    if (ShouldRollBack(registered))
+        Unregister(serverPath);
+}
+
+void RegisterServer::Unregister(const WString& serverPath) noexcept
+{
     try {
-        Run(true, true);
-    } catch (const InstallError& e) {
-        ReportRollbackFailure(RollbackKind::ComServer, serverPath, e.Message());
+        StepLine(L"Rollback: unregistering previously registered server " + serverPath);
+        try {
+            Run(serverPath, true, true);
+        } catch (const InstallError& e) {
+            ReportRollbackFailure(RollbackKind::ComServer, serverPath, e.Message());
+        }
+    } catch (...) {
     }
 }
 
-void RegisterServer::Run(bool unregister, bool inheritHandles)
+void RegisterServer::Run(const WString& serverPath, bool unregister, bool inheritHandles)
 {
-    if (isExe) {
+    if (EndsWithExe(serverPath)) {
         WString command = L"\"" + serverPath + (unregister ? L"\" /UnregServer" : L"\" /RegServer");
         unsigned long code = RunAndWait(command, inheritHandles);
         if (code != 0)

@@ -10,12 +10,13 @@ public:
     explicit RegisterServer(const WString& serverPath);
     ~RegisterServer();
     bool Registered() const { return registered; }
+    // Unregisters a server this installation registered, saying so. Never throws.
+    static void Unregister(const WString& serverPath) noexcept;
 
 private:
-    void Run(bool unregister, bool inheritHandles);
+    static void Run(const WString& serverPath, bool unregister, bool inheritHandles);
 
     WString serverPath;
-    bool isExe;
     bool registered = false;
 };
 

@@ -1,4 +1,5 @@
 #include "RegisterService.h"
+#include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
 #include "../nocrtlib/NoCrtFormat.h"
@@ -38,6 +39,7 @@ RegisterService::RegisterService(const WString& path) : exePath(path)
 {
     StepLine(L"Registering service " + exePath);
     WString reason;
+    InstallJournal::Record(UndoKind::Service, TheSiteName(), exePath);
     try {
         unsigned long code = RunAndWait(L"\"" + exePath + L"\" -service", true);
         if (code == 0) {
@@ -54,15 +56,22 @@ RegisterService::RegisterService(const WString& path) : exePath(path)
 
 RegisterService::~RegisterService()
 {
-    if (!ShouldRollBack(registered))
-        return;
-    StepLine(L"Rollback: unregistering previously registered service " + exePath);
+    if (ShouldRollBack(registered))
+        Unregister(exePath);
+}
+
+void RegisterService::Unregister(const WString& exePath) noexcept
+{
     try {
-        unsigned long code = RunAndWait(L"\"" + exePath + L"\" /unregserver", true);
-        if (code != 0)
-            ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
-    } catch (const std::exception& e) {
-        ReportRollbackFailure(RollbackKind::Service, exePath, ReasonOf(e));
+        StepLine(L"Rollback: unregistering previously registered service " + exePath);
+        try {
+            unsigned long code = RunAndWait(L"\"" + exePath + L"\" /unregserver", true);
+            if (code != 0)
+                ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
+        } catch (const std::exception& e) {
+            ReportRollbackFailure(RollbackKind::Service, exePath, ReasonOf(e));
+        }
+    } catch (...) {
     }
 }
 

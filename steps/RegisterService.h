@@ -10,6 +10,9 @@ public:
     explicit RegisterService(const WString& exePath);
     ~RegisterService();
     bool Registered() const { return registered; }
+    // Stops and removes the service through the server's "/unregserver",
+    // saying so. Never throws.
+    static void Unregister(const WString& exePath) noexcept;
 
 private:
     WString exePath;

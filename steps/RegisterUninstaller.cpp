@@ -1,4 +1,5 @@
 #include "RegisterUninstaller.h"
+#include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
 #include "../wwlib/CReg.h"
@@ -12,6 +13,7 @@ RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& 
 {
     const InstallSettings& settings = TheInstallSettings();
     try {
+        InstallJournal::Record(UndoKind::UninstallEntry, keyPath);
         RegDeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath); // an older entry goes whole
         StepLine(L"Registering uninstaller");
         CRegWrite<1>(keyPath, L"DisplayName", displayName);
@@ -30,10 +32,18 @@ RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& 
 
 RegisterUninstaller::~RegisterUninstaller()
 {
-    if (!ShouldRollBack(written))
-        return;
-    StepLine(L"Rollback: unregistering uninstaller");
-    LONG r = RegDeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
-    if (r != ERROR_SUCCESS)
-        ReportRollbackFailure(RollbackKind::UninstallerEntry, WString(), WindowsErrorText(static_cast<DWORD>(r)));
+    if (ShouldRollBack(written))
+        Undo(keyPath);
+}
+
+void RegisterUninstaller::Undo(const WString& keyPath) noexcept
+{
+    try {
+        StepLine(L"Rollback: unregistering uninstaller");
+        LONG r = RegDeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
+        if (r != ERROR_SUCCESS)
+            ReportRollbackFailure(RollbackKind::UninstallerEntry, WString(),
+                                  WindowsErrorText(static_cast<DWORD>(r)));
+    } catch (...) {
+    }
 }

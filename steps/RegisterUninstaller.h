@@ -13,6 +13,9 @@ public:
     ~RegisterUninstaller();
 
     const WString& KeyPath() const { return keyPath; }
+    // Deletes the entry's key (a path under HKEY_LOCAL_MACHINE), saying so.
+    // Never throws.
+    static void Undo(const WString& keyPath) noexcept;
 
 private:
     WString keyPath;

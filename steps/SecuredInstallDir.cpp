@@ -1,4 +1,5 @@
 #include "SecuredInstallDir.h"
+#include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
 #include "../wwlib/SilentExit.h"
@@ -113,6 +114,12 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
         } catch (const SystemError&) {
             // Unreadable: the list below replaces it.
         }
+        // The directory was there before this run: what it had comes back
+        // on rollback, also after the run was killed.
+        if (!dirStep->Created() && IsValidSecurityDescriptor(current.sd)) {
+            originalSecurity = EncodeDescriptor(current.sd, GetSecurityDescriptorLength(current.sd));
+            InstallJournal::Record(UndoKind::Security, dir, originalSecurity);
+        }
     }
     DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT,
                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
@@ -131,6 +138,38 @@ WString SecuredInstallDir::SetAclFailureReason(DWORD error)
 
 void SecuredInstallDir::Commit()
 {
+    committed = true;
     if (dirStep)
         dirStep->Commit();
+}
+
+SecuredInstallDir::~SecuredInstallDir()
+{
+    if (!committed && !TheInstallSettings().noRollback && !originalSecurity.empty())
+        RestoreSecurity(TheInstallSettings().installDir, originalSecurity);
+}
+
+void SecuredInstallDir::RestoreSecurity(const WString& dir, const WString& descriptor) noexcept
+{
+    try {
+        StepLine(L"Rollback: restoring the previous access control of " + dir);
+        NoCrtDataVect<std::uint8_t> sd;
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (!DecodeDescriptor(descriptor, sd) || !GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) ||
+            !GetSecurityDescriptorControl(sd.data(), &control, &revision)) {
+            ReportRollbackFailure(RollbackKind::Security, dir, L"the stored access control list is damaged");
+            return;
+        }
+        SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
+                                                                     ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT, info, nullptr, nullptr,
+                                        present ? dacl : nullptr, nullptr);
+        if (r != ERROR_SUCCESS)
+            ReportRollbackFailure(RollbackKind::Security, dir, SetAclFailureReason(r));
+    } catch (...) {
+    }
 }

@@ -6,10 +6,12 @@
 // Creates the installation directory with a protected access control list:
 // the system and administrators may change it, authenticated users (everyone
 // before Windows 2000) may read and run. Securing that fails goes to the
-// securing policy once (108); after it the directory is made without it.
+// securing policy once (108); after it the directory is made without it. A
+// directory that existed gets its own access control back on rollback.
 class SecuredInstallDir {
 public:
     SecuredInstallDir() = default;
+    ~SecuredInstallDir();
     SecuredInstallDir(const SecuredInstallDir&) = delete;
     SecuredInstallDir& operator=(const SecuredInstallDir&) = delete;
 
@@ -29,11 +31,16 @@ public:
     static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl);
     // What the securing policy reports when the access list cannot be set.
     static WString SetAclFailureReason(DWORD error);
+    // Gives a directory back the access control list (and its protection)
+    // of a descriptor as the journal stores it, saying so. Never throws.
+    static void RestoreSecurity(const WString& dir, const WString& descriptor) noexcept;
 
 private:
     void ApplyPolicy(const WString& reason);
     void ApplyAcl(PACL acl);
 
     bool unsecured = false;
+    bool committed = false;
+    WString originalSecurity; // of a directory that existed, as the journal stores it
     std::unique_ptr<MakeInstallDir> dirStep;
 };

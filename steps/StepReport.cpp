@@ -129,6 +129,14 @@ RollbackTexts RollbackTextsFor(RollbackKind kind, const WString& name, const WSt
         return {L"Unregistering service failed: ",
                 L"Unable to unregister previously registered service '" + name + L"'.\n" + reason + L".\n",
                 L"Unregistering Service Failed", nullptr, nullptr};
+    case RollbackKind::Security:
+        return {L"Restoring access control failed: ",
+                L"Unable to restore the previous access control of '" + name + L"'.\nReason: " + reason,
+                L"Restoring Access Control Failed", nullptr, nullptr};
+    case RollbackKind::ServerData:
+        return {L"Removing the server's data failed: ",
+                L"Unable to remove previously created '" + name + L"'.\nReason: " + reason,
+                L"Directory Deletion Failed", nullptr, nullptr};
     case RollbackKind::UninstallerEntry:
         break;
     }

@@ -22,6 +22,8 @@ enum class RollbackKind {
     ComServer,
     Service,
     UninstallerEntry,
+    Security,  // an existing directory's access control not given back
+    ServerData, // the folder the server's installation made
 };
 
 // The step failure policy. Interactive: a Yes/No question; Yes goes on, No

@@ -1,5 +1,6 @@
 #include "WriteFilesFromLzmaStream.h"
 #include "DeferredFileOps.h"
+#include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "LzmaAloneDecoder.h"
 #include "StepReport.h"
@@ -8,6 +9,7 @@
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/InstallError.h"
+#include "../wwlib/Interruption.h"
 #include "../wwlib/ResourceBytes.h"
 #include "../wwlib/SilentExit.h"
 #include "../wwlib/SystemInfo.h"
@@ -263,6 +265,9 @@ void WriteFilesFromLzmaStream::ProcessData(const std::uint8_t* p, std::size_t n)
 
 void WriteFilesFromLzmaStream::StartFile()
 {
+    if (fileMask == AllFiles)
+        WWLib::StopIfInterrupted(); // between two files: a safe point
+
     if (fileMarks == 1 && !targets.mark1.empty())
         filePath = targets.mark1;
     else if (fileMarks == 2 && !targets.mark2.empty())
@@ -289,6 +294,8 @@ void WriteFilesFromLzmaStream::StartFile()
         AppendUninstallParam(L"delFile", filePath);
         StepLine(L"Installing " + filePath);
     }
+    if (fileMask == AllFiles && (isNew || takeOver))
+        InstallJournal::Record(takeOver ? UndoKind::TakenOverFile : UndoKind::File, filePath);
     HANDLE h = CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -313,31 +320,44 @@ void WriteFilesFromLzmaStream::StartFile()
     }
 }
 
-void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
+namespace {
+
+void RemoveWithLine(const WString& line, const WString& path) noexcept
 {
     try {
-        while (createdFiles.size()) {
-            WString path = createdFiles[createdFiles.size() - 1];
-            StepLine(L"Rollback: removing previously created " + path);
-            if (!DeleteFileW(path.c_str())) {
-                DWORD err = GetLastError();
-                ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
-            }
-            createdFiles.pop_back();
-        }
-        // What the replaced installation had left to the next restart goes
-        // now, or at the restart as it would have.
-        while (takenOverFiles.size()) {
-            WString path = takenOverFiles[takenOverFiles.size() - 1];
-            StepLine(L"Rollback: removing taken-over " + path);
-            if (!DeleteFileW(path.c_str())) {
-                DWORD err = GetLastError();
-                ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
-            }
-            takenOverFiles.pop_back();
+        StepLine(line + path);
+        if (!DeleteFileW(path.c_str())) {
+            DWORD err = GetLastError();
+            ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
         }
     } catch (...) {
-        // A rollback goes on whatever it meets; what is left stays listed.
+    }
+}
+
+} // namespace
+
+void WriteFilesFromLzmaStream::RemoveFile(const WString& path) noexcept
+{
+    RemoveWithLine(L"Rollback: removing previously created ", path);
+}
+
+// What the replaced installation had left to the next restart goes now, or
+// at the restart as it would have.
+void WriteFilesFromLzmaStream::RemoveTakenOverFile(const WString& path) noexcept
+{
+    RemoveWithLine(L"Rollback: removing taken-over ", path);
+}
+
+void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
+{
+    // A rollback goes on whatever it meets; what is left stays listed.
+    while (createdFiles.size()) {
+        RemoveFile(createdFiles[createdFiles.size() - 1]);
+        createdFiles.pop_back();
+    }
+    while (takenOverFiles.size()) {
+        RemoveTakenOverFile(takenOverFiles[takenOverFiles.size() - 1]);
+        takenOverFiles.pop_back();
     }
 }
 

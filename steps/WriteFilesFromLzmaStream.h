@@ -39,6 +39,11 @@ public:
                              std::size_t size);
     ~WriteFilesFromLzmaStream();
 
+    // Deletes a file this installation wrote, or one it took over, saying
+    // so; a file that cannot go now goes at the next restart. Never throw.
+    static void RemoveFile(const WString& path) noexcept;
+    static void RemoveTakenOverFile(const WString& path) noexcept;
+
     std::size_t CreatedCount() const { return createdFiles.size(); }
     const WString& Created(std::size_t i) const { return createdFiles[i]; }
 

@@ -1,6 +1,7 @@
 #include "Machine.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <vector>
 
 namespace Test {
@@ -119,7 +120,7 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-CapturedChild::CapturedChild(const std::wstring& commandLine) : commandLine_(commandLine)
+CapturedChild::CapturedChild(const std::wstring& commandLine, DWORD creationFlags) : commandLine_(commandLine)
 {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     HANDLE writeEnd;
@@ -146,7 +147,8 @@ CapturedChild::CapturedChild(const std::wstring& commandLine) : commandLine_(com
     for (int attempt = 0; attempt < 3 && !started; ++attempt) {
         if (attempt)
             Sleep(1000);
-        started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
+        started =
+            CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, creationFlags, nullptr, nullptr, &si, &pi_);
         startError = started ? 0 : GetLastError();
     }
     CloseHandle(writeEnd);
@@ -170,9 +172,73 @@ CapturedChild::~CapturedChild()
         CloseHandle(readEnd_);
 }
 
+bool CapturedChild::WaitForLine(const std::wstring& text, DWORD timeoutMs)
+{
+    const std::string wanted = "\n" + Narrow(text);
+    char buf[4096];
+    DWORD n = 0, avail = 0;
+    for (DWORD waited = 0;; waited += 20) {
+        while (PeekNamedPipe(readEnd_, nullptr, 0, nullptr, &avail, nullptr) && avail &&
+               ReadFile(readEnd_, buf, sizeof(buf), &n, nullptr) && n)
+            output_.append(buf, n);
+        if (("\n" + output_).find(wanted) != std::string::npos)
+            return true;
+        if (waited >= timeoutMs || WaitForSingleObject(pi_.hProcess, 20) == WAIT_OBJECT_0)
+            return false;
+    }
+}
+
+bool WaitForProcess(const std::wstring& exeName, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snap == INVALID_HANDLE_VALUE)
+            return false;
+        PROCESSENTRY32W pe = {};
+        pe.dwSize = sizeof(pe);
+        bool found = false;
+        for (BOOL more = Process32FirstW(snap, &pe); more && !found; more = Process32NextW(snap, &pe))
+            found = _wcsicmp(pe.szExeFile, exeName.c_str()) == 0;
+        CloseHandle(snap);
+        if (found)
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+int KillProcesses(const std::wstring& exeName)
+{
+    int killed = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
+        if (_wcsicmp(pe.szExeFile, exeName.c_str()) != 0)
+            continue;
+        HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pe.th32ProcessID);
+        if (!p)
+            continue;
+        if (TerminateProcess(p, 999)) {
+            WaitForSingleObject(p, 10000);
+            ++killed;
+        }
+        CloseHandle(p);
+    }
+    CloseHandle(snap);
+    // Wine signals a terminated process before its Unix side has let go of
+    // the program's file: a moment more, and the file can be replaced.
+    if (killed)
+        Sleep(1500);
+    return killed;
+}
+
 ChildResult CapturedChild::Wait(DWORD timeoutMs)
 {
     ChildResult result;
+    result.output = output_;
     char buf[4096];
     DWORD n = 0, avail = 0;
     // Read while the child runs, and what is left once it ended. Waiting for

@@ -57,11 +57,16 @@ struct ChildResult {
 // the object goes is terminated.
 class CapturedChild {
 public:
-    explicit CapturedChild(const std::wstring& commandLine);
+    // `creationFlags` go to CreateProcess (CREATE_NEW_PROCESS_GROUP, ...).
+    explicit CapturedChild(const std::wstring& commandLine, DWORD creationFlags = 0);
     ~CapturedChild();
     CapturedChild(const CapturedChild&) = delete;
     CapturedChild& operator=(const CapturedChild&) = delete;
     HANDLE Process() const { return pi_.hProcess; }
+    // Reads what the child writes until a line that begins with `text` has
+    // come (true), or the child ended or `timeoutMs` passed (false). What was
+    // read is kept for Wait.
+    bool WaitForLine(const std::wstring& text, DWORD timeoutMs = 60000);
     // Waits for the end (at most `timeoutMs`; a child still running then is
     // terminated and the test fails) and gives what it wrote.
     ChildResult Wait(DWORD timeoutMs = 60000);
@@ -70,7 +75,14 @@ private:
     std::wstring commandLine_;
     HANDLE readEnd_ = nullptr;
     PROCESS_INFORMATION pi_ = {};
+    std::string output_;
 };
+
+// Waits until a process whose program file has this name (case ignored) runs.
+bool WaitForProcess(const std::wstring& exeName, DWORD timeoutMs = 30000);
+// Ends every process whose program file has this name (case ignored);
+// returns how many were ended.
+int KillProcesses(const std::wstring& exeName);
 
 // Runs a command line with standard output and error captured and waits for it.
 ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs = 60000);

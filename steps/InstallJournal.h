@@ -1,0 +1,61 @@
+#pragma once
+#include "../nocrtlib/NoCopy.h"
+#include "../nocrtlib/NoCrtString.h"
+#include "../nocrtlib/datavect.h"
+#include <cstdint>
+
+// How each kind of change is undone. The letters are stored: never reuse one
+// for another meaning.
+enum class UndoKind : wchar_t {
+    SiteKey = L'K',        // the site's key, made for the journal: removed when empty
+    Directory = L'D',      // a directory made: removed when empty
+    Security = L'A',       // an existing directory's access control: detail is the old descriptor
+    File = L'F',           // a file written: deleted
+    Shortcut = L'L',       // a shortcut written: deleted
+    TakenOverFile = L'P',  // a file the replaced installation left to the restart: deleted
+    Service = L'S',        // the service registered: detail is the server's path
+    ComServer = L'C',      // a COM server registered: unregistered
+    UninstallEntry = L'U', // the uninstall entry: its key deleted
+    FirstRunFlag = L'R',   // the first-run value of the site's key: deleted
+    ServerData = L'T',     // the folder the server's installation command makes: deleted whole
+};
+
+// The undo actions of the run's steps, kept as a value of the site's key
+// while the run goes on: each is written before the change it undoes, so a
+// run that was killed, or whose machine stopped, leaves a list that the next
+// run of the same site can carry out. The commit removes it, and so does a
+// rollback that the steps carried out themselves; -noRollback leaves it for
+// the next run.
+//
+// One journal is open per process; Record writes to it and does nothing when
+// none is open (a step used on its own).
+class InstallJournal : NoCopy {
+public:
+    // Opens an empty journal for the site. A journal that cannot be written
+    // is said in a warning line, and the run goes on without one.
+    explicit InstallJournal(const WString& site);
+    ~InstallJournal();
+
+    // The run completed: the journal goes.
+    void Commit() { committed = true; }
+
+    // Adds one undo action to the open journal. Throws when the journal
+    // cannot be written: the change must not be made without it.
+    static void Record(UndoKind kind, const WString& subject, const WString& detail = WString());
+
+private:
+    WString site_;
+    bool open_ = false;
+    bool committed = false;
+};
+
+// A journal that an earlier, unfinished run of the site left behind: said in
+// one line, undone last action first, and removed. Returns whether there was
+// one. Undo failures are reported as a rollback's are; never throws for them.
+bool RecoverUnfinishedRun(const WString& site);
+
+// A security descriptor as stored in the journal (hexadecimal digits of its
+// self-relative form), and back. Decoding fails for text that is not such a
+// descriptor.
+WString EncodeDescriptor(const void* selfRelative, std::size_t size);
+bool DecodeDescriptor(const WString& text, NoCrtDataVect<std::uint8_t>& out);
