@@ -22,7 +22,7 @@ bool IsDir(const std::wstring& p)
     return IsDirectory(p.c_str());
 }
 
-// The exit code a step ended the run with, or -1.// A descriptor made from SDDL text, to try the "set by hand" rule on.
+// A descriptor made from SDDL text, to try the "set by hand" rule on.
 struct Descriptor {
     explicit Descriptor(const wchar_t* sddl)
     {
