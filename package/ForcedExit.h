@@ -6,8 +6,9 @@
 //   QUENDAL_FORCE_EXIT=<program>:<switch>=<code>[;<program>:<switch>=<code>...]
 //   e.g.  QUENDAL_FORCE_EXIT=Quendal.exe:-service=5;QuendalCfgManip.exe:/RegServer=7
 //
-// The code "hang" makes the program wait for ever instead: a run can then be
-// stopped while it waits for that program.
+// The code "hang" makes the program wait for ever instead, and "delay" makes
+// it wait five seconds and then do its work: a run can then be stopped while
+// it waits for that program.
 //
 // Names and switches compare without regard to case.
 #include <windows.h>
@@ -57,6 +58,10 @@ inline void ApplyForcedExit(int argc, wchar_t** argv)
                 continue;
             if (rule.compare(eq + 1, std::wstring::npos, L"hang") == 0)
                 Sleep(INFINITE);
+            if (rule.compare(eq + 1, std::wstring::npos, L"delay") == 0) {
+                Sleep(5000);
+                return;
+            }
             ExitProcess(static_cast<UINT>(std::wcstoul(rule.c_str() + eq + 1, nullptr, 10)));
         }
     }

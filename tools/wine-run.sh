@@ -8,10 +8,20 @@
 # Environment: QUENDAL_WINE_TEMPLATE (required), QUENDAL_KEEP_PREFIX=1 keeps
 # the prefix for a look after the run, QUENDAL_CDROM_DRIVE=<letter> adds a
 # writable drive that Wine reports as a CD-ROM: a volume without access
-# control lists.
+# control lists. QUENDAL_PREFIX=<dir> runs in that prefix (made from the
+# template when the directory does not exist yet) and leaves it for the
+# caller: each run there is a session of its own, as from one start of
+# Windows to the next.
 set -u
 template=${QUENDAL_WINE_TEMPLATE:?QUENDAL_WINE_TEMPLATE names the template prefix}
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-prefix.XXXXXX")
+reuse=0
+if [ -n "${QUENDAL_PREFIX:-}" ]; then
+  prefix=$QUENDAL_PREFIX
+  [ -d "$prefix" ] && reuse=1
+  mkdir -p "$prefix"
+else
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-prefix.XXXXXX")
+fi
 
 copy_prefix() {
   shopt -s dotglob nullglob
@@ -37,7 +47,9 @@ copy_prefix() {
 cleanup() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
-  if [ "${QUENDAL_KEEP_PREFIX:-0}" = 1 ]; then
+  if [ -n "${QUENDAL_PREFIX:-}" ]; then
+    :
+  elif [ "${QUENDAL_KEEP_PREFIX:-0}" = 1 ]; then
     echo "prefix kept: $prefix" >&2
   else
     rm -rf "$prefix"
@@ -45,7 +57,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-copy_prefix
+[ $reuse = 1 ] || copy_prefix
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

@@ -716,24 +716,33 @@ TEST_CASE("install: Ctrl+C stops the run at its next safe point and rolls it bac
     struct Point {
         const char* name;
         const wchar_t* rule;
-        std::wstring line;
+        const wchar_t* program;  // waited for; then Ctrl+C
+        const wchar_t* signalled;
+        const wchar_t* rollback; // a line of the rollback
     };
-    // Between two files; and while a program of the package runs, which the
-    // console's Ctrl+C ends as well.
     const Point points[] = {
-        {"writing the package", L"", L"Installing " + dir + L"\\QuendalCore.dll"},
-        {"at the COM server", L"QuendalCfgManip.exe:/RegServer=hang", L"Registering server "},
+        // The service's program takes its time and succeeds; the run stops
+        // at the next safe point, after the step, and undoes it.
+        {"between two steps", L"Quendal.exe:-service=delay", L"Quendal.exe", L"QuendalInstaller.exe",
+         L"Rollback: unregistering previously registered service "},
+        // The console's Ctrl+C reaches the package's program as well.
+        {"while a program of the package runs", L"QuendalCfgManip.exe:/RegServer=hang", L"QuendalCfgManip.exe",
+         L"QuendalInstaller.exe QuendalCfgManip.exe", L"Rollback: unregistering previously registered service "},
     };
     for (const Point& p : points) {
         const std::string name = p.name;
         CAPTURE(name);
         ForcedExit forced(p.rule);
         Test::CapturedChild child(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" -installDir=" + dir + L" -acceptEULA");
-        REQUIRE(child.WaitForLine(p.line));
-        PressCtrlC(L"QuendalInstaller.exe QuendalCfgManip.exe");
+        REQUIRE(Test::WaitForProcess(p.program));
+        PressCtrlC(p.signalled);
         ChildResult r = child.Wait(120000);
+        const std::string output = Test::Narrow(r.text);
+        CAPTURE(output);
         CHECK(r.exitCode == 203);
         std::vector<std::wstring> lines = LinesOf(r);
+        CHECK(Contains(lines, L"Installation interrupted, aborting"));
+        CHECK(Contains(lines, p.rollback + dir + L"\\Quendal.exe"));
         CHECK(Contains(lines, L"Rollback: removing previously created " + dir));
         CHECK(Joined(Test::Snapshot::Take().Differences(before, {Test::kMakerKeyEntry})) == "");
     }
