@@ -156,6 +156,7 @@ void RunInstallationSequence()
     DecideMode(sites, launchControlPanel);
 
     // 5. Preparation: nothing of this run can be undone yet.
+    InstallJournal journal; // outlives the rollback of every step
     SecuredInstallDir secured;
     secured.CheckAclSupport();
     CreateProductKey();
@@ -191,7 +192,7 @@ void RunInstallationSequence()
 
     // 6. The install steps; each undoes itself when the run stops before the
     // commit, and the journal keeps how, for a run that cannot.
-    InstallJournal journal(site);
+    journal.Open(site);
     secured.Secure();
     StopIfInterrupted();
     MakeInstallDir termInfo(PathJoin(dir, L"TermInfo"), nullptr, MakeInstallDir::NoParents | MakeInstallDir::SecurityHereOnly);

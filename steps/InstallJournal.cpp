@@ -128,8 +128,9 @@ void Undo(const WString& entry) noexcept
 
 } // namespace
 
-InstallJournal::InstallJournal(const WString& site) : site_(site)
+void InstallJournal::Open(const WString& site)
 {
+    site_ = site;
     OpenJournal& j = TheJournal();
     j.keyPath = SiteKeyPath(site);
     j.entries.clear();

@@ -31,10 +31,15 @@ enum class UndoKind : wchar_t {
 // none is open (a step used on its own).
 class InstallJournal : NoCopy {
 public:
+    // Declared before every step it records, so that it outlives their
+    // rollback; opened when the first of them begins.
+    InstallJournal() = default;
+    explicit InstallJournal(const WString& site) { Open(site); }
+    ~InstallJournal();
+
     // Opens an empty journal for the site. A journal that cannot be written
     // is said in a warning line, and the run goes on without one.
-    explicit InstallJournal(const WString& site);
-    ~InstallJournal();
+    void Open(const WString& site);
 
     // The run completed: the journal goes.
     void Commit() { committed = true; }
