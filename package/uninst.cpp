@@ -286,8 +286,14 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options)
 {
     if (argc < 2 || argv[1][0] == L'-')
         return false;
-    options.site = argv[1];
-    for (int i = 2; i < argc; ++i) {
+    // The stored command and the shortcut name the site unquoted, so a site
+    // whose name holds spaces arrives as several arguments: every argument
+    // before the first option is part of the name.
+    int i = 1;
+    options.site = argv[i++];
+    for (; i < argc && argv[i][0] != L'-'; ++i)
+        options.site += std::wstring(L" ") + argv[i];
+    for (; i < argc; ++i) {
         std::wstring arg = argv[i];
         std::wstring lower = Package::Lower(arg);
         if (lower == L"-unat")

@@ -11,6 +11,7 @@
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../nocrtlib/WException.h"
+#include "../wwlib/Version.h"
 #include "../wwlib/Product.h"
 #include <commctrl.h>
 #include <richedit.h>
@@ -76,7 +77,7 @@ void SetCaption(HWND dlg, const wchar_t* caption)
 // "Upgrade" when this installer is newer than the site, else "Replace".
 const wchar_t* CaptionFor(const MainDialog::Site& site)
 {
-    return WString(Product::kVersion).compare(site.version) > 0 ? kCaptionUpgrade : kCaptionReplace;
+    return WWLib::CompareVersions(Product::kVersion, site.version) > 0 ? kCaptionUpgrade : kCaptionReplace;
 }
 
 WString LastFolder(const WString& dir)
@@ -268,7 +269,7 @@ void ExistingSiteClicked(HWND dlg)
             i = 0;
         SelectRow(dlg, i);
     }
-    if (WString(Product::kVersion).compare(sites[i].version) > 0)
+    if (WWLib::CompareVersions(Product::kVersion, sites[i].version) > 0)
         SetCaption(dlg, kCaptionUpgrade);
 }
 

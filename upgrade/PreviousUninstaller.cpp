@@ -9,6 +9,7 @@
 #include "../steps/InstallSettings.h"
 #include "../steps/StepReport.h"
 #include "../steps/WriteFilesFromLzmaStream.h"
+#include "../wwlib/Version.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/InstallError.h"
 #include "../wwlib/Product.h"
@@ -44,17 +45,7 @@ WString WithSuffix(const WString& name, const WString& suffix)
 
 bool VersionBelow(const WString& a, const WString& b)
 {
-    std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    // Byte order of little-endian UTF-16: low byte first.
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned ca = static_cast<unsigned>(a[i]), cb = static_cast<unsigned>(b[i]);
-        unsigned la = ca & 0xFF, lb = cb & 0xFF;
-        if (la != lb)
-            return la < lb;
-        if ((ca >> 8) != (cb >> 8))
-            return (ca >> 8) < (cb >> 8);
-    }
-    return a.size() < b.size();
+    return WWLib::CompareVersions(a, b) < 0;
 }
 
 WString UninstallerResultError(unsigned long result)

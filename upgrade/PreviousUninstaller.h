@@ -26,8 +26,8 @@ struct TempPackageFiles {
 // WStrException when no copy can be written.
 void CopyPackageFilesToTemp(int selector, TempPackageFiles& files);
 
-// True when version `a` sorts before `b` as plain text, as the uninstall
-// entries' versions are compared (no numeric meaning of the parts).
+// True when version `a` is older than `b`, the parts compared as numbers
+// ("5.9" before "5.18" before "10.0"; see WWLib::CompareVersions).
 bool VersionBelow(const WString& a, const WString& b);
 
 // The error text of an uninstaller result, or empty when it means success.

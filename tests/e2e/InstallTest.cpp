@@ -812,6 +812,24 @@ TEST_CASE("install: a folder that existed gets its own access control back")
     CHECK_FALSE(Contains(LinesOf(done), restoring));
 }
 
+TEST_CASE("install: a site whose name holds spaces is reinstalled and removed through its entry")
+{
+    const std::wstring site = L"Quendal-My Site", dir = L"C:\\Sites\\" + site;
+    const std::wstring command = L"-installDir=\"" + dir + L"\" -acceptEULA";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    Test::Snapshot before = Test::Snapshot::Take();
+    REQUIRE(Install(command).exitCode == 0);
+    // The stored command keeps its format: the name unquoted.
+    CHECK(Value(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString") ==
+          L"\"" + dir + L"\\uninst.exe\" Quendal-My Site ");
+    ChildResult again = Install(command);
+    CHECK(again.exitCode == 0);
+    CHECK(LinesOf(again)[1] == L"Uninstalling the existing Quendal-My Site 5.18 installation");
+    UninstallThroughEntry(site);
+    CHECK_FALSE(Exists(dir + L"\\Quendal.exe"));
+    CHECK(Joined(Test::Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site))) == "");
+}
+
 TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
 {
     ChildResult r = Install(L"-installDir=C:\\Q");

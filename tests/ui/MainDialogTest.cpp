@@ -248,16 +248,20 @@ TEST_CASE("main dialog: installed sites")
         d.Click(IDOK);
         CHECK(run.Finish() == IDOK);
     }
-    SUBCASE("the same or a newer version: Replace")
+    SUBCASE("the same or a newer version: Replace; versions compare as numbers")
     {
         run.sites.push_back(Site(L"Quendal", L"C:\\Old\\Korvane Quendal", L"5.18"));
-        run.sites.push_back(Site(L"Quendal-B", L"C:\\B\\Quendal-B", L"6.0"));
+        run.sites.push_back(Site(L"Quendal-B", L"C:\\B\\Quendal-B", L"10.0"));
+        run.sites.push_back(Site(L"Quendal-C", L"C:\\C\\Quendal-C", L"5.9"));
         run.Start(L"C:\\Old\\Korvane Quendal");
         CHECK(run.Caption() == L"Replace");
-        CHECK(RowsShown(run.d) == 2);
+        CHECK(RowsShown(run.d) == 3);
         run.d.Type(kLocation, L"C:\\B\\Quendal-B");
         CHECK(MainDialog::HighlightedSite() == 1);
         CHECK(run.Caption() == L"Replace");
+        run.d.Type(kLocation, L"C:\\C\\Quendal-C");
+        CHECK(MainDialog::HighlightedSite() == 2);
+        CHECK(run.Caption() == L"Upgrade");
     }
     SUBCASE("selecting a row chooses its site; the highlight follows the location")
     {

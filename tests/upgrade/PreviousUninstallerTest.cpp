@@ -82,14 +82,23 @@ struct Site {
 
 } // namespace
 
-TEST_CASE("versions compare as text")
+TEST_CASE("versions compare part by part as numbers")
 {
     CHECK(VersionBelow(L"5.17", L"5.18"));
     CHECK(VersionBelow(L"4.25", L"5.18"));
     CHECK(VersionBelow(L"5.1", L"5.18"));
+    CHECK(VersionBelow(L"5.9", L"5.18"));
+    CHECK(VersionBelow(L"5.2", L"5.18"));
     CHECK_FALSE(VersionBelow(L"5.18", L"5.18"));
-    CHECK_FALSE(VersionBelow(L"5.2", L"5.18")); // no numbers: "2" sorts after "1"
+    CHECK_FALSE(VersionBelow(L"10.0", L"5.18"));
     CHECK_FALSE(VersionBelow(L"6.0", L"5.18"));
+    CHECK_FALSE(VersionBelow(L"5.18.0", L"5.18")); // a missing part is 0
+    CHECK(VersionBelow(L"5.18", L"5.18.1"));
+    CHECK(VersionBelow(L"5.18", L"5.18a"));        // then the rest of the part as text
+    CHECK(VersionBelow(L"5.018", L"5.19"));        // leading zeros are the number's
+    CHECK(VersionBelow(L"", L"5.18"));             // unreadable: older than any real one
+    CHECK(VersionBelow(L"abc", L"0.1"));
+    CHECK_FALSE(VersionBelow(L"99999999999999999999999.1", L"5.18")); // too long: the largest number
 }
 
 TEST_CASE("uninstaller results and their texts")
@@ -180,12 +189,12 @@ TEST_CASE("removing the previous installation")
     {
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
-        Registered entry(L"5.2", stored);
+        Registered entry(L"10.0", stored);
         Fake fake(L"exit:0");
         DWORD start = GetTickCount();
         CHECK(UninstallExisting());
         CHECK(GetTickCount() - start >= 2900);
-        CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 5.2 installation", L"", L""});
+        CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 10.0 installation", L"", L""});
         REQUIRE(fake.Calls().size() == 1);
         CHECK(fake.Calls()[0].rfind(Test::Narrow(stored) + " -unat -result=", 0) == 0);
     }
