@@ -1,5 +1,6 @@
 #include "InstallOptions.h"
 #include "../nocrtlib/NoCrtPath.h"
+#include "../steps/TargetDirectory.h"
 #include "../steps/ShellFolders.h"
 #include "../upgrade/InstalledSites.h"
 #include "../wwlib/Product.h"
@@ -82,16 +83,23 @@ void ParseInstallOptions(CmdLine& cmd, InstallSettings& settings, const wchar_t*
                 msg += L" or '-site'";
             throw CmdLine::Err(msg + L" parameter.");
         }
+        if (productName && !IsValidSiteName(productName, site))
+            throw CmdLine::Err(L"Invalid '-site' parameter: '" + site + L"' is not '" + productName + L"' or '" +
+                               productName + L"-' followed by a folder name.");
+        // An entry that names a folder of another name is not this site's.
         InstalledSiteList sites = FindInstalledSites(productName);
         for (std::size_t i = 0; i < sites.size() && dir.empty(); ++i)
             if (EqualNoCase(sites[i].siteName, site))
-                dir = sites[i].installDir;
+                dir = OwnDirectoryOf(productName, sites[i]);
         if (dir.empty())
             dir = PathJoin(GetProgramFilesDir(), site);
     } else if (!site.empty() && !EqualNoCase(SiteNameFromDir(productName, dir), site)) {
         throw CmdLine::Err(L"Mismatching '-installDir' and '-site' parameters.");
     }
     settings.installDir = NormalizeDir(dir);
+    WString refused = RefusedTargetReason(settings.installDir);
+    if (!refused.empty())
+        throw CmdLine::Err(L"Refusing to install into '" + settings.installDir + L"': " + refused + L".");
 }
 
 void ReadServerOptions(CmdLine& cmd, ServerOptions& options)

@@ -16,6 +16,7 @@
 #include "../steps/ShellFolders.h"
 #include "../steps/SiteKey.h"
 #include "../steps/StepReport.h"
+#include "../steps/TargetDirectory.h"
 #include "../steps/WriteFilesFromLzmaStream.h"
 #include "../upgrade/InstalledSites.h"
 #include "../upgrade/PreviousUninstaller.h"
@@ -142,6 +143,21 @@ void LaunchControlPanel(const WString& installDir)
     }
 }
 
+// A directory no installation may take, whatever chose it (the command line
+// refuses it already; the dialog's location is checked here).
+void CheckTargetDirectory()
+{
+    const WString& dir = TheInstallSettings().installDir;
+    WString refused = RefusedTargetReason(dir);
+    if (refused.empty())
+        return;
+    WString text = L"Refusing to install into '" + dir + L"': " + refused;
+    StepLine(text + L", aborting");
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, (text + L".").c_str(), L"Invalid Target Directory", MB_OK | MB_ICONERROR);
+    throw SilentExit(101);
+}
+
 } // namespace
 
 void RunInstallationSequence()
@@ -154,6 +170,7 @@ void RunInstallationSequence()
     CheckWindowsVersion();
     InstalledSiteList sites = FindInstalledSites(Product::kName);
     DecideMode(sites, launchControlPanel);
+    CheckTargetDirectory();
 
     // 5. Preparation: nothing of this run can be undone yet.
     InstallJournal journal; // outlives the rollback of every step

@@ -56,6 +56,44 @@ WString SiteNameFromDir(const WString& productName, const WString& installDir)
     return productName;
 }
 
+bool IsReservedDeviceName(const WString& name)
+{
+    WString base = name.substr(0, name.find(L'.'));
+    while (base.size() && base[base.size() - 1] == L' ')
+        base.erase(base.size() - 1);
+    static const wchar_t* const fixed[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : fixed)
+        if (EqualNoCase(base, device))
+            return true;
+    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9')
+        return EqualNoCase(base.substr(0, 3), L"COM") || EqualNoCase(base.substr(0, 3), L"LPT");
+    return false;
+}
+
+bool IsValidSiteName(const WString& productName, const WString& name)
+{
+    if (EqualNoCase(name, productName))
+        return true;
+    WString prefix = productName + L"-";
+    if (name.size() <= prefix.size() || !StartsWithNoCase(name, prefix))
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        wchar_t c = name[i];
+        if (c < 32 || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' ||
+            c == L'>' || c == L'|')
+            return false;
+    }
+    wchar_t last = name[name.size() - 1];
+    return last != L'.' && last != L' ' && !IsReservedDeviceName(name);
+}
+
+WString OwnDirectoryOf(const WString& productName, const InstalledSite& site)
+{
+    if (site.installDir.empty() || !EqualNoCase(SiteNameFromDir(productName, site.installDir), site.siteName))
+        return WString();
+    return site.installDir;
+}
+
 InstalledSiteList FindInstalledSites(const WString& productName)
 {
     InstalledSiteList sites;

@@ -26,3 +26,18 @@ WString ReadSiteUninstallValue(const WString& siteName, const WString& valueName
 
 // True when `name` is the product itself or begins with "<product>-" (case ignored).
 bool IsSiteOfProduct(const WString& productName, const WString& name);
+
+// True when `name` can name a site: the product, or "<product>-" followed by
+// a folder name: no \ / : * ? " < > | or control character, not "." or "..",
+// no trailing dot or space, and not a device name (CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$, with or without an extension).
+bool IsValidSiteName(const WString& productName, const WString& name);
+
+// True when a name is one of the devices Windows opens whatever folder it
+// stands in (compared without its extension, case ignored).
+bool IsReservedDeviceName(const WString& name);
+
+// The directory an installed site's entry names, when it is that site's: its
+// last folder gives back the site's name. Empty otherwise, and for an entry
+// that names no directory.
+WString OwnDirectoryOf(const WString& productName, const InstalledSite& site);

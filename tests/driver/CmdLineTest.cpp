@@ -181,7 +181,6 @@ TEST_CASE("the installer's option table")
         CHECK(p.settings.noRollback);
         CHECK(p.server.startService);
         CHECK(p.settings.installDir == L"C:\\Q");
-        CHECK(Parse(L"-installDir=C:\\ -acceptEULA").settings.installDir == L"C:\\");
     }
     SUBCASE("-force=yes is not the flag")
     {
@@ -198,7 +197,63 @@ TEST_CASE("the installer's option table")
     SUBCASE("a site that is not installed goes under Program Files")
     {
         CHECK(W(Parse(L"-site=Quendal-Test").settings.installDir) == ProgramFiles() + L"\\Quendal-Test");
-        CHECK(W(Parse(L"-site=Foo").settings.installDir) == ProgramFiles() + L"\\Foo");
+        CHECK(W(Parse(L"-site=quendal").settings.installDir) == ProgramFiles() + L"\\quendal");
+        CHECK(W(Parse(L"\"-site=Quendal-My Site\"").settings.installDir) == ProgramFiles() + L"\\Quendal-My Site");
+    }
+    SUBCASE("a site name is the product, or the product, a dash and a folder name")
+    {
+        for (const wchar_t* site : {L"Foo", L"Quendal-", L"Quendal-..\\..\\Windows", L"Quendal-a/b", L"Quendal-C:x",
+                                    L"Quendal-x.", L"Quendal-a*", L"Quendal-a?b", L"Quendal-a|b", L"QuendalX",
+                                    L"Quendal-a<b>"}) {
+            CAPTURE(Test::Narrow(site));
+            CHECK(Parse(std::wstring(L"-site=") + site).error ==
+                  L"Invalid '-site' parameter: '" + std::wstring(site) +
+                      L"' is not 'Quendal' or 'Quendal-' followed by a folder name.");
+        }
+    }
+    SUBCASE("refused targets: a drive's root, the Windows folder and below, a Program Files folder itself")
+    {
+        wchar_t windows[MAX_PATH];
+        GetWindowsDirectoryW(windows, MAX_PATH);
+        const std::wstring win = windows;
+        struct Refused {
+            std::wstring dir;
+            const wchar_t* reason;
+        };
+        const Refused refused[] = {
+            {L"C:\\", L"it is the root of a drive"},
+            {L"D:", L"it is the root of a drive"},
+            {win, L"it is the Windows folder or lies in it"},
+            {win + L"\\System32\\Quendal", L"it is the Windows folder or lies in it"},
+            {L"C:\\Program Files\\..\\Windows", L"it is the Windows folder or lies in it"},
+            {ProgramFiles(), L"it is the Program Files folder itself"},
+            {ProgramFiles() + L"\\", L"it is the Program Files folder itself"},
+        };
+        for (const Refused& r : refused) {
+            CAPTURE(Test::Narrow(r.dir));
+            // Quoted only when it holds a space; a backslash before the closing quote is doubled.
+            std::wstring arg = r.dir;
+            if (arg.find(L' ') != std::wstring::npos)
+                arg = L"\"" + arg + (arg.back() == L'\\' ? L"\\" : L"") + L"\"";
+            Parsed parsed = Parse(L"-installDir=" + arg + L" -acceptEULA");
+            std::wstring error = parsed.error;
+            const std::string installDir = Test::Narrow(W(parsed.settings.installDir));
+            CAPTURE(installDir);
+            CHECK(error.rfind(L"Refusing to install into '", 0) == 0);
+            CHECK(error.size() > wcslen(r.reason));
+            CHECK(error.substr(error.size() - wcslen(r.reason) - 1) == std::wstring(r.reason) + L".");
+        }
+        CHECK(Parse(L"-installDir=\"" + ProgramFiles() + L"\\Korvane Quendal\" -acceptEULA").error.empty());
+        CHECK(Parse(L"-installDir=C:\\Windowsfolder -acceptEULA").error.empty());
+    }
+    SUBCASE("an entry whose directory is of another name is not the site's")
+    {
+        Test::ScopedRegKey entry(HKEY_LOCAL_MACHINE,
+                                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quendal-X");
+        entry.SetString(L"Version", L"5.17");
+        entry.SetString(L"InstallDir", L"C:\\Other");
+        entry.SetString(L"UninstallString", L"\"C:\\Other\\uninst.exe\" Quendal-X ");
+        CHECK(W(Parse(L"-site=Quendal-X").settings.installDir) == ProgramFiles() + L"\\Quendal-X");
     }
     SUBCASE("an installed site is found by name, ignoring case")
     {

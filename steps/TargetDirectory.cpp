@@ -1,0 +1,71 @@
+#include "TargetDirectory.h"
+#include "ShellFolders.h"
+#include "../nocrtlib/NoCrtCompare.h"
+#include "../wwlib/SystemInfo.h"
+#include <windows.h>
+
+namespace {
+
+// Absolute, long where it exists, without a trailing backslash.
+WString Comparable(const WString& path)
+{
+    WString abs = path;
+    WWLib::CPathMakeAbs<0> make(abs, path);
+    wchar_t longForm[1024];
+    DWORD n = GetLongPathNameW(abs.c_str(), longForm, 1024);
+    if (n > 0 && n < 1024)
+        abs = WString(longForm, n);
+    while (abs.size() && (abs[abs.size() - 1] == L'\\' || abs[abs.size() - 1] == L'/'))
+        abs.erase(abs.size() - 1);
+    return abs;
+}
+
+bool SameOrBelow(const WString& dir, const WString& top)
+{
+    if (top.empty())
+        return false;
+    if (EqualNoCase(dir, top))
+        return true;
+    return dir.size() > top.size() && dir[top.size()] == L'\\' && EqualNoCase(dir.substr(0, top.size()), top);
+}
+
+bool IsRoot(const WString& dir)
+{
+    if (dir.size() == 2 && dir[1] == L':')
+        return true;
+    // \\server\share: two names after the leading pair.
+    if (dir.size() > 2 && dir[0] == L'\\' && dir[1] == L'\\') {
+        std::size_t server = dir.find(L'\\', 2);
+        return server != WString::npos && dir.find(L'\\', server + 1) == WString::npos;
+    }
+    return false;
+}
+
+WString Environment(const wchar_t* name)
+{
+    wchar_t value[1024];
+    DWORD n = GetEnvironmentVariableW(name, value, 1024);
+    return n > 0 && n < 1024 ? WString(value, n) : WString();
+}
+
+} // namespace
+
+WString RefusedTargetReason(const WString& dir)
+{
+    const WString target = Comparable(dir);
+    if (target.empty() || IsRoot(target))
+        return L"it is the root of a drive";
+    wchar_t windows[MAX_PATH + 1];
+    UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH + 1);
+    if (n > 0 && n <= MAX_PATH && SameOrBelow(target, Comparable(WString(windows, n))))
+        return L"it is the Windows folder or lies in it";
+    n = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    if (n > 0 && n <= MAX_PATH && SameOrBelow(target, Comparable(WString(windows, n))))
+        return L"it is the Windows folder or lies in it";
+    WString programFiles[] = {GetProgramFilesDir(), Environment(L"ProgramFiles"), Environment(L"ProgramFiles(x86)"),
+                              Environment(L"ProgramW6432")};
+    for (const WString& folder : programFiles)
+        if (!folder.empty() && EqualNoCase(target, Comparable(folder)))
+            return L"it is the Program Files folder itself";
+    return WString();
+}
