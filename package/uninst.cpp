@@ -20,6 +20,7 @@
 // unexpected failure; 0x40000 usage error; 0x80000 the uninstallation data
 // could not be loaded.
 #include "ForcedExit.h"
+#include "UninstallScope.h"
 #include "Win2000Api.h"
 #include <windows.h>
 #include <tlhelp32.h>
@@ -234,15 +235,28 @@ DWORD DeleteOrSchedule(const std::wstring& path)
     return kRestartNeeded;
 }
 
-DWORD Uninstall(const Options& options, const std::vector<Param>& params)
+DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std::wstring& entryDir)
 {
+    std::wstring workDir;
+    for (const Param& p : all)
+        if (SamePath(p.name, L"workDir"))
+            workDir = p.value;
+    // Only what belongs to the site is carried out; the rest is said and left.
+    Package::UninstallScope scope(options.site, workDir, entryDir);
+    if (!scope.WorkDirAccepted())
+        Say(L"Skipped, not the site's own folder: -workDir=" + workDir);
+    std::vector<Param> params;
+    for (const Param& p : all) {
+        if (scope.Allows(p.name, p.value))
+            params.push_back(p);
+        else
+            Say(L"Skipped, outside the site: -" + p.name + L"=" + p.value);
+    }
     auto each = [&params](const wchar_t* name, auto action) {
         for (const Param& p : params)
             if (SamePath(p.name, name))
                 action(p.value);
     };
-    std::wstring workDir;
-    each(L"workDir", [&](const std::wstring& v) { workDir = v; });
     each(L"stopSvc", [](const std::wstring& v) { StopService(v); });
     each(L"killProc", [](const std::wstring& v) { KillProcesses(v); });
     each(L"execUninst", [&](const std::wstring& v) {
@@ -387,7 +401,7 @@ int wmain(int argc, wchar_t** argv)
         for (const Param& p : params)
             if (SamePath(p.name, L"feedback") && SamePath(p.value, L"yes"))
                 g_feedback = true;
-        result = Uninstall(options, params);
+        result = Uninstall(options, params, installDir);
     } catch (...) {
         result = kException;
     }

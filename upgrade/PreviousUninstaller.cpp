@@ -8,6 +8,7 @@
 #include "../steps/DeferredFileOps.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/StepReport.h"
+#include "../steps/TargetDirectory.h"
 #include "../steps/WriteFilesFromLzmaStream.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/ErrorText.h"
@@ -15,6 +16,8 @@
 #include "../wwlib/Product.h"
 #include "../wwlib/RunAndWait.h"
 #include "../wwlib/SilentExit.h"
+#include "../wwlib/SystemInfo.h"
+#include "../nocrtlib/NoCrtCompare.h"
 #include <cstdlib>
 #include <ctime>
 
@@ -42,6 +45,29 @@ WString WithSuffix(const WString& name, const WString& suffix)
 }
 
 } // namespace
+
+WString RefusedUninstallerReason(const WString& site, const WString& command, const WString& entryDir)
+{
+    WString program;
+    if (command.size() && command[0] == L'"') {
+        std::size_t close = command.find(L'"', 1);
+        program = command.substr(1, close == WString::npos ? WString::npos : close - 1);
+    } else {
+        program = command.substr(0, command.find(L' '));
+    }
+    const WString refused = L"The previous uninstaller '" + program + L"' is not uninst.exe in the site's own folder";
+    bool absolute = program.size() > 3 && ((program[1] == L':' && program[2] == L'\\') ||
+                                           (program[0] == L'\\' && program[1] == L'\\'));
+    SplitPath parts = SplitAtLast(program, L'\\');
+    if (!absolute || !EqualNoCase(parts.tail, L"uninst.exe") || parts.head.empty())
+        return refused;
+    WString dir = parts.head, full = dir;
+    WWLib::CPathMakeAbs<0> abs(full, dir);
+    if (!EqualNoCase(full, dir) || !EqualNoCase(SiteNameFromDir(Product::kName, dir), site) ||
+        (!entryDir.empty() && !EqualNoCase(entryDir, dir)) || !RefusedTargetReason(dir).empty())
+        return refused;
+    return WString();
+}
 
 bool VersionBelow(const WString& a, const WString& b)
 {
@@ -143,8 +169,12 @@ bool UninstallExisting()
     WString error;
     try {
         if (!version.empty() && !VersionBelow(version, Product::kVersion)) {
-            StepLine(WString());
-            result = RunUninstallerWithResult(command);
+            // Run as it stands only when it is the site's own uninstaller.
+            error = RefusedUninstallerReason(site, command, ReadSiteUninstallValue(site, L"InstallDir"));
+            if (error.empty()) {
+                StepLine(WString());
+                result = RunUninstallerWithResult(command);
+            }
         } else {
             TempPackageFiles files;
             CopyPackageFilesToTemp(kUninstallerMark, files);

@@ -30,5 +30,11 @@ void CopyPackageFilesToTemp(int selector, TempPackageFiles& files);
 // ("5.9" before "5.18" before "10.0"; see WWLib::CompareVersions).
 bool VersionBelow(const WString& a, const WString& b);
 
+// Why the uninstall entry's own command must not be run: its program is not
+// given by an absolute path, is not uninst.exe, or does not stand in the
+// site's own folder (the entry's "InstallDir" where it has one). Empty when
+// it may run.
+WString RefusedUninstallerReason(const WString& site, const WString& command, const WString& entryDir);
+
 // The error text of an uninstaller result, or empty when it means success.
 WString UninstallerResultError(unsigned long result);

@@ -356,6 +356,9 @@ TEST_CASE("install: reinstall through the stored uninstaller keeps the settings;
     std::vector<std::wstring> lines = LinesOf(same);
     CHECK(lines[1] == L"Uninstalling the existing Quendal-Up 5.18 installation");
     CHECK(Contains(lines, L"Deleting " + dir + L"\\Quendal.exe")); // the uninstaller's own feedback
+    // The list the installer wrote lies wholly inside the site.
+    for (const std::wstring& line : lines)
+        CHECK_MESSAGE(line.rfind(L"Skipped", 0) != 0, Test::Narrow(line));
     CHECK(Exists(dir + L"\\Config\\Quendal-Settings.qst"));
     // An existing settings file means this is not the server's first run.
     CHECK(DwordValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\Quendal-Up", L"FirstRunFlag") == 0xFFFFFFFF);
@@ -369,6 +372,8 @@ TEST_CASE("install: reinstall through the stored uninstaller keeps the settings;
     ChildResult upgrade = Install(L"-installDir=" + dir + L" -acceptEULA");
     CHECK(upgrade.exitCode == 0);
     CHECK(LinesOf(upgrade)[1] == L"Uninstalling the existing Quendal-Up 5.10 installation");
+    for (const std::wstring& line : LinesOf(upgrade))
+        CHECK_MESSAGE(line.rfind(L"Skipped", 0) != 0, Test::Narrow(line));
     CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -830,6 +835,76 @@ TEST_CASE("install: a site whose name holds spaces is reinstalled and removed th
     CHECK(Joined(Test::Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site))) == "");
 }
 
+// Uninstall entries the installer did not write, one row a case: what the
+// entry says, how the run ends, and a line it must say. Bait files and keys
+// must survive every row, and the marker program must never run.
+TEST_CASE("install: a hostile or stale uninstall entry acts on nothing outside its site")
+{
+    const std::wstring victim = L"C:\\Victim", marker = victim + L"\\marker.exe", log = victim + L"\\marker.log";
+    CreateDirectoryW(victim.c_str(), nullptr);
+    Test::WriteTextFile(victim + L"\\keep.txt", "keep");
+    REQUIRE(CopyFileW((Test::OwnDirectory() + L"\\fake_uninstaller.exe").c_str(), marker.c_str(), FALSE));
+    REQUIRE(RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim", L"Keep", REG_SZ, L"1", 4) == ERROR_SUCCESS);
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", log.c_str());
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", L"exit:0");
+    // A service of someone else's that runs, and must go on running.
+    StartService(L"Spooler");
+    REQUIRE(Test::WaitForServiceState(L"Spooler", SERVICE_RUNNING));
+    const std::wstring outside = L" \"-delFile=" + victim + L"\\keep.txt\" \"-delRegKey=HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim\""
+                                 L" \"-unregSvr=" + marker + L"\" \"-execUninst=" + marker + L"\" \"-killProc=" + marker +
+                                 L"\" \"-delDir=" + victim + L"\" \"-stopSvc=Spooler\"";
+    struct Row {
+        const char* name;
+        const wchar_t* site;
+        const wchar_t* version;
+        std::wstring uninstallString; // empty: the site's own uninst.exe
+        std::wstring params;          // after -feedback=yes
+        const wchar_t* options;
+        DWORD code;
+        std::wstring line;
+    };
+    const Row rows[] = {
+        {"older: the package's uninstaller skips what lies outside", L"Quendal-H1", L"5.10", L"",
+         L" \"-workDir=C:\\Sites\\Quendal-H1\"" + outside, L"", 0,
+         L"Skipped, outside the site: -delFile=" + victim + L"\\keep.txt"},
+        {"older: a work directory that is not the site's", L"Quendal-H2", L"5.10", L"",
+         L" \"-workDir=" + victim + L"\"" + outside, L"", 0, L"Skipped, not the site's own folder: -workDir=" + victim},
+        {"not older: another program as the uninstaller", L"Quendal-H3", L"9.0", L"\"" + marker + L"\" Quendal-H3 ",
+         L" \"-workDir=C:\\Sites\\Quendal-H3\"", L"", 107,
+         L"The previous uninstaller '" + marker + L"' is not uninst.exe in the site's own folder (use /Force flag to "
+         L"override uninstallation failure); aborting"},
+        {"not older, -force: a warning, and the installation", L"Quendal-H4", L"9.0",
+         L"\"" + marker + L"\" Quendal-H4 ", L" \"-workDir=C:\\Sites\\Quendal-H4\"", L" -force", 0,
+         L"Warning: The previous uninstaller '" + marker + L"' is not uninst.exe in the site's own folder"},
+        {"not older: a bare file name", L"Quendal-H5", L"9.0", L"uninst.exe Quendal-H5 ",
+         L" \"-workDir=C:\\Sites\\Quendal-H5\"", L"", 107,
+         L"The previous uninstaller 'uninst.exe' is not uninst.exe in the site's own folder (use /Force flag to "
+         L"override uninstallation failure); aborting"},
+    };
+    for (const Row& r : rows) {
+        const std::string name = r.name;
+        CAPTURE(name);
+        const std::wstring dir = std::wstring(L"C:\\Sites\\") + r.site;
+        Test::ScopedRegKey entry(HKEY_LOCAL_MACHINE, kUninstall + r.site);
+        entry.SetString(L"Version", r.version);
+        entry.SetString(L"InstallDir", dir);
+        entry.SetString(L"UninstallString",
+                        r.uninstallString.empty() ? L"\"" + dir + L"\\uninst.exe\" " + r.site + L" " : r.uninstallString);
+        entry.SetString(L"UninstallParam", L" -feedback=yes" + r.params);
+        ChildResult result = Install(L"-installDir=" + dir + L" -acceptEULA" + r.options);
+        const std::string output = Test::Narrow(result.text);
+        CAPTURE(output);
+        CHECK(result.exitCode == r.code);
+        CHECK(Contains(LinesOf(result), r.line));
+        CHECK(Exists(victim + L"\\keep.txt"));
+        CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim"));
+        CHECK_FALSE(Exists(log));
+        CHECK(Test::ServiceState(L"Spooler") == SERVICE_RUNNING);
+    }
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", nullptr);
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", nullptr);
+}
+
 TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
 {
     ChildResult r = Install(L"-installDir=C:\\Q");
@@ -1000,14 +1075,10 @@ TEST_CASE("install: a previous uninstaller that ends without its result stops th
 {
     const std::wstring dir = L"C:\\Sites\\Quendal-Odd";
     REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
-    // A broken uninstaller of the same version: it exits with 1 or crashes,
-    // and never reports a result.
-    HKEY key;
-    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"Quendal-Odd").c_str(), 0, KEY_SET_VALUE, &key) == 0);
-    const std::wstring broken = L"\"" + Test::OwnDirectory() + L"\\fake_uninstaller.exe\" Quendal-Odd ";
-    RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(broken.c_str()),
-                   static_cast<DWORD>((broken.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    // A broken uninstaller of the same version in the site's folder: it exits
+    // with 1 or crashes, and never reports a result.
+    REQUIRE(CopyFileW((Test::OwnDirectory() + L"\\fake_uninstaller.exe").c_str(), (dir + L"\\uninst.exe").c_str(),
+                      FALSE));
     for (const wchar_t* mode : {L"exit:1", L"exit:C0000005"}) {
         CAPTURE(Test::Narrow(mode));
         SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", mode);

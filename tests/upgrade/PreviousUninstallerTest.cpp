@@ -71,6 +71,20 @@ std::wstring RunValue(const wchar_t* name)
     return value;
 }
 
+// The stand-in laid down as the site's own uninstaller: uninst.exe in a
+// folder named after the site, the only place a stored command may name.
+struct SiteUninstaller {
+    Test::TempDir root;
+    std::wstring dir = root.Path() + L"\\Quendal-Test";
+    std::wstring path = dir + L"\\uninst.exe";
+    std::wstring stored = L"\"" + path + L"\" Quendal-Test ";
+    SiteUninstaller()
+    {
+        REQUIRE(CreateDirectoryW(dir.c_str(), nullptr));
+        REQUIRE(CopyFileW(FakeUninstaller().c_str(), path.c_str(), FALSE));
+    }
+};
+
 struct Site {
     Site() { TheSiteName() = L"Quendal-Test"; }
     ~Site()
@@ -174,7 +188,8 @@ TEST_CASE("the result channel")
 TEST_CASE("removing the previous installation")
 {
     Site site;
-    const std::wstring stored = L"\"" + FakeUninstaller() + L"\" Quendal-Test ";
+    SiteUninstaller own;
+    const std::wstring stored = own.stored;
 
     SUBCASE("nothing registered, or no parameter list: nothing to remove")
     {
@@ -287,13 +302,66 @@ TEST_CASE("an uninstaller that cannot be started is a failure like any other")
     Site site;
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
-    Registered entry(L"5.18", L"\"C:\\Old\\uninst.exe\" Quendal-Test ");
+    Registered entry(L"5.18", L"\"C:\\Old\\Quendal-Test\\uninst.exe\" Quendal-Test ");
     CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
     std::wstring last = console.Lines().back();
     CHECK(last.rfind(L"Launching uninstaller failed: CreateProcessW() failed: Windows error ", 0) == 0);
     // The system text ends with a full stop, which goes before the hint.
     CHECK(last.find(L". (use /Force") == std::wstring::npos);
     CHECK(last.find(L" (use /Force flag to override uninstallation failure); aborting") != std::wstring::npos);
+}
+
+TEST_CASE("an entry's own command runs only when it is uninst.exe in the site's own folder")
+{
+    Site site;
+    SiteUninstaller own;
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    struct Refused {
+        std::wstring program;
+        const wchar_t* installDir; // the entry's value; null: none
+    };
+    const Refused refused[] = {
+        {L"uninst.exe", nullptr},                                       // no folder: found anywhere
+        {L"Quendal-Test\\uninst.exe", nullptr},                          // relative
+        {own.dir + L"\\other.exe", nullptr},                            // not the uninstaller
+        {FakeUninstaller(), nullptr},                                   // another folder's program
+        {own.root.Path() + L"\\Quendal-Other\\uninst.exe", nullptr},    // another site's folder
+        {own.path, L"C:\\Elsewhere\\Quendal-Test"},                     // not the entry's folder
+        {own.dir + L"\\..\\Quendal-Test\\uninst.exe", nullptr},         // a way round
+        {std::wstring(windows) + L"\\Quendal-Test\\uninst.exe", nullptr}, // inside the Windows folder
+    };
+    for (const Refused& r : refused) {
+        CAPTURE(Test::Narrow(r.program));
+        Registered entry(L"5.18", L"\"" + r.program + L"\" Quendal-Test ");
+        if (r.installDir)
+            entry.key.SetString(L"InstallDir", r.installDir);
+        Fake fake(L"exit:0");
+        {
+            Test::RunMode mode(false);
+            Test::ConsoleCapture console;
+            CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
+            CHECK(console.Lines().back() == L"The previous uninstaller '" + r.program +
+                                                L"' is not uninst.exe in the site's own folder (use /Force flag to "
+                                                L"override uninstallation failure); aborting");
+        }
+        {
+            Test::RunMode force(false, true);
+            Test::ConsoleCapture console;
+            CHECK(UninstallExisting());
+            CHECK(console.Lines().back() == L"Warning: The previous uninstaller '" + r.program +
+                                                L"' is not uninst.exe in the site's own folder");
+        }
+        CHECK(fake.Calls().empty());
+    }
+    // The site's own, with the entry naming its folder: it runs.
+    Registered entry(L"5.18", own.stored);
+    entry.key.SetString(L"InstallDir", own.dir);
+    Fake fake(L"exit:0");
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    CHECK(UninstallExisting());
+    CHECK(fake.Calls().size() == 1);
 }
 
 TEST_CASE("a temporary copy whose plain name is locked gets a suffix")

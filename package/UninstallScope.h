@@ -1,0 +1,158 @@
+#pragma once
+// What the product's uninstaller may act on: the site it was asked to remove,
+// and nothing else, whatever the uninstall entry's parameter list names.
+//
+//   - files, folders, programs, services and COM servers under the work
+//     directory (-workDir=), which must be the site's own folder: absolute,
+//     not a drive's root, the Windows folder or below it, or a Program Files
+//     folder itself; for a named site its last folder gives back the name;
+//     the same folder as the entry's "InstallDir" where it has one;
+//   - the folders above the work directory, for -delDir= only (a folder is
+//     only ever removed when it is empty);
+//   - the site's Start-menu folder ("Korvane <site>", the user's or all
+//     users') and what is in it, and its Administrative Tools shortcut;
+//   - the service named after the site;
+//   - the site's uninstall key and its key under the maker's key.
+//
+// A parameter outside is skipped and said in the feedback; it is no error.
+#include "ForcedExit.h"
+#include <windows.h>
+#include <shlobj.h>
+#include <string>
+#include <vector>
+
+namespace Package {
+
+class UninstallScope {
+public:
+    UninstallScope(const std::wstring& site, const std::wstring& workDir, const std::wstring& entryDir)
+        : site_(Lower(site))
+    {
+        std::wstring dir = Full(workDir);
+        bool absolute = workDir.size() > 2 && ((workDir[1] == L':' && workDir[2] == L'\\') ||
+                                               (workDir[0] == L'\\' && workDir[1] == L'\\'));
+        bool named = site_.size() > 8 && site_.compare(0, 8, L"quendal-") == 0;
+        bool ownName = !named || Lower(SiteOfDirectory(workDir)) == site_;
+        bool sameAsEntry = entryDir.empty() || Full(entryDir) == dir;
+        bool sameText = Lower(workDir) == dir || Lower(workDir) == dir + L"\\"; // no ".." or "." parts
+        if (absolute && ownName && sameAsEntry && sameText && !Refused(dir))
+            workDir_ = dir;
+        for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+            std::wstring folder = Folder(csidl);
+            if (!folder.empty())
+                startMenus_.push_back(folder + L"\\korvane " + site_);
+        }
+        std::wstring adminTools = Folder(CSIDL_COMMON_ADMINTOOLS);
+        if (!adminTools.empty())
+            adminShortcut_ = adminTools + L"\\" + site_ + L" control panel.lnk";
+    }
+
+    bool WorkDirAccepted() const { return !workDir_.empty(); }
+
+    // Whether the uninstaller may carry out one parameter of the list.
+    bool Allows(const std::wstring& name, const std::wstring& value) const
+    {
+        std::wstring n = Lower(name);
+        if (n == L"workdir" || n == L"feedback")
+            return true;
+        if (n == L"stopsvc")
+            return Lower(value) == site_;
+        if (n == L"killproc" || n == L"execuninst" || n == L"unregsvc" || n == L"unregsvr")
+            return Below(Full(value), workDir_);
+        if (n == L"delregkey")
+            return InSiteKeys(value);
+        if (n == L"delregvalue") {
+            std::size_t slash = value.rfind(L'\\');
+            return slash != std::wstring::npos && InSiteKeys(value.substr(0, slash));
+        }
+        std::wstring path = Full(value);
+        bool inStartMenu = false;
+        for (const std::wstring& menu : startMenus_)
+            inStartMenu = inStartMenu || Below(path, menu);
+        if (n == L"delfile")
+            return Below(path, workDir_) || inStartMenu || (!adminShortcut_.empty() && path == adminShortcut_);
+        if (n == L"deldir") {
+            for (const std::wstring& menu : startMenus_)
+                inStartMenu = inStartMenu || path == menu;
+            return !workDir_.empty() && (path == workDir_ || Below(path, workDir_) || Below(workDir_, path) ||
+                                         inStartMenu);
+        }
+        return false;
+    }
+
+private:
+    // Absolute, "." and ".." resolved, no trailing backslash, lower case.
+    static std::wstring Full(const std::wstring& path)
+    {
+        if (path.empty())
+            return std::wstring();
+        wchar_t full[1024];
+        DWORD n = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
+        if (n == 0 || n >= 1024)
+            return std::wstring();
+        std::wstring result = Lower(std::wstring(full, n));
+        while (result.size() > 3 && result.back() == L'\\')
+            result.pop_back();
+        return result;
+    }
+
+    static std::wstring Folder(int csidl)
+    {
+        wchar_t path[MAX_PATH] = {};
+        return SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) ? Lower(path) : std::wstring();
+    }
+
+    // Strictly below `top` (both in Full form); nothing is below an empty top.
+    static bool Below(const std::wstring& path, const std::wstring& top)
+    {
+        return !top.empty() && path.size() > top.size() + 1 && path.compare(0, top.size(), top) == 0 &&
+               (path[top.size()] == L'\\' || top.back() == L'\\');
+    }
+
+    static bool Refused(const std::wstring& dir)
+    {
+        if (dir.size() <= 3)
+            return true; // a drive's root
+        if (dir[0] == L'\\' && dir[1] == L'\\') {
+            std::size_t server = dir.find(L'\\', 2);
+            if (server == std::wstring::npos || dir.find(L'\\', server + 1) == std::wstring::npos)
+                return true; // a share's root
+        }
+        wchar_t windows[MAX_PATH + 1];
+        UINT n = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+        std::wstring win = n && n <= MAX_PATH ? Full(std::wstring(windows, n)) : std::wstring();
+        if (!win.empty() && (dir == win || Below(dir, win)))
+            return true;
+        for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+            wchar_t value[MAX_PATH + 1];
+            DWORD len = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+            if (len && len <= MAX_PATH && Full(std::wstring(value, len)) == dir)
+                return true;
+        }
+        return dir == Folder(CSIDL_PROGRAM_FILES);
+    }
+
+    bool InSiteKeys(const std::wstring& keyPath) const
+    {
+        std::wstring k = Lower(keyPath);
+        std::size_t slash = k.find(L'\\');
+        if (slash == std::wstring::npos)
+            return false;
+        std::wstring root = k.substr(0, slash), rest = k.substr(slash + 1);
+        if (root != L"hkey_local_machine" && root != L"hklm")
+            return false;
+        for (const std::wstring& own : {L"software\\microsoft\\windows\\currentversion\\uninstall\\" + site_,
+                                        L"software\\korvane\\" + site_})
+            if (rest == own || (rest.size() > own.size() && rest.compare(0, own.size(), own) == 0 &&
+                                rest[own.size()] == L'\\'))
+                return true;
+        return false;
+    }
+
+    std::wstring site_;
+    std::wstring workDir_;
+    std::vector<std::wstring> startMenus_;
+    std::wstring adminShortcut_;
+};
+
+} // namespace Package
