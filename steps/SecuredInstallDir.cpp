@@ -35,9 +35,15 @@ void SecuredInstallDir::BuildAccessList(AccessList& list)
     list.Add(users, kReadAndExecute);
 }
 
-bool SecuredInstallDir::DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl)
+bool SecuredInstallDir::DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl, PSID owner)
 {
     if (!(control & SE_DACL_AUTO_INHERITED))
+        return false;
+    static const Sid trusted[] = {Sid::Administrators(), Sid::LocalSystem(), Sid::TrustedInstaller()};
+    bool trustedOwner = false;
+    for (const Sid& sid : trusted)
+        trustedOwner = trustedOwner || sid.Equals(owner);
+    if (!trustedOwner)
         return false;
     if (control & SE_DACL_PROTECTED)
         return true;
@@ -104,12 +110,13 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
     const WString& dir = TheInstallSettings().installDir;
     SecurityBlock current;
     PACL dacl = nullptr;
-    if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &current.sd) == ERROR_SUCCESS) {
+    PSID owner = nullptr;
+    if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &current.sd) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         try {
             GetControl(current.sd, control);
-            if (DaclSetByHand(control, dacl))
+            if (DaclSetByHand(control, dacl, owner))
                 return;
         } catch (const SystemError&) {
             // Unreadable: the list below replaces it.

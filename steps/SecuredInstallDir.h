@@ -27,8 +27,11 @@ public:
     // The entries the directory gets, in order.
     static void BuildAccessList(AccessList& list);
     // True when a directory's DACL was set up by hand and must be kept: it is
-    // automatically inherited and either protected or has an explicit entry.
-    static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl);
+    // automatically inherited and either protected or has an explicit entry,
+    // and the directory's owner is Administrators, SYSTEM or TrustedInstaller.
+    // A list that someone else set up (a user who made the folder first) is
+    // replaced: the service that runs from the folder runs as SYSTEM.
+    static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl, PSID owner);
     // What the securing policy reports when the access list cannot be set.
     static WString SetAclFailureReason(DWORD error);
     // Gives a directory back the access control list (and its protection)

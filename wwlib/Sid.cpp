@@ -39,6 +39,17 @@ Sid Sid::AuthenticatedUsers()
     return s;
 }
 
+Sid Sid::TrustedInstaller()
+{
+    // The service's identifier: NT SERVICE\TrustedInstaller, six sub-authorities.
+    static const DWORD subs[] = {80, 956008885, 3418522649u, 1831038044, 1853292631, 2271478464u};
+    Sid s;
+    s.Set(6, SECURITY_NT_AUTHORITY, subs[0], subs[1]);
+    for (BYTE i = 2; i < 6; ++i)
+        *GetSidSubAuthority(s.bytes_.data(), i) = subs[i];
+    return s;
+}
+
 Sid Sid::LocalSystem()
 {
     Sid s;

@@ -20,6 +20,10 @@ public:
     static Sid AuthenticatedUsers();   // S-1-5-11
     static Sid LocalSystem();          // S-1-5-18
     static Sid Administrators();       // S-1-5-32-544
+    static Sid TrustedInstaller();     // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
+
+    // Whether two identifiers are the same; an empty one equals none.
+    bool Equals(PSID other) const { return Get() && other && EqualSid(Get(), other); }
 
 private:
     NoCrtDataVect<BYTE> bytes_;

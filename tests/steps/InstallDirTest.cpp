@@ -31,9 +31,11 @@ struct Descriptor {
         GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
         DWORD revision;
         GetSecurityDescriptorControl(sd, &control, &revision);
+        GetSecurityDescriptorOwner(sd, &owner, &defaulted);
     }
     ~Descriptor() { LocalFree(sd); }
     PSECURITY_DESCRIPTOR sd = nullptr;
+    PSID owner = nullptr;
     PACL dacl = nullptr;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
 };
@@ -192,17 +194,28 @@ TEST_CASE("the installation directory's access list")
 TEST_CASE("a DACL set up by hand is kept")
 {
     // Explicit entry, automatically inherited: set by hand.
-    Descriptor byHand(L"D:AI(A;OICI;FA;;;BA)(A;OICIID;FR;;;WD)");
-    CHECK(SecuredInstallDir::DaclSetByHand(byHand.control, byHand.dacl));
+    Descriptor byHand(L"O:BAD:AI(A;OICI;FA;;;BA)(A;OICIID;FR;;;WD)");
+    CHECK(SecuredInstallDir::DaclSetByHand(byHand.control, byHand.dacl, byHand.owner));
     // Protected and automatically inherited: set by hand.
-    Descriptor isProtected(L"D:PAI(A;OICIID;FA;;;BA)");
-    CHECK(SecuredInstallDir::DaclSetByHand(isProtected.control, isProtected.dacl));
+    Descriptor isProtected(L"O:SYD:PAI(A;OICIID;FA;;;BA)");
+    CHECK(SecuredInstallDir::DaclSetByHand(isProtected.control, isProtected.dacl, isProtected.owner));
+    Descriptor byInstaller(
+        L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:PAI(A;OICIID;FA;;;BA)");
+    CHECK(SecuredInstallDir::DaclSetByHand(byInstaller.control, byInstaller.dacl, byInstaller.owner));
     // Only inherited entries: what a new folder gets, replaced.
-    Descriptor inherited(L"D:AI(A;OICIID;FA;;;BA)");
-    CHECK_FALSE(SecuredInstallDir::DaclSetByHand(inherited.control, inherited.dacl));
+    Descriptor inherited(L"O:BAD:AI(A;OICIID;FA;;;BA)");
+    CHECK_FALSE(SecuredInstallDir::DaclSetByHand(inherited.control, inherited.dacl, inherited.owner));
     // Not automatically inherited (an old-style DACL): replaced.
-    Descriptor old(L"D:(A;OICI;FA;;;BA)");
-    CHECK_FALSE(SecuredInstallDir::DaclSetByHand(old.control, old.dacl));
+    Descriptor old(L"O:BAD:(A;OICI;FA;;;BA)");
+    CHECK_FALSE(SecuredInstallDir::DaclSetByHand(old.control, old.dacl, old.owner));
+    // Set up by hand, but by whoever made the folder first: replaced.
+    for (const wchar_t* sddl : {L"O:BUD:PAI(A;OICI;FA;;;BU)", L"O:WDD:AI(A;OICI;FA;;;WD)",
+                                L"O:S-1-5-21-1-2-3-1001D:PAI(A;OICI;FA;;;S-1-5-21-1-2-3-1001)",
+                                L"D:PAI(A;OICI;FA;;;BA)"}) {
+        CAPTURE(Test::Narrow(sddl));
+        Descriptor user(sddl);
+        CHECK_FALSE(SecuredInstallDir::DaclSetByHand(user.control, user.dacl, user.owner));
+    }
 }
 
 TEST_CASE("securing the installation directory")
