@@ -50,6 +50,20 @@ WString Environment(const wchar_t* name)
 
 } // namespace
 
+bool IsReservedDeviceName(const WString& name)
+{
+    WString base = name.substr(0, name.find(L'.'));
+    while (base.size() && base[base.size() - 1] == L' ')
+        base.erase(base.size() - 1);
+    static const wchar_t* const fixed[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : fixed)
+        if (EqualNoCase(base, device))
+            return true;
+    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9')
+        return EqualNoCase(base.substr(0, 3), L"COM") || EqualNoCase(base.substr(0, 3), L"LPT");
+    return false;
+}
+
 WString RefusedTargetReason(const WString& dir)
 {
     const WString target = Comparable(dir);

@@ -10,3 +10,8 @@
 // it is not. The directory is compared as an absolute path, in its long form
 // where it exists, case ignored.
 WString RefusedTargetReason(const WString& dir);
+
+// True when a name (one path component) is one of the devices Windows opens
+// whatever folder it stands in: CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
+// CONIN$, CONOUT$, with or without an extension, case ignored.
+bool IsReservedDeviceName(const WString& name);

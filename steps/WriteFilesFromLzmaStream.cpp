@@ -4,6 +4,7 @@
 #include "InstallSettings.h"
 #include "LzmaAloneDecoder.h"
 #include "StepReport.h"
+#include "TargetDirectory.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/NoCrtFormat.h"
 #include "../nocrtlib/NoCrtPath.h"
@@ -37,7 +38,8 @@ WString Decimal(std::uint64_t value)
 }
 
 // A name that could leave the target directory: absolute, with a drive or a
-// stream, or with a ".." component.
+// stream, with a ".." component, or with a component that Windows opens as a
+// device wherever it stands (COM1 is the port, not a file).
 bool UnsafeName(const WString& name)
 {
     if (name.empty())
@@ -50,6 +52,8 @@ bool UnsafeName(const WString& name)
         if (end == WString::npos)
             end = name.size();
         if (end - start == 2 && name[start] == L'.' && name[start + 1] == L'.')
+            return true;
+        if (IsReservedDeviceName(name.substr(start, end - start)))
             return true;
         start = end + 1;
     }
@@ -124,8 +128,15 @@ void WriteFilesFromLzmaStream::Decode(const std::uint8_t* stream, std::size_t si
         ProcessOutBytes(out.data(), produced);
         remaining -= produced;
     }
-    if (!stop)
+    if (!stop) {
+        // Data that goes on after the announced size would be files left out
+        // of an installation that reports success.
+        std::uint8_t extra = 0;
+        std::size_t consumed = 0, produced = 0;
+        if (decoder.Decode(in, inLeft, &extra, 1, consumed, produced) == 0 && produced != 0)
+            throw InstallError(L"WriteFilesFromLzmaStream: compressed data continues after the announced size");
         FinishStream();
+    }
 }
 
 void WriteFilesFromLzmaStream::ProcessOutBytes(const std::uint8_t* p, std::size_t n)

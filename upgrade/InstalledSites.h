@@ -33,10 +33,6 @@ bool IsSiteOfProduct(const WString& productName, const WString& name);
 // COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$, with or without an extension).
 bool IsValidSiteName(const WString& productName, const WString& name);
 
-// True when a name is one of the devices Windows opens whatever folder it
-// stands in (compared without its extension, case ignored).
-bool IsReservedDeviceName(const WString& name);
-
 // The directory an installed site's entry names, when it is that site's: its
 // last folder gives back the site's name. Empty otherwise, and for an entry
 // that names no directory.

@@ -2,6 +2,7 @@
 #include "../../steps/InstallSettings.h"
 #include "../../steps/MakeInstallDir.h"
 #include "../../steps/SecuredInstallDir.h"
+#include "../../steps/TargetDirectory.h"
 #include "../../wwlib/ErrorText.h"
 #include "../../wwlib/SilentExit.h"
 #include "../support/Console.h"
@@ -304,5 +305,19 @@ TEST_CASE("a volume without access control lists: one warning or question, then 
         CHECK(yes.DefaultButtons() == std::vector<int>{IDNO});
         CHECK(console.Lines() == Lines{L"Warning: " + m, L"Rollback: removing previously created " + dir});
         CHECK_FALSE(IsDir(dir));
+    }
+}
+
+TEST_CASE("device names, with or without an extension, and names that only look like them")
+{
+    for (const wchar_t* name : {L"CON", L"con", L"PRN.txt", L"AUX", L"NUL.tar.gz", L"COM1", L"com9", L"LPT1",
+                                L"lpt9.log", L"CONIN$", L"CONOUT$", L"nul ", L"Com3 .x"}) {
+        CAPTURE(Test::Narrow(name));
+        CHECK(IsReservedDeviceName(name));
+    }
+    for (const wchar_t* name : {L"", L"CONSOLE", L"COM10", L"COM0", L"LPT", L"NULL", L"xCON", L"AUX1", L"CONIN",
+                                L"Quendal-CON", L"con-1.txt"}) {
+        CAPTURE(Test::Narrow(name));
+        CHECK_FALSE(IsReservedDeviceName(name));
     }
 }

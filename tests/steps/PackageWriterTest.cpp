@@ -198,6 +198,17 @@ TEST_CASE("broken packages stop the installation with their message, leaving not
         CHECK(ErrorOf(targets, 8, packed) ==
               L"WriteFilesFromLzmaStream: compressed data ends before the announced size");
     }
+    SUBCASE("compressed data that goes on after the announced size, at a message's end")
+    {
+        // The announced size ends exactly after the first file: the rest
+        // would be left out of an installation that reports success.
+        Stream s = good;
+        s.File("second.dll", "after the announced end");
+        Bytes packed = Pack(s.bytes, good.bytes.size());
+        CHECK(ErrorOf(targets, 8, packed) ==
+              L"WriteFilesFromLzmaStream: compressed data continues after the announced size");
+        CHECK_FALSE(Exists(d + L"\\second.dll"));
+    }
     SUBCASE("a stream that ends inside a message")
     {
         Stream s = good;
@@ -236,14 +247,15 @@ TEST_CASE("the resource layout is checked before anything is decoded")
     CHECK(ErrorOf(targets, 8, corrupt).rfind(L"LzmaDecode() failed: error ", 0) == 0);
 }
 
-TEST_CASE("names that would leave the target directory are refused before anything is made")
+TEST_CASE("names that would leave the target directory, or name a device, are refused before anything is made")
 {
     Test::TempDir dir(L"inner");
     PackageTargets targets{dir.Path().c_str(), L"", L"", L""};
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
     for (const char* name : {"..\\escaped.txt", "sub\\..\\..\\escaped.txt", "C:\\escaped.txt", "\\escaped.txt",
-                             "/escaped.txt", "file.txt:stream", "../escaped.txt"}) {
+                             "/escaped.txt", "file.txt:stream", "../escaped.txt", "COM1", "com9.log", "LPT1.txt",
+                             "sub\\NUL", "CON.dll", "aux", "prn.x.y", "CONIN$", "conout$.txt", "Sub\\Lpt3\\x"}) {
         CAPTURE(name);
         Stream s;
         s.File(name, "x");
