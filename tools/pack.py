@@ -55,6 +55,48 @@ def read_manifest(path):
     return entries
 
 
+DEVICES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {f"{p}{n}" for p in ("COM", "LPT") for n in range(1, 10)}
+# The longest folder a default installation has (32-bit Windows' x86 folder),
+# and room for the path's end: a name must fit in 260 characters with it.
+LONGEST_DEFAULT_DIR = len("C:\\Program Files (x86)\\Korvane Quendal\\")
+MAX_NAME = 259 - LONGEST_DEFAULT_DIR
+
+
+def unsafe_name(name):
+    """Why the installer would refuse this name, or None."""
+    if not name:
+        return "an empty name"
+    if name[0] in "\\/" or ":" in name:
+        return "an absolute name, a drive or a stream"
+    if any(ord(c) < 32 for c in name):
+        return "a control character"
+    for part in name.replace("/", "\\").split("\\"):
+        if part in ("", ".", ".."):
+            return "an empty, '.' or '..' component"
+        if part.split(".")[0].rstrip(" ").upper() in DEVICES:
+            return f"the device name '{part}'"
+    if len(name) > MAX_NAME:
+        return f"longer than {MAX_NAME} characters, over the path limit in the default folder"
+    return None
+
+
+def check_entries(entries):
+    """Refuses at packing time what the installer would refuse at installing
+    time, and what would make two files compete for one path."""
+    seen = {}
+    for name, _source, options, where in entries:
+        reason = unsafe_name(name)
+        if reason:
+            sys.exit(f"{where}: unsafe name '{name}': {reason}")
+        selector = int(options.get("selector", "3"))
+        if selector not in (1, 2, 3):
+            sys.exit(f"{where}: selector must be 1, 2 or 3, not {selector}")
+        key = name.replace("/", "\\").upper()
+        if key in seen and seen[key][0] & selector:
+            sys.exit(f"{where}: '{name}' is already in the package for the same platform ({seen[key][1]})")
+        seen[key] = (seen.get(key, (0, where))[0] | selector, where)
+
+
 def build_stream(entries, programs=None, programs64=None):
     stream = bytearray()
     for name, source, options, where in entries:
@@ -122,6 +164,7 @@ def main():
         entries = read_manifest(args.manifest)
     else:
         parser.error("a manifest or --from-dir is needed")
+    check_entries(entries)
     stream = build_stream(entries, args.programs, args.programs64)
     packed = compress(stream)
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
