@@ -1,6 +1,7 @@
 #include "ShellFolders.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/DllLoader.h"
+#include "../wwlib/InstallError.h"
 #include "../wwlib/SystemInfo.h"
 #include <shlobj.h>
 
@@ -35,6 +36,20 @@ bool FromRegistry(HKEY root, const wchar_t* key, const wchar_t* value, WString& 
     return read.Succeeded();
 }
 
+bool Absolute(const WString& path)
+{
+    return path.size() > 2 && ((path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\'));
+}
+
+// The user's Programs folder as the shell or the registry gives it; may be empty.
+WString UserProgramsDir()
+{
+    WString dir = FromShell(CSIDL_PROGRAMS);
+    if (dir.empty() && !FromRegistry(HKEY_CURRENT_USER, kShellFolders, L"Programs", dir))
+        FromRegistry(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", dir);
+    return dir;
+}
+
 } // namespace
 
 WString GetProgramFilesDir()
@@ -47,9 +62,14 @@ WString GetProgramFilesDir()
 
 WString GetProgramsDir()
 {
-    WString dir = FromShell(CSIDL_PROGRAMS);
-    if (dir.empty() && !FromRegistry(HKEY_CURRENT_USER, kShellFolders, L"Programs", dir))
-        FromRegistry(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", dir);
+    WString dir = UserProgramsDir();
+    if (Absolute(dir))
+        return dir;
+    dir = FromShell(CSIDL_COMMON_PROGRAMS);
+    if (dir.empty())
+        FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs", dir);
+    if (!Absolute(dir))
+        throw InstallError(L"The Programs folder of the Start menu cannot be found");
     return dir;
 }
 
@@ -57,7 +77,7 @@ WString GetCommonProgramsDir()
 {
     WString dir = FromShell(CSIDL_COMMON_PROGRAMS);
     if (dir.empty() && !FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs", dir))
-        dir = GetProgramsDir();
+        dir = UserProgramsDir();
     return dir;
 }
 

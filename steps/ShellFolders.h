@@ -3,7 +3,10 @@
 
 // The folders the installation writes into. Each asks the shell first (when
 // its version has the special-folder function; a missing folder is created)
-// and falls back to the registry values older systems keep. Each may be empty.
+// and falls back to the registry values older systems keep. Each may be empty,
+// except the Programs folder: it falls back to the all-users one, and throws
+// InstallError when neither is an absolute path (the Start-menu folder would
+// otherwise be made relative to the current directory).
 WString GetProgramFilesDir();
 WString GetProgramsDir();
 WString GetCommonProgramsDir();

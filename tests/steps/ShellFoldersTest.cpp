@@ -1,4 +1,5 @@
 #include "../../steps/ShellFolders.h"
+#include "../../wwlib/InstallError.h"
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
@@ -53,9 +54,25 @@ TEST_CASE("without the shell's function the registry answers")
     std::wstring adminTools = W(GetCommonAdminToolsDir());
     std::wstring commonPrograms = W(GetCommonProgramsDir());
 
+    // A user's Programs folder that comes back empty: the all-users one,
+    // never a path relative to the current directory; without that either,
+    // a failure.
+    HKEY user;
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user, nullptr) == 0);
+    RegSetValueExW(user, L"Programs", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+    std::wstring programsEmpty = W(GetProgramsDir());
+
     RegDeleteValueW(shell, L"Common Administrative Tools");
     RegDeleteValueW(shell, L"Common Programs");
     std::wstring adminWithout = W(GetCommonAdminToolsDir());
+    bool noPrograms = false;
+    try {
+        GetProgramsDir();
+    } catch (const InstallError& e) {
+        noPrograms = W(e.Message()) == L"The Programs folder of the Start menu cannot be found";
+    }
+    RegCloseKey(user);
     RegCloseKey(shell);
     RegSetValueExW(ie, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved), size);
     RegCloseKey(ie);
@@ -70,4 +87,6 @@ TEST_CASE("without the shell's function the registry answers")
     // Without the value, the Administrative Tools folder is derived only on
     // Windows 2000 and XP; Wine reports a later version, so there is none.
     CHECK(adminWithout == L"");
+    CHECK(programsEmpty == common);
+    CHECK(noPrograms);
 }
