@@ -32,11 +32,20 @@ struct GlobalMem {
 
 } // namespace
 
+VersionAnswer MembershipByVersion(DWORD platform, DWORD major, DWORD minor)
+{
+    if (platform == 0 && major == 0 && minor == 0)
+        return VersionAnswer::NotMember; // unreadable: a failure is no membership
+    return platform == VER_PLATFORM_WIN32_NT ? VersionAnswer::AskToken : VersionAnswer::Member;
+}
+
 bool TokenHasBuiltinGroup(DWORD rid)
 {
     Advapi32Dll dll;
-    if (WindowsVersion().first != VER_PLATFORM_WIN32_NT)
-        return true;
+    VersionTriple v = WindowsVersion();
+    VersionAnswer byVersion = MembershipByVersion(v.first, v.second, v.third);
+    if (byVersion != VersionAnswer::AskToken)
+        return byVersion == VersionAnswer::Member;
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     SidFreer group{dll, nullptr};
     if (!dll.AllocateAndInitializeSid(&nt, rid, &group.sid))

@@ -56,6 +56,11 @@ bool PrivilegeHolder::Enable()
         ++m_count;
         return true;
     }
+    // What an earlier enabler found out stands: the token is not asked again.
+    if (state_ == NotAvailable) {
+        SetLastError(error_);
+        return false;
+    }
     NoCrtHandle token;
     if (!OpenOwnToken(token))
         return false;
@@ -82,6 +87,7 @@ bool PrivilegeHolder::Enable()
                         error_ = GetLastError();
                     else
                         state_ = (p.Attributes & SE_PRIVILEGE_ENABLED) ? Enabled : Held;
+                    enabledBefore_ = state_ == Enabled;
                     break;
                 }
             }
@@ -103,6 +109,9 @@ void PrivilegeHolder::Release()
     Locked lock;
     NoCrtAssert(!!m_count);
     if (--m_count != 0)
+        return;
+    // Enabled before this program asked for it: it stays as it was found.
+    if (enabledBefore_)
         return;
     NoCrtHandle token;
     if (OpenOwnToken(token) && Adjust(token.get(), luid_, 0))

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 // One privilege of the process token, shared by the whole process. Enabling
-// counts: the privilege is disabled again when the last enabler releases it.
+// counts: the privilege is disabled again when the last enabler releases it,
+// unless the token had it enabled before this program asked. A privilege the
+// token does not hold is found out once; later enablers fail at once.
 // Enable and Release run under one process-wide lock.
 class PrivilegeHolder : NoCopy {
 public:
@@ -28,6 +30,7 @@ private:
     DWORD error_ = 0;
     LUID luid_ = {};
     long m_count = 0;
+    bool enabledBefore_ = false;
 };
 
 // Enables a privilege for the scope it lives in.

@@ -159,6 +159,17 @@ TEST_CASE("privileges are enabled by counted enablers")
         CHECK_FALSE(second.Try());
         CHECK(GetLastError() == ERROR_PRIVILEGE_NOT_HELD);
     }
+    SUBCASE("a privilege the token had enabled stays enabled after its last enabler")
+    {
+        REQUIRE((TokenAttributes(L"SeChangeNotifyPrivilege") & SE_PRIVILEGE_ENABLED) != 0);
+        PrivilegeHolder notify(L"SeChangeNotifyPrivilege");
+        {
+            PrivilegeEnabler enabler(notify);
+            CHECK(enabler.Try());
+        }
+        CHECK(notify.Count() == 0);
+        CHECK((TokenAttributes(L"SeChangeNotifyPrivilege") & SE_PRIVILEGE_ENABLED) != 0);
+    }
     SUBCASE("releasing more than was enabled is an assertion failure")
     {
         PrivilegeHolder idle(L"SeShutdownPrivilege");
@@ -179,6 +190,12 @@ TEST_CASE("group membership of the process token")
     CHECK(IsAdministrator(false)); // Wine runs everything as an administrator
     CHECK(IsPowerUser() == Member(DOMAIN_ALIAS_RID_POWER_USERS));
     CHECK(TokenHasBuiltinGroup(DOMAIN_ALIAS_RID_USERS) == Member(DOMAIN_ALIAS_RID_USERS));
+    // What the version alone answers: a version that could not be read is
+    // no membership; outside the NT family there are no groups to be in.
+    CHECK(MembershipByVersion(0, 0, 0) == VersionAnswer::NotMember);
+    CHECK(MembershipByVersion(VER_PLATFORM_WIN32_NT, 6, 1) == VersionAnswer::AskToken);
+    CHECK(MembershipByVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10) == VersionAnswer::Member);
+    CHECK(MembershipByVersion(VER_PLATFORM_WIN32s, 3, 1) == VersionAnswer::Member);
 }
 
 TEST_CASE("the volume behind a path")
