@@ -29,8 +29,10 @@ void DllLoader::LoadFromSystemDirectory(const wchar_t* name, bool tolerateMissin
 {
     NoCrtAssert(!m_hDll);
     wchar_t dir[261] = {};
-    if (!GetSystemDirectoryW(dir, 261)) {
-        DWORD err = GetLastError();
+    UINT n = GetSystemDirectoryW(dir, 261);
+    if (n == 0 || n >= 261) {
+        // A result of 261 or more is the size needed: nothing was written.
+        DWORD err = n ? ERROR_INSUFFICIENT_BUFFER : GetLastError();
         if (tolerateMissing)
             return;
         throw SystemError(L"GetSystemDirectory()", err);

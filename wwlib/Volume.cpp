@@ -35,7 +35,10 @@ WString VolumeRootOf(const wchar_t* path)
     DWORD n = GetFullPathNameW(path, 264, buf, &filePart);
     if (n == 0)
         ThrowLastError(L"GetFullPathNameW()");
-    return VolumeRootFromFullPath(WString(buf, n < 264 ? n : 263));
+    // The size needed, not the path: the buffer holds nothing usable.
+    if (n >= 264)
+        throw SystemError(L"GetFullPathNameW()", ERROR_INSUFFICIENT_BUFFER);
+    return VolumeRootFromFullPath(WString(buf, n));
 }
 
 DWORD VolumeFlagsOf(const wchar_t* path)
