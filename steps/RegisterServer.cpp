@@ -19,10 +19,16 @@ bool EndsWithExe(const WString& path)
     return path.size() > 3 && lstrcmpiW(path.c_str() + path.size() - 4, L".EXE") == 0;
 }
 
-// The COM library for the time a DLL's registration export runs.
+// The COM library for the time a DLL's registration export runs; uninitialised
+// only when this scope initialised it.
 struct OleScope {
-    OleScope() { OleInitialize(nullptr); }
-    ~OleScope() { OleUninitialize(); }
+    OleScope() : initialised(SUCCEEDED(OleInitialize(nullptr))) {}
+    ~OleScope()
+    {
+        if (initialised)
+            OleUninitialize();
+    }
+    bool initialised;
     OleScope(const OleScope&) = delete;
     OleScope& operator=(const OleScope&) = delete;
 };
@@ -79,10 +85,12 @@ void RegisterServer::Run(const WString& serverPath, bool unregister, bool inheri
             throw InstallError(ExitCodeReason(code));
         return;
     }
-    OleScope ole;
+    // COM goes before the DLL: what COM still holds of it is released while
+    // its code is there (locals go in reverse order).
     Library dll{LoadLibraryW(serverPath.c_str())};
     if (!dll.h)
         ThrowCallFailed(L"LoadLibraryW()", GetLastError());
+    OleScope ole;
     using Entry = HRESULT(STDAPICALLTYPE*)();
     auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(
         GetProcAddress(dll.h, unregister ? "DllUnregisterServer" : "DllRegisterServer")));

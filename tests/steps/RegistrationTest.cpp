@@ -8,6 +8,7 @@
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include "../support/RunMode.h"
+#include <objbase.h>
 #include <sddl.h>
 #include <doctest/doctest.h>
 #include <vector>
@@ -246,6 +247,25 @@ TEST_CASE("a COM server DLL")
                                        L"Warning: server " + without + L" registration failed: GetProcAddress() failed: " +
                                            W(WWLib::WindowsErrorText(127))});
         CHECK(TheInstallSettings().uninstallParams.empty());
+    }
+    SUBCASE("on a thread whose COM is set up otherwise, that set-up is left as it was")
+    {
+        // OleInitialize fails on a multithreaded thread; the step must not
+        // undo an initialisation that is not its own. (Wine's OleUninitialize
+        // ignores a call without an OleInitialize, so there only the
+        // registration itself is proven; see docs/wine-differences.md.)
+        REQUIRE(CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK);
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        {
+            RegisterServer step(with.c_str());
+            CHECK(step.Registered());
+            step.Commit();
+        }
+        CHECK(CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_FALSE); // still this thread's
+        CoUninitialize();
+        CoUninitialize();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuendalTest\\Dll");
     }
     SUBCASE("a DLL that is not there")
     {
