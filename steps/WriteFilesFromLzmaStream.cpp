@@ -293,6 +293,10 @@ void WriteFilesFromLzmaStream::StartFile()
     bool isNew = true;
     bool takeOver = false;
     if (fileMask == AllFiles) {
+        // A folder cannot be overwritten: no question that offers it.
+        if (IsDirectory(filePath))
+            throw InstallError(L"Error creating target installation file '" + filePath +
+                               L"' - a directory of that name stands in its place");
         if (PathExists(filePath)) {
             // A file the replaced installation could not delete (it was held
             // open) and left to the next restart is that installation's, not

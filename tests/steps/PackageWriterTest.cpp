@@ -1,4 +1,5 @@
 #include "../../steps/InstallSettings.h"
+#include "../../steps/DeferredFileOps.h"
 #include "../../steps/WriteFilesFromLzmaStream.h"
 #include "../../wwlib/ErrorText.h"
 #include "../../wwlib/InstallError.h"
@@ -302,6 +303,18 @@ TEST_CASE("an existing target file")
                                        L"Rollback: removing previously created " + d + L"\\after.dll",
                                        L"Rollback: removing previously created " + d + L"\\new.dll"});
         CHECK(ReadAll(d + L"\\kept.dll") == "replaced");
+    }
+    SUBCASE("a folder where the file goes: said as what it is, also with -force")
+    {
+        REQUIRE(CreateDirectoryW((d + L"\\after.dll").c_str(), nullptr));
+        Test::RunMode mode(false, true);
+        Test::ConsoleCapture console;
+        CHECK(ErrorOf(targets, 8, packed) ==
+              L"Error creating target installation file '" + d + L"\\after.dll' - a directory of that name stands in its "
+              L"place");
+        for (const std::wstring& line : console.Lines())
+            CHECK(line.find(L"after.dll' already exists") == std::wstring::npos);
+        CHECK(IsDirectory((d + L"\\after.dll").c_str()));
     }
     SUBCASE("interactive: Yes overwrites, No ends with 104")
     {
