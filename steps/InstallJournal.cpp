@@ -11,6 +11,11 @@
 #include "ServerInstallCommand.h"
 #include "SiteKey.h"
 #include "StepReport.h"
+#include "ShellFolders.h"
+#include "../nocrtlib/NoCrtCompare.h"
+#include "../nocrtlib/NoCrtPath.h"
+#include "../wwlib/Product.h"
+#include "../wwlib/SystemInfo.h"
 #include "WriteFilesFromLzmaStream.h"
 #include "../wwlib/CReg.h"
 #include <windows.h>
@@ -69,15 +74,93 @@ void SplitEntry(const WString& entry, WString& subject, WString& detail)
     detail = bar == WString::npos ? WString() : entry.substr(bar + 1);
 }
 
+// Where a journal's action may reach: the same places as the run that wrote
+// it, for the site and the directory of this run. A journal is the
+// installer's own, but one left by a stale history, or put there by hand,
+// must not make the installer delete, run or unregister anything else.
+class JournalScope {
+public:
+    JournalScope(const WString& site, const WString& installDir) : site_(site), dir_(Comparable(installDir))
+    {
+        try {
+            startMenu_ = Comparable(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
+        } catch (const std::exception&) {
+            // No Start menu: no shortcut entry is the site's.
+        }
+        WString adminTools = GetCommonAdminToolsDir();
+        if (!adminTools.empty())
+            adminShortcut_ = Comparable(PathJoin(adminTools, site + L" Control Panel.lnk"));
+    }
+
+    bool Allows(UndoKind kind, const WString& subject, const WString& detail) const
+    {
+        switch (kind) {
+        case UndoKind::SiteKey:
+            return EqualNoCase(subject, site_);
+        case UndoKind::Directory: {
+            WString d = Comparable(subject);
+            return EqualNoCase(d, dir_) || Below(d, dir_) || Below(dir_, d) || EqualNoCase(d, startMenu_);
+        }
+        case UndoKind::Security:
+            return EqualNoCase(Comparable(subject), dir_);
+        case UndoKind::File:
+        case UndoKind::TakenOverFile:
+        case UndoKind::ServerData:
+        case UndoKind::ComServer:
+            return Below(Comparable(subject), dir_);
+        case UndoKind::Shortcut: {
+            WString link = Comparable(subject);
+            return Below(link, startMenu_) || (!adminShortcut_.empty() && EqualNoCase(link, adminShortcut_));
+        }
+        case UndoKind::Service:
+            return EqualNoCase(subject, site_) && Below(Comparable(detail), dir_);
+        case UndoKind::UninstallEntry:
+            return EqualNoCase(subject, WString(kUninstallKey) + L"\\" + site_);
+        case UndoKind::FirstRunFlag:
+            return EqualNoCase(subject, SiteKeyPath(site_));
+        }
+        return false;
+    }
+
+private:
+    static WString Comparable(const WString& path)
+    {
+        if (path.empty())
+            return path;
+        WString full = path;
+        CPathMakeAbs<0> abs(full, path);
+        while (full.size() > 3 && full[full.size() - 1] == L'\\')
+            full.erase(full.size() - 1);
+        return full;
+    }
+    static bool Below(const WString& path, const WString& top)
+    {
+        return !top.empty() && path.size() > top.size() + 1 && path[top.size()] == L'\\' &&
+               EqualNoCase(path.substr(0, top.size()), top);
+    }
+
+    WString site_, dir_, startMenu_, adminShortcut_;
+};
+
 // One action of a journal left behind. What is no longer there was never
 // made, or is gone already: nothing to undo.
-void Undo(const WString& entry) noexcept
+void Undo(const WString& entry, const JournalScope& scope) noexcept
 {
     try {
         if (entry.size() < 2 || entry[1] != kSeparator)
             return;
+        static const wchar_t known[] = L"KDAFLPSCURT";
+        bool isKnown = false;
+        for (const wchar_t* k = known; *k; ++k)
+            isKnown = isKnown || *k == entry[0];
+        if (!isKnown)
+            return; // a later version's action: not this program's to guess
         WString subject, detail;
         SplitEntry(entry, subject, detail);
+        if (!scope.Allows(static_cast<UndoKind>(entry[0]), subject, detail)) {
+            StepLine(L"Skipped, outside the site: " + entry.substr(0, 2) + subject);
+            return;
+        }
         switch (static_cast<UndoKind>(entry[0])) {
         case UndoKind::Directory:
             if (IsDirectory(subject))
@@ -173,8 +256,9 @@ bool RecoverUnfinishedRun(const WString& site)
     if (read.Failed())
         return false;
     StepLine(L"An earlier installation of " + site + L" did not finish; undoing what it changed");
+    const JournalScope scope(site, TheInstallSettings().installDir);
     for (std::size_t i = entries.size(); i-- > 0;)
-        Undo(entries[i]);
+        Undo(entries[i], scope);
     bool keyMadeForIt = entries.size() && entries[0].size() && entries[0][0] == static_cast<wchar_t>(UndoKind::SiteKey);
     RemoveJournal(site, keyMadeForIt);
     return true;

@@ -1,5 +1,6 @@
 #include "../../steps/DeferredFileOps.h"
 #include "../../steps/InstallJournal.h"
+#include "../../steps/InstallSettings.h"
 #include "../../steps/MakeInstallDir.h"
 #include "../../steps/SecuredInstallDir.h"
 #include "../support/Console.h"
@@ -7,6 +8,7 @@
 #include "../support/RunMode.h"
 #include <doctest/doctest.h>
 #include <sddl.h>
+#include <algorithm>
 #include <vector>
 
 using Lines = std::vector<std::wstring>;
@@ -70,6 +72,7 @@ TEST_CASE("the journal: each undo kept before its change, carried out last first
 
     Test::ConsoleCapture recovery;
     Test::RunMode mode(false);
+    TheInstallSettings().installDir = site.c_str();
     CHECK(RecoverUnfinishedRun(kSite));
     CHECK(recovery.Lines() == Lines{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it "
                                     L"changed",
@@ -126,6 +129,7 @@ TEST_CASE("the journal: entries it does not know, or that are damaged, are passe
     WriteStored({L"F|" + file, L"Z|" + root.Path(), L"F", L"", L"A|" + root.Path() + L"|not hex"});
     Test::ConsoleCapture console;
     Test::RunMode mode(false);
+    TheInstallSettings().installDir = root.Path().c_str();
     CHECK(RecoverUnfinishedRun(kSite));
     CHECK(console.Lines() == Lines{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it "
                                    L"changed",
@@ -137,6 +141,53 @@ TEST_CASE("the journal: entries it does not know, or that are damaged, are passe
     CHECK(Stored().empty());
     // The key was there before this journal: it stays.
     CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+}
+
+TEST_CASE("the journal: actions outside the site and the directory of this run are said and left")
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    Test::TempDir victim, site;
+    const std::wstring bait = victim.Path() + L"\\keep.txt", marker = victim.Path() + L"\\marker.exe";
+    Test::WriteTextFile(bait, "keep");
+    REQUIRE(CopyFileW((Test::OwnDirectory() + L"\\test_steps.exe").c_str(), marker.c_str(), FALSE));
+    REQUIRE(RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim", L"Keep", REG_SZ, L"1", 4) == ERROR_SUCCESS);
+    const std::vector<std::wstring> outside = {
+        L"F|" + bait,
+        L"P|" + bait,
+        L"T|" + victim.Path(),
+        L"D|" + victim.Path(),
+        L"A|" + victim.Path() + L"|00",
+        L"L|" + bait,
+        L"C|" + marker,
+        L"S|Quendal-JournalTest|" + marker,
+        L"S|Spooler|" + site.Path() + L"\\Quendal.exe",
+        L"U|SOFTWARE\\Victim",
+        L"R|SOFTWARE\\Victim",
+        L"K|Quendal-Other",
+    };
+    WriteStored(outside);
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = site.Path().c_str();
+    CHECK(RecoverUnfinishedRun(kSite));
+    Lines expected{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it changed"};
+    for (auto it = outside.rbegin(); it != outside.rend(); ++it) {
+        std::wstring entry = *it;
+        std::size_t bar = entry.find(L'|', 2);
+        expected.push_back(L"Skipped, outside the site: " + entry.substr(0, bar));
+    }
+    std::wstring got;
+    for (const std::wstring& line : console.Lines())
+        got += line + L"\n";
+    const std::string lines = Test::Narrow(got);
+    CAPTURE(lines);
+    CHECK(console.Lines() == expected);
+    CHECK(PathExists(bait.c_str()));
+    CHECK(PathExists(marker.c_str()));
+    CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim"));
+    CHECK(Stored().empty());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim");
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
 }
 
