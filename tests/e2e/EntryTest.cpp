@@ -82,6 +82,30 @@ TEST_CASE("command-line errors: the message, a blank line, the usage text and 20
         CHECK(r.exitCode == 201);
         CHECK(r.output.rfind("Mismatching '-installDir' and '-site' parameters.\r\n\r\nThis program", 0) == 0);
     }
+    SUBCASE("a site name that is not a folder name, and a target no installation may take")
+    {
+        struct Refused {
+            const wchar_t* args;
+            const char* message;
+        };
+        const Refused refused[] = {
+            {L"-site=Quendal-..\\..\\Windows -acceptEULA",
+             "Invalid '-site' parameter: 'Quendal-..\\..\\Windows' is not 'Quendal' or 'Quendal-' followed by a folder "
+             "name."},
+            {L"-site=Other -acceptEULA", "Invalid '-site' parameter: 'Other' is not 'Quendal' or 'Quendal-' followed "
+                                         "by a folder name."},
+            {L"-installDir=C:\\ -acceptEULA", "Refusing to install into 'C:\\': it is the root of a drive."},
+            {L"-installDir=C:\\windows\\system32\\Quendal -acceptEULA",
+             "Refusing to install into 'C:\\windows\\system32\\Quendal': it is the Windows folder or lies in it."},
+        };
+        for (const Refused& r : refused) {
+            CAPTURE(Test::Narrow(r.args));
+            ChildResult result = Run(r.args);
+            CHECK(result.exitCode == 201);
+            CHECK(result.output.rfind(std::string(r.message) + "\r\n\r\nThis program", 0) == 0);
+        }
+        CHECK(GetFileAttributesW(L"C:\\windows\\system32\\Quendal") == INVALID_FILE_ATTRIBUTES);
+    }
     SUBCASE("left-over words and options, each on its own line")
     {
         ChildResult r = Run(L"-installDir=C:\\Q foo -force=yes -acceptEULA");

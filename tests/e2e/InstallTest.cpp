@@ -3,6 +3,7 @@
 #include "../support/DialogDriver.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
+#include "../support/PackageStream.h"
 #include "../support/Snapshot.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
@@ -903,6 +904,67 @@ TEST_CASE("install: a hostile or stale uninstall entry acts on nothing outside i
     }
     SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", nullptr);
     SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", nullptr);
+}
+
+// A copy of the installer whose package resource is `package`.
+std::wstring StampedInstaller(const Test::Bytes& package)
+{
+    CreateDirectoryW(L"C:\\Stamped", nullptr);
+    const std::wstring copy = L"C:\\Stamped\\QuendalInstaller.exe";
+    REQUIRE(CopyFileW(Test::Env(L"QUENDAL_INSTALLER").c_str(), copy.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+    REQUIRE(update != nullptr);
+    REQUIRE(UpdateResourceW(update, L"BINARY", MAKEINTRESOURCEW(130), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                            const_cast<std::uint8_t*>(package.data()), static_cast<DWORD>(package.size())));
+    REQUIRE(EndUpdateResourceW(update, FALSE));
+    return copy;
+}
+
+// Packages the installer must refuse, one row a case, each stamped into a
+// copy of the real installer: the run fails with the reason, writes nothing
+// where the package points and leaves the machine as it was.
+TEST_CASE("install: a package the installer must refuse, stamped into a copy of it")
+{
+    const std::wstring dir = L"C:\\Sites\\Quendal-Stamp";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    CreateDirectoryW(L"C:\\Stamped", nullptr);
+    Test::Stream twelve;
+    for (int i = 0; i < 12; ++i)
+        twelve.File("file" + std::to_string(i) + ".txt", "data " + std::to_string(i));
+    Test::Stream all = twelve;
+    for (int i = 12; i < 31; ++i)
+        all.File("file" + std::to_string(i) + ".txt", "data " + std::to_string(i));
+    struct Row {
+        const char* name;
+        Test::Bytes package;
+        std::wstring reason;
+    };
+    const Row rows[] = {
+        {"a device name", Test::Pack(Test::Stream().File("a.txt", "a").File("COM1", "to the port").bytes),
+         L"WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name 'COM1'"},
+        {"a device name in a folder", Test::Pack(Test::Stream().File("TermInfo\\lpt1.txt", "x").bytes),
+         L"WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name 'TermInfo\\lpt1.txt'"},
+        {"a way out of the folder", Test::Pack(Test::Stream().File("..\\..\\escaped.txt", "x").bytes),
+         L"WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name '..\\..\\escaped.txt'"},
+        {"a size announced at a message's end, before the real end", Test::Pack(all.bytes, twelve.bytes.size()),
+         L"WriteFilesFromLzmaStream: compressed data continues after the announced size"},
+    };
+    for (const Row& r : rows) {
+        const std::string name = r.name;
+        CAPTURE(name);
+        const std::wstring stamped = StampedInstaller(r.package);
+        Test::Snapshot before = Test::Snapshot::Take();
+        for (const wchar_t* options : {L"", L" -force"}) {
+            ChildResult result =
+                Test::RunCaptured(L"\"" + stamped + L"\" -installDir=" + dir + L" -acceptEULA" + options, 120000);
+            const std::string output = Test::Narrow(result.text);
+            CAPTURE(output);
+            CHECK(result.exitCode == 150);
+            CHECK(LinesOf(result).back() == L"Exception caught: " + r.reason);
+            CHECK_FALSE(Exists(L"C:\\escaped.txt"));
+            CHECK(Joined(Test::Snapshot::Take().Differences(before, {Test::kMakerKeyEntry})) == "");
+        }
+    }
 }
 
 TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
