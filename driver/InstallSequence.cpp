@@ -93,11 +93,12 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
     if (!settings.installDir.empty() && settings.acceptEULA)
         return; // everything the dialog would ask is given
     if (settings.installDir.empty()) {
+        // Only a folder that is the entry's own site's is offered.
         for (std::size_t i = 0; i < sites.size() && settings.installDir.empty(); ++i)
             if (EqualNoCase(sites[i].siteName, Product::kName))
-                settings.installDir = sites[i].installDir;
-        if (settings.installDir.empty() && sites.size())
-            settings.installDir = sites[0].installDir;
+                settings.installDir = OwnDirectoryOf(Product::kName, sites[i]);
+        for (std::size_t i = 0; i < sites.size() && settings.installDir.empty(); ++i)
+            settings.installDir = OwnDirectoryOf(Product::kName, sites[i]);
         if (settings.installDir.empty())
             settings.installDir = PathJoin(GetProgramFilesDir(), Product::kDefaultFolder);
     }
