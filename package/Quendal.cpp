@@ -137,7 +137,29 @@ int RunService()
     return result;
 }
 
+// Errors of a service control manager that is still starting (a command run
+// while Windows, or Wine's session, is coming up): worth another try.
+bool ScmStarting(DWORD error)
+{
+    return error == RPC_S_SERVER_UNAVAILABLE || error == EPT_S_NOT_REGISTERED || error == RPC_S_UNKNOWN_IF ||
+           error == ERROR_SERVICE_DATABASE_LOCKED;
+}
+
+int RegisterServiceOnce();
+
 int RegisterTheService()
+{
+    int result = 0;
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        result = RegisterServiceOnce();
+        if (!ScmStarting(static_cast<DWORD>(result)))
+            break;
+        Sleep(500);
+    }
+    return result;
+}
+
+int RegisterServiceOnce()
 {
     std::wstring site = SiteName();
     wchar_t path[MAX_PATH * 2] = {};

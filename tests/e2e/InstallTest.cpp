@@ -23,7 +23,8 @@ const wchar_t kCfgClsid[] = L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}";
 
 ChildResult Install(const std::wstring& args)
 {
-    return Test::RunCaptured(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + args, 120000);
+    ChildResult r = Test::RunCaptured(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + args, 120000);
+    return r;
 }
 
 std::vector<std::wstring> LinesOf(const ChildResult& r)
