@@ -222,6 +222,17 @@ TEST_CASE("a resource missing when the dialog initialises ends the run through t
     CHECK(r.text.rfind(L"Exception caught: FindResourceW() failed: ", 0) == 0);
 }
 
+TEST_CASE("the version resource names the maker, the product, the version and the file")
+{
+    const std::wstring exe = Installer();
+    CHECK(Test::VersionValue(exe, L"CompanyName") == L"Korvane");
+    CHECK(Test::VersionValue(exe, L"ProductName") == L"Quendal");
+    CHECK(Test::VersionValue(exe, L"FileVersion") == L"5.18");
+    CHECK(Test::VersionValue(exe, L"ProductVersion") == L"5.18");
+    CHECK(Test::VersionValue(exe, L"OriginalFilename") == L"QuendalInstaller.exe");
+    CHECK(Test::VersionValue(exe, L"FileDescription") == L"Korvane Quendal Setup");
+}
+
 TEST_CASE("the manifest asks for administrator rights and common controls 6")
 {
     HMODULE exe = LoadLibraryExW(Installer().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);

@@ -160,6 +160,12 @@ void CheckInstalledBinaries(const std::wstring& dir)
             const bool for64 = wow && (name == L"QuendalLog.exe" || EndsWith(name, L"64.dll"));
             const WORD expected = for64 ? IMAGE_FILE_MACHINE_AMD64 : Test::kOwnMachine;
             CHECK(Test::MachineOf(path) == expected);
+            // Each says whose it is, which version, and under which name.
+            CHECK(Test::VersionValue(path, L"CompanyName") == L"Korvane");
+            CHECK(Test::VersionValue(path, L"ProductName") == L"Quendal");
+            CHECK(Test::VersionValue(path, L"FileVersion") == L"5.18");
+            CHECK(Test::VersionValue(path, L"OriginalFilename") == name);
+            CHECK(Test::VersionValue(path, L"FileDescription") != L"(none)");
             if (EndsWith(name, L".exe")) {
                 ++programs;
                 continue;

@@ -188,6 +188,23 @@ bool CapturedChild::WaitForLine(const std::wstring& text, DWORD timeoutMs)
     }
 }
 
+std::wstring VersionValue(const std::wstring& path, const wchar_t* name)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (!size)
+        return L"(none)";
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return L"(none)";
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) || !value)
+        return L"(none)";
+    return std::wstring(value, length && !value[length - 1] ? length - 1 : length);
+}
+
 bool WaitForProcess(const std::wstring& exeName, DWORD timeoutMs)
 {
     for (DWORD waited = 0; waited < timeoutMs; waited += 100) {

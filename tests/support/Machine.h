@@ -113,6 +113,9 @@ std::wstring Env(const wchar_t* name);
 // (WOW64): then it sees the 32-bit registry view and Program Files (x86), and
 // the package's 64-bit files are the ones written.
 bool UnderWow64();
+// One string of a file's version resource (its US English block), or
+// "(none)" when the file has no such value.
+std::wstring VersionValue(const std::wstring& path, const wchar_t* name);
 // The machine type a PE file was built for (IMAGE_FILE_MACHINE_...), or 0.
 WORD MachineOf(const std::wstring& path);
 // The machine type of this test program.
