@@ -225,7 +225,8 @@ void RunInstallationSequence()
     RegisterServer configServer(PathJoin(dir, L"QuendalCfgManip.exe"));
     StopIfInterrupted();
     RegisterUninstaller entry(site, Product::kMakerPrefix + site + L" " + Product::kVersion + L" (remove only)",
-                              Product::kName, Product::kVersion);
+                              Product::kName, Product::kVersion,
+                              static_cast<unsigned long>((files.WrittenBytes() + 1023) / 1024));
     StopIfInterrupted();
 
     // 7. Completion.

@@ -8,7 +8,8 @@
 using namespace WWLib;
 
 RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& displayName,
-                                         const WString& productName, const WString& version)
+                                         const WString& productName, const WString& version,
+                                         unsigned long estimatedSizeKb)
     : keyPath(WString(kUninstallKey) + L"\\" + keyName)
 {
     const InstallSettings& settings = TheInstallSettings();
@@ -24,6 +25,16 @@ RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& 
         CRegWrite<1>(keyPath, L"InstallDir", settings.installDir);
         CRegWrite<1>(keyPath, L"ProductName", productName);
         CRegWrite<1>(keyPath, L"Version", version);
+        // What Windows' program list and deployment tools read.
+        CRegWrite<1>(keyPath, L"DisplayVersion", version);
+        CRegWrite<1>(keyPath, L"Publisher", WString(Product::kMaker));
+        CRegWrite<1>(keyPath, L"InstallLocation", settings.installDir);
+        CRegWrite<1>(keyPath, L"QuietUninstallString", L"\"" + settings.uninstallerPath + L"\" " + keyName + L" -unat");
+        if (estimatedSizeKb)
+            CRegWrite<1>(keyPath, L"EstimatedSize", static_cast<DWORD>(estimatedSizeKb));
+        CRegWrite<1>(keyPath, L"NoModify", DWORD(1));
+        CRegWrite<1>(keyPath, L"NoRepair", DWORD(1));
+        CRegWrite<1>(keyPath, L"URLInfoAbout", WString(Product::kWebAddress));
         written = true;
     } catch (const std::exception& e) {
         ReportStepFailure(StepKind::UninstallerEntry, WString(), ReasonOf(e));

@@ -272,6 +272,7 @@ void WriteFilesFromLzmaStream::ProcessData(const std::uint8_t* p, std::size_t n)
     if (written != n)
         throw InstallError(L"Error writing to target installation file '" + filePath + L"' - WriteFile() wrote " +
                            Decimal(written) + L" bytes instead of " + Decimal(n));
+    writtenBytes += written;
 }
 
 void WriteFilesFromLzmaStream::StartFile()

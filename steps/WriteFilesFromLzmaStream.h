@@ -44,6 +44,9 @@ public:
     static void RemoveFile(const WString& path) noexcept;
     static void RemoveTakenOverFile(const WString& path) noexcept;
 
+    // The bytes written into files so far.
+    std::uint64_t WrittenBytes() const { return writtenBytes; }
+
     std::size_t CreatedCount() const { return createdFiles.size(); }
     const WString& Created(std::size_t i) const { return createdFiles[i]; }
 
@@ -76,4 +79,5 @@ private:
     int fileMask;
     int doneMarks = 0;
     int fileMarks = 0;
+    std::uint64_t writtenBytes = 0;
 };

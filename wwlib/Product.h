@@ -4,6 +4,7 @@
 namespace Product {
 constexpr const wchar_t* kName = L"Quendal";
 constexpr const wchar_t* kMakerPrefix = L"Korvane ";
+constexpr const wchar_t* kMaker = L"Korvane";
 constexpr const wchar_t* kVersion = L"5.18";
 constexpr const wchar_t* kDefaultFolder = L"Korvane Quendal";
 // The product's web page, opened from the main dialog: a deployment value.

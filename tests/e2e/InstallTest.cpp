@@ -271,6 +271,13 @@ TEST_CASE("install: a fresh unattended installation")
     // The uninstall entry and the first-run flag.
     const std::wstring entry = kUninstall + L"Quendal-Fresh";
     CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"Korvane Quendal-Fresh 5.18 (remove only)");
+    // The size of the files actually written, in KB, rounded up.
+    std::uint64_t bytes = 0;
+    for (const auto& e : Test::Snapshot::Take().entries)
+        if (e.first.rfind(L"file:" + dir + L"\\", 0) == 0 && e.second != L"dir")
+            bytes += std::stoull(e.second);
+    CHECK(DwordValue(HKEY_LOCAL_MACHINE, entry, L"EstimatedSize") == (bytes + 1023) / 1024);
+    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"QuietUninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh -unat");
     CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayIcon") == dir + L"\\uninst.exe");
     CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"UninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh ");
     CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"InstallDir") == dir);

@@ -33,6 +33,12 @@ std::vector<std::pair<std::wstring, std::wstring>> Values(const std::wstring& ke
         DWORD nameLen = 256, dataSize = sizeof(data), type = 0;
         if (RegEnumValueW(h, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize))
             break;
+        if (type == REG_DWORD) {
+            DWORD number = 0;
+            memcpy(&number, data, sizeof(number));
+            values.emplace_back(name, L"dword:" + std::to_wstring(number));
+            continue;
+        }
         CHECK(type == REG_SZ);
         CHECK(dataSize % 2 == 0);
         CHECK(data[dataSize / 2 - 1] == L'\0'); // stored with its terminating zero
@@ -74,7 +80,8 @@ TEST_CASE("the uninstall entry")
         older.SetString(L"Publisher", L"an older installation");
         older.Sub(L"Child");
         {
-            RegisterUninstaller step(L"Quendal-Test", L"Korvane Quendal-Test 5.18 (remove only)", L"Quendal", L"5.18");
+            RegisterUninstaller step(L"Quendal-Test", L"Korvane Quendal-Test 5.18 (remove only)", L"Quendal", L"5.18",
+                                     5432);
             std::wstring params = L" -feedback=yes \"-delRegKey=HKEY_LOCAL_MACHINE\\" + kEntry + L"\"";
             CHECK(W(TheInstallSettings().uninstallParams) == params);
             auto values = Values(kEntry);
@@ -86,6 +93,15 @@ TEST_CASE("the uninstall entry")
                 {L"InstallDir", L"C:\\Sites\\Quendal-Test"},
                 {L"ProductName", L"Quendal"},
                 {L"Version", L"5.18"},
+                // What Windows' program list and deployment tools read.
+                {L"DisplayVersion", L"5.18"},
+                {L"Publisher", L"Korvane"},
+                {L"InstallLocation", L"C:\\Sites\\Quendal-Test"},
+                {L"QuietUninstallString", L"\"C:\\Sites\\Quendal-Test\\uninst.exe\" Quendal-Test -unat"},
+                {L"EstimatedSize", L"dword:5432"},
+                {L"NoModify", L"dword:1"},
+                {L"NoRepair", L"dword:1"},
+                {L"URLInfoAbout", L"http://www.example.com/quendal"},
             };
             // Wine lists values by name, not in the order they were written.
             auto join = [](decltype(values) v) {
@@ -109,7 +125,8 @@ TEST_CASE("the uninstall entry")
             RegisterUninstaller step(L"Quendal-Test", L"D", L"Quendal", L"5.18");
             step.Commit();
         }
-        CHECK(Values(kEntry).size() == 7);
+        // The seven values of the format, and seven more; no size given, none written.
+        CHECK(Values(kEntry).size() == 14);
         CHECK(console.Lines() == Lines{L"Registering uninstaller"});
     }
 }
