@@ -78,6 +78,21 @@ void CheckWindowsVersion()
     throw SilentExit(130);
 }
 
+// A directory no installation may take, chosen in the dialog (the command
+// line refuses it already).
+void CheckTargetDirectory()
+{
+    const WString& dir = TheInstallSettings().installDir;
+    WString refused = RefusedTargetReason(dir);
+    if (refused.empty())
+        return;
+    WString text = L"Refusing to install into '" + dir + L"': " + refused;
+    StepLine(text + L", aborting");
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, (text + L".").c_str(), L"Invalid Target Directory", MB_OK | MB_ICONERROR);
+    throw SilentExit(101);
+}
+
 // 4. Interactive with or without the dialog, or unattended. The dialog may
 // change the directory and whether the control panel starts at the end.
 void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
@@ -111,6 +126,7 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
     if (MainDialog::Run(data) != IDOK)
         throw SilentExit(202);
     settings.acceptEULA = accepted;
+    CheckTargetDirectory();
 }
 
 // The path as one argument: backslashes before quotes, quotes around it when
@@ -144,21 +160,6 @@ void LaunchControlPanel(const WString& installDir)
     }
 }
 
-// A directory no installation may take, whatever chose it (the command line
-// refuses it already; the dialog's location is checked here).
-void CheckTargetDirectory()
-{
-    const WString& dir = TheInstallSettings().installDir;
-    WString refused = RefusedTargetReason(dir);
-    if (refused.empty())
-        return;
-    WString text = L"Refusing to install into '" + dir + L"': " + refused;
-    StepLine(text + L", aborting");
-    if (TheInstallSettings().interactive)
-        MessageBoxW(nullptr, (text + L".").c_str(), L"Invalid Target Directory", MB_OK | MB_ICONERROR);
-    throw SilentExit(101);
-}
-
 } // namespace
 
 void RunInstallationSequence()
@@ -171,7 +172,6 @@ void RunInstallationSequence()
     CheckWindowsVersion();
     InstalledSiteList sites = FindInstalledSites(Product::kName);
     DecideMode(sites, launchControlPanel);
-    CheckTargetDirectory();
 
     // 5. Preparation: nothing of this run can be undone yet.
     InstallJournal journal; // outlives the rollback of every step

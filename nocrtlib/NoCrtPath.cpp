@@ -1,5 +1,10 @@
 #include "NoCrtPath.h"
 
+bool IsAbsolutePath(const WString& path)
+{
+    return path.size() > 2 && ((path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\'));
+}
+
 WString PathJoin(const WString& first, const WString& second)
 {
     if (first.empty() || second.empty())

@@ -58,11 +58,14 @@ std::size_t FindDeletion(const WStringList& list, const WString& target, std::si
     return list.size();
 }
 
-WString ShortAbsolute(const WString& path)
+// The short form of an existing path, and the pending list; false when the
+// path has no short form or the list cannot be read.
+bool ReadPendingFor(const WString& path, WString& target, WStringList& list)
 {
     WString abs = path;
     CPathMakeAbs<0> makeAbs(abs, path);
-    return ShortForm(abs);
+    target = ShortForm(abs);
+    return !target.empty() && CRegRead<0>(kSessionManagerKey, kPendingRenamesValue, list).Succeeded();
 }
 
 } // namespace
@@ -70,12 +73,9 @@ WString ShortAbsolute(const WString& path)
 bool IsPendingDelete(const WString& path) noexcept
 {
     try {
-        WString target = ShortAbsolute(path);
-        if (target.empty())
-            return false;
+        WString target;
         WStringList list;
-        CRegRead<0> read(kSessionManagerKey, kPendingRenamesValue, list);
-        return !read.Failed() && FindDeletion(list, target, 0) < list.size();
+        return ReadPendingFor(path, target, list) && FindDeletion(list, target, 0) < list.size();
     } catch (...) {
         return false;
     }
@@ -84,12 +84,9 @@ bool IsPendingDelete(const WString& path) noexcept
 bool CancelPendingDelete(const WString& path) noexcept
 {
     try {
-        WString target = ShortAbsolute(path);
-        if (target.empty())
-            return false;
+        WString target;
         WStringList list;
-        CRegRead<0> read(kSessionManagerKey, kPendingRenamesValue, list);
-        if (read.Failed())
+        if (!ReadPendingFor(path, target, list))
             return false;
         bool changed = false;
         for (std::size_t i = FindDeletion(list, target, 0); i < list.size(); i = FindDeletion(list, target, i)) {

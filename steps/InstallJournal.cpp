@@ -11,11 +11,11 @@
 #include "ServerInstallCommand.h"
 #include "SiteKey.h"
 #include "StepReport.h"
+#include "TargetDirectory.h"
 #include "ShellFolders.h"
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/Product.h"
-#include "../wwlib/SystemInfo.h"
 #include "WriteFilesFromLzmaStream.h"
 #include "../wwlib/CReg.h"
 #include <windows.h>
@@ -74,22 +74,42 @@ void SplitEntry(const WString& entry, WString& subject, WString& detail)
     detail = bar == WString::npos ? WString() : entry.substr(bar + 1);
 }
 
+// Whether a stored letter is one of this program's kinds.
+bool IsKnownKind(wchar_t letter)
+{
+    switch (static_cast<UndoKind>(letter)) {
+    case UndoKind::SiteKey:
+    case UndoKind::Directory:
+    case UndoKind::Security:
+    case UndoKind::File:
+    case UndoKind::Shortcut:
+    case UndoKind::TakenOverFile:
+    case UndoKind::Service:
+    case UndoKind::ComServer:
+    case UndoKind::UninstallEntry:
+    case UndoKind::FirstRunFlag:
+    case UndoKind::ServerData:
+        return true;
+    }
+    return false;
+}
+
 // Where a journal's action may reach: the same places as the run that wrote
 // it, for the site and the directory of this run. A journal is the
 // installer's own, but one left by a stale history, or put there by hand,
 // must not make the installer delete, run or unregister anything else.
 class JournalScope {
 public:
-    JournalScope(const WString& site, const WString& installDir) : site_(site), dir_(Comparable(installDir))
+    JournalScope(const WString& site, const WString& installDir) : site_(site), dir_(ComparablePath(installDir))
     {
         try {
-            startMenu_ = Comparable(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
+            startMenu_ = ComparablePath(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
         } catch (const std::exception&) {
             // No Start menu: no shortcut entry is the site's.
         }
         WString adminTools = GetCommonAdminToolsDir();
         if (!adminTools.empty())
-            adminShortcut_ = Comparable(PathJoin(adminTools, site + L" Control Panel.lnk"));
+            adminShortcut_ = ComparablePath(PathJoin(adminTools, site + L" Control Panel.lnk"));
     }
 
     bool Allows(UndoKind kind, const WString& subject, const WString& detail) const
@@ -98,22 +118,22 @@ public:
         case UndoKind::SiteKey:
             return EqualNoCase(subject, site_);
         case UndoKind::Directory: {
-            WString d = Comparable(subject);
-            return EqualNoCase(d, dir_) || Below(d, dir_) || Below(dir_, d) || EqualNoCase(d, startMenu_);
+            WString d = ComparablePath(subject);
+            return EqualNoCase(d, dir_) || PathBelow(d, dir_) || PathBelow(dir_, d) || EqualNoCase(d, startMenu_);
         }
         case UndoKind::Security:
-            return EqualNoCase(Comparable(subject), dir_);
+            return EqualNoCase(ComparablePath(subject), dir_);
         case UndoKind::File:
         case UndoKind::TakenOverFile:
         case UndoKind::ServerData:
         case UndoKind::ComServer:
-            return Below(Comparable(subject), dir_);
+            return PathBelow(ComparablePath(subject), dir_);
         case UndoKind::Shortcut: {
-            WString link = Comparable(subject);
-            return Below(link, startMenu_) || (!adminShortcut_.empty() && EqualNoCase(link, adminShortcut_));
+            WString link = ComparablePath(subject);
+            return PathBelow(link, startMenu_) || (!adminShortcut_.empty() && EqualNoCase(link, adminShortcut_));
         }
         case UndoKind::Service:
-            return EqualNoCase(subject, site_) && Below(Comparable(detail), dir_);
+            return EqualNoCase(subject, site_) && PathBelow(ComparablePath(detail), dir_);
         case UndoKind::UninstallEntry:
             return EqualNoCase(subject, WString(kUninstallKey) + L"\\" + site_);
         case UndoKind::FirstRunFlag:
@@ -123,22 +143,6 @@ public:
     }
 
 private:
-    static WString Comparable(const WString& path)
-    {
-        if (path.empty())
-            return path;
-        WString full = path;
-        CPathMakeAbs<0> abs(full, path);
-        while (full.size() > 3 && full[full.size() - 1] == L'\\')
-            full.erase(full.size() - 1);
-        return full;
-    }
-    static bool Below(const WString& path, const WString& top)
-    {
-        return !top.empty() && path.size() > top.size() + 1 && path[top.size()] == L'\\' &&
-               EqualNoCase(path.substr(0, top.size()), top);
-    }
-
     WString site_, dir_, startMenu_, adminShortcut_;
 };
 
@@ -149,11 +153,7 @@ void Undo(const WString& entry, const JournalScope& scope) noexcept
     try {
         if (entry.size() < 2 || entry[1] != kSeparator)
             return;
-        static const wchar_t known[] = L"KDAFLPSCURT";
-        bool isKnown = false;
-        for (const wchar_t* k = known; *k; ++k)
-            isKnown = isKnown || *k == entry[0];
-        if (!isKnown)
+        if (!IsKnownKind(entry[0]))
             return; // a later version's action: not this program's to guess
         WString subject, detail;
         SplitEntry(entry, subject, detail);

@@ -1,4 +1,5 @@
 #include "ShellFolders.h"
+#include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/InstallError.h"
@@ -36,11 +37,6 @@ bool FromRegistry(HKEY root, const wchar_t* key, const wchar_t* value, WString& 
     return read.Succeeded();
 }
 
-bool Absolute(const WString& path)
-{
-    return path.size() > 2 && ((path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\'));
-}
-
 // The user's Programs folder as the shell or the registry gives it; may be empty.
 WString UserProgramsDir()
 {
@@ -63,12 +59,12 @@ WString GetProgramFilesDir()
 WString GetProgramsDir()
 {
     WString dir = UserProgramsDir();
-    if (Absolute(dir))
+    if (IsAbsolutePath(dir))
         return dir;
     dir = FromShell(CSIDL_COMMON_PROGRAMS);
     if (dir.empty())
         FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs", dir);
-    if (!Absolute(dir))
+    if (!IsAbsolutePath(dir))
         throw InstallError(L"The Programs folder of the Start menu cannot be found");
     return dir;
 }

@@ -4,10 +4,7 @@
 #include "../wwlib/SystemInfo.h"
 #include <windows.h>
 
-namespace {
-
-// Absolute, long where it exists, without a trailing backslash.
-WString Comparable(const WString& path)
+WString ComparablePath(const WString& path)
 {
     WString abs = path;
     WWLib::CPathMakeAbs<0> make(abs, path);
@@ -20,13 +17,17 @@ WString Comparable(const WString& path)
     return abs;
 }
 
+bool PathBelow(const WString& path, const WString& top)
+{
+    return !top.empty() && path.size() > top.size() + 1 && path[top.size()] == L'\\' &&
+           EqualNoCase(path.substr(0, top.size()), top);
+}
+
+namespace {
+
 bool SameOrBelow(const WString& dir, const WString& top)
 {
-    if (top.empty())
-        return false;
-    if (EqualNoCase(dir, top))
-        return true;
-    return dir.size() > top.size() && dir[top.size()] == L'\\' && EqualNoCase(dir.substr(0, top.size()), top);
+    return !top.empty() && (EqualNoCase(dir, top) || PathBelow(dir, top));
 }
 
 bool IsRoot(const WString& dir)
@@ -66,20 +67,20 @@ bool IsReservedDeviceName(const WString& name)
 
 WString RefusedTargetReason(const WString& dir)
 {
-    const WString target = Comparable(dir);
+    const WString target = ComparablePath(dir);
     if (target.empty() || IsRoot(target))
         return L"it is the root of a drive";
     wchar_t windows[MAX_PATH + 1];
     UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH + 1);
-    if (n > 0 && n <= MAX_PATH && SameOrBelow(target, Comparable(WString(windows, n))))
+    if (n > 0 && n <= MAX_PATH && SameOrBelow(target, ComparablePath(WString(windows, n))))
         return L"it is the Windows folder or lies in it";
     n = GetWindowsDirectoryW(windows, MAX_PATH + 1);
-    if (n > 0 && n <= MAX_PATH && SameOrBelow(target, Comparable(WString(windows, n))))
+    if (n > 0 && n <= MAX_PATH && SameOrBelow(target, ComparablePath(WString(windows, n))))
         return L"it is the Windows folder or lies in it";
     WString programFiles[] = {GetProgramFilesDir(), Environment(L"ProgramFiles"), Environment(L"ProgramFiles(x86)"),
                               Environment(L"ProgramW6432")};
     for (const WString& folder : programFiles)
-        if (!folder.empty() && EqualNoCase(target, Comparable(folder)))
+        if (!folder.empty() && EqualNoCase(target, ComparablePath(folder)))
             return L"it is the Program Files folder itself";
     return WString();
 }

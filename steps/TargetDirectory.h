@@ -11,6 +11,13 @@
 // where it exists, case ignored.
 WString RefusedTargetReason(const WString& dir);
 
+// A path as these checks compare paths: absolute, in its long form where it
+// exists, without a trailing separator.
+WString ComparablePath(const WString& path);
+// Whether `path` lies strictly below `top` (both comparable, case ignored);
+// nothing lies below an empty top.
+bool PathBelow(const WString& path, const WString& top);
+
 // True when a name (one path component) is one of the devices Windows opens
 // whatever folder it stands in: CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
 // CONIN$, CONOUT$, with or without an extension, case ignored.

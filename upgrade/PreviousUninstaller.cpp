@@ -56,10 +56,8 @@ WString RefusedUninstallerReason(const WString& site, const WString& command, co
         program = command.substr(0, command.find(L' '));
     }
     const WString refused = L"The previous uninstaller '" + program + L"' is not uninst.exe in the site's own folder";
-    bool absolute = program.size() > 3 && ((program[1] == L':' && program[2] == L'\\') ||
-                                           (program[0] == L'\\' && program[1] == L'\\'));
     SplitPath parts = SplitAtLast(program, L'\\');
-    if (!absolute || !EqualNoCase(parts.tail, L"uninst.exe") || parts.head.empty())
+    if (!IsAbsolutePath(program) || !EqualNoCase(parts.tail, L"uninst.exe") || parts.head.empty())
         return refused;
     WString dir = parts.head, full = dir;
     WWLib::CPathMakeAbs<0> abs(full, dir);

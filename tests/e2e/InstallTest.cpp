@@ -240,6 +240,25 @@ void StartService(const wchar_t* name)
     CloseServiceHandle(scm);
 }
 
+// Runs the installer with `args` and kills it once it has written a line
+// that begins with `line` and, when `program` is given, that program of the
+// package (hanging by `rule`) runs; then kills that program too.
+void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::wstring& line,
+                     const wchar_t* program)
+{
+    {
+        ForcedExit forced(rule);
+        Test::CapturedChild child(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + args);
+        CHECK(child.WaitForLine(line));
+        if (program)
+            CHECK(Test::WaitForProcess(program));
+        TerminateProcess(child.Process(), 1);
+        WaitForSingleObject(child.Process(), 10000);
+    }
+    if (program)
+        Test::KillProcesses(program);
+}
+
 } // namespace
 
 TEST_CASE("install: a fresh unattended installation")
@@ -670,17 +689,7 @@ TEST_CASE("install: a killed run is finished by the same command and removed by 
         CAPTURE(name);
         if (p.upgrade)
             REQUIRE(Install(command + L" -startService").exitCode == 0);
-        {
-            ForcedExit forced(p.rule);
-            Test::CapturedChild child(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + command);
-            CHECK(child.WaitForLine(p.line));
-            if (p.program)
-                CHECK(Test::WaitForProcess(p.program));
-            TerminateProcess(child.Process(), 1);
-            WaitForSingleObject(child.Process(), 10000);
-        }
-        Test::KillProcesses(L"Quendal.exe");
-        Test::KillProcesses(L"QuendalCfgManip.exe");
+        KillInstallerAt(command, p.rule, p.line, p.program);
         // The next session starts what the killed run registered; its
         // service then holds the server's program open.
         if (Test::ServiceState(site.c_str()) == SERVICE_STOPPED) {
@@ -808,15 +817,7 @@ TEST_CASE("install: a folder that existed gets its own access control back")
 
     // A killed run: the next run gives the folder its list back before it
     // secures the folder again, and its own failure gives it back once more.
-    {
-        ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=hang");
-        Test::CapturedChild child(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + command);
-        CHECK(child.WaitForLine(L"Registering server "));
-        CHECK(Test::WaitForProcess(L"QuendalCfgManip.exe"));
-        TerminateProcess(child.Process(), 1);
-        WaitForSingleObject(child.Process(), 10000);
-    }
-    Test::KillProcesses(L"QuendalCfgManip.exe");
+    KillInstallerAt(command, L"QuendalCfgManip.exe:/RegServer=hang", L"Registering server ", L"QuendalCfgManip.exe");
     {
         ForcedExit forced(L"Quendal.exe:-service=5");
         ChildResult r = Install(command);

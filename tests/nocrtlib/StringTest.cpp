@@ -247,6 +247,12 @@ TEST_CASE("FormatUnsigned")
 
 TEST_CASE("PathJoin and SplitAtLast")
 {
+    CHECK(IsAbsolutePath(L"C:\\"));
+    CHECK(IsAbsolutePath(L"\\\\server\\share"));
+    CHECK_FALSE(IsAbsolutePath(L"C:dir"));
+    CHECK_FALSE(IsAbsolutePath(L"\\dir"));
+    CHECK_FALSE(IsAbsolutePath(L"dir\\file"));
+    CHECK_FALSE(IsAbsolutePath(L""));
     CHECK(PathJoin(L"C:\\a\\", L"\\b") == L"C:\\a\\b");
     CHECK(PathJoin(L"C:\\a", L"b") == L"C:\\a\\b");
     CHECK(PathJoin(L"C:\\a\\", L"b") == L"C:\\a\\b");
