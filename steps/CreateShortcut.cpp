@@ -6,7 +6,6 @@
 #include "StepReport.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/CCom.h"
-#include "../wwlib/ErrorText.h"
 #include "../wwlib/Product.h"
 
 using namespace WWLib;
@@ -57,14 +56,8 @@ CreateShortcut::~CreateShortcut()
 
 void CreateShortcut::Undo(const WString& linkPath) noexcept
 {
-    try {
-        StepLine(L"Rollback: removing previously created shortcut " + linkPath);
-        if (!DeleteFileW(linkPath.c_str())) {
-            DWORD err = GetLastError();
-            ReportRollbackFailure(RollbackKind::Shortcut, linkPath, WindowsErrorText(err));
-        }
-    } catch (...) {
-    }
+    RemoveOnRollback(L"Rollback: removing previously created shortcut " + linkPath, linkPath, &DeleteFileW,
+                     RollbackKind::Shortcut);
 }
 
 CreateShortcutPlan::CreateShortcutPlan(const WString& startMenuFolder)

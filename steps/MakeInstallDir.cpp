@@ -68,14 +68,8 @@ MakeInstallDir::~MakeInstallDir()
 
 void MakeInstallDir::Undo(const WString& path) noexcept
 {
-    try {
-        StepLine(L"Rollback: removing previously created " + path);
-        if (!RemoveDirectoryW(path.c_str())) {
-            DWORD err = GetLastError();
-            ReportRollbackFailure(RollbackKind::Directory, path, WWLib::WindowsErrorText(err));
-        }
-    } catch (...) {
-    }
+    RemoveOnRollback(L"Rollback: removing previously created " + path, path, &RemoveDirectoryW,
+                     RollbackKind::Directory);
 }
 
 void MakeInstallDir::Commit()

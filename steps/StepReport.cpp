@@ -4,6 +4,7 @@
 #include "OperationWithRollback.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/WException.h"
+#include "../wwlib/ErrorText.h"
 #include "../wwlib/ConsoleOutput.h"
 #include "../wwlib/SilentExit.h"
 #include <windows.h>
@@ -205,6 +206,20 @@ void ReportRollbackFailure(RollbackKind kind, const WString& subject, const WStr
         }
     } catch (...) {
         // A rollback goes on whatever its report meets.
+    }
+}
+
+void RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* remove)(LPCWSTR),
+                      RollbackKind kind) noexcept
+{
+    try {
+        StepLine(line);
+        if (!remove(path.c_str())) {
+            DWORD err = GetLastError();
+            ReportRollbackFailure(kind, path, WWLib::WindowsErrorText(err));
+        }
+    } catch (...) {
+        // A rollback goes on whatever it meets.
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "../nocrtlib/NoCrtString.h"
+#include <windows.h>
 #include <exception>
 
 // The kinds of install step whose failures the warn/ask/abort policy handles.
@@ -37,6 +38,13 @@ void ReportStepFailure(StepKind kind, const WString& subject, const WString& rea
 // interactive run); for files, shortcuts and directories the removal is then
 // scheduled for the next reboot. Never throws.
 void ReportRollbackFailure(RollbackKind kind, const WString& subject, const WString& reason) noexcept;
+
+// One removal of a rollback: says `line`, removes `path` with `remove`
+// (DeleteFileW, RemoveDirectoryW) and reports a failure as the rollback
+// failure of `kind` (which schedules the path for the restart where the kind
+// does). Never throws.
+void RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* remove)(LPCWSTR),
+                      RollbackKind kind) noexcept;
 
 // The text of an exception, as a step failure's reason.
 WString ReasonOf(const std::exception& e);

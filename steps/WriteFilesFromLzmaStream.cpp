@@ -336,32 +336,16 @@ void WriteFilesFromLzmaStream::StartFile()
     }
 }
 
-namespace {
-
-void RemoveWithLine(const WString& line, const WString& path) noexcept
-{
-    try {
-        StepLine(line + path);
-        if (!DeleteFileW(path.c_str())) {
-            DWORD err = GetLastError();
-            ReportRollbackFailure(RollbackKind::File, path, WWLib::WindowsErrorText(err));
-        }
-    } catch (...) {
-    }
-}
-
-} // namespace
-
 void WriteFilesFromLzmaStream::RemoveFile(const WString& path) noexcept
 {
-    RemoveWithLine(L"Rollback: removing previously created ", path);
+    RemoveOnRollback(L"Rollback: removing previously created " + path, path, &DeleteFileW, RollbackKind::File);
 }
 
 // What the replaced installation had left to the next restart goes now, or
 // at the restart as it would have.
 void WriteFilesFromLzmaStream::RemoveTakenOverFile(const WString& path) noexcept
 {
-    RemoveWithLine(L"Rollback: removing taken-over ", path);
+    RemoveOnRollback(L"Rollback: removing taken-over " + path, path, &DeleteFileW, RollbackKind::File);
 }
 
 void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
