@@ -10,9 +10,10 @@ JOBS       ?= 2
 # which `apt-get source` uses to unpack liblzma's source package.
 DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
-	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick
+	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick \
+	osslsigncode openssl
 
-.PHONY: all deps build test demo bench screenshots clean
+.PHONY: all deps build test reproducible reproducible-check sign check-release demo bench screenshots clean
 
 all: build
 
@@ -39,23 +40,63 @@ deps:
 	  apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
 	fi
 
+# Signing (docs/release.md): a release engineer names the certificate and key;
+# without them every build is signed with a throw-away test certificate, so
+# the signing path is always the one that is built and tested.
+SIGN_CERT      ?=
+SIGN_KEY       ?=
+SIGN_PASS_FILE ?=
+TIMESTAMP_URL  ?=
+SIGN_CA        ?=
+TEST_CERT_DIR  := $(BUILD)/test-cert
+# The one time a build records (the signing time without a timestamp server):
+# the commit's, so that two builds of one commit give the same bytes.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
+export SOURCE_DATE_EPOCH SIGN_PASS_FILE TIMESTAMP_URL
+
+ifeq ($(SIGN_CERT),)
+BUILD_SIGNING = SIGN_CERT=$(TEST_CERT_DIR)/signing.pem SIGN_KEY=$(TEST_CERT_DIR)/signing.key SIGN_CA=$(TEST_CERT_DIR)/ca.pem
+else
+BUILD_SIGNING = SIGN_CERT=$(SIGN_CERT) SIGN_KEY=$(SIGN_KEY) SIGN_CA=$(SIGN_CA)
+endif
+
 # The x86-64 build first: the 32-bit build's package takes from it the files
 # that 64-bit Windows needs (selector 2).
 build:
-	@tools/build-liblzma.sh $(BUILD) i686-w64-mingw32
-	@tools/build-liblzma.sh $(BUILD) x86_64-w64-mingw32
-	@cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS=ON \
-	  -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/x86_64-w64-mingw32 >/dev/null
-	@cmake --build $(WIN64_DIR) -j $(JOBS)
-	@cmake -S . -B $(WIN32_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS=ON \
-	  -DQUENDAL_PROGRAMS64=$(CURDIR)/$(WIN64_DIR)/package \
-	  -DQUENDAL_LIBLZMA=$(CURDIR)/$(BUILD)/liblzma/i686-w64-mingw32 >/dev/null
-	@cmake --build $(WIN32_DIR) -j $(JOBS)
+	@$(if $(SIGN_CERT),,tools/make-test-cert.sh $(TEST_CERT_DIR))
+	@$(BUILD_SIGNING) tools/build.sh $(BUILD) ON $(JOBS)
 
+# The suites, then a second build of the same sources that must give the same
+# bytes (reproducible).
 test: deps build
-	@tools/run-tests.sh $(WIN64_DIR) $(WIN32_DIR) $(JOBS)
+	@status=0; tools/run-tests.sh $(WIN64_DIR) $(WIN32_DIR) $(JOBS) || status=1; \
+	$(MAKE) --no-print-directory reproducible-check || status=1; exit $$status
+
+# Builds the sources again, at another path, and compares both installers and
+# their packages byte for byte (with the first build's signatures attached:
+# tools/check-release.sh).
+reproducible: deps build reproducible-check
+reproducible-check:
+	@XZ_SOURCE=$(BUILD)/liblzma/src tools/check-release.sh $(BUILD)/check $(JOBS) \
+	  $(WIN32_DIR)/QuendalInstaller.exe $(WIN64_DIR)/QuendalInstaller.exe
+
+# A release (docs/release.md): built without the tests into build/release,
+# signed with the certificate and key named, its signatures verified.
+RELEASE_DIR := $(BUILD)/release
+sign: deps
+	@if [ -z "$(SIGN_CERT)" ] || [ -z "$(SIGN_KEY)" ]; then \
+	  echo "make sign: SIGN_CERT and SIGN_KEY must name the release certificate and its key (docs/release.md)"; exit 2; fi
+	@SIGN_CERT=$(SIGN_CERT) SIGN_KEY=$(SIGN_KEY) SIGN_CA=$(SIGN_CA) XZ_SOURCE=$(BUILD)/liblzma/src \
+	  tools/build.sh $(RELEASE_DIR) OFF $(JOBS)
+	@tools/verify-signatures.sh $(RELEASE_DIR)/win32/QuendalInstaller.exe $(SIGN_CA)
+	@tools/verify-signatures.sh $(RELEASE_DIR)/win64/QuendalInstaller.exe $(SIGN_CA) | tail -n 1
+	@tools/build-info.sh > $(RELEASE_DIR)/BUILDINFO
+	@cd $(RELEASE_DIR) && sha256sum win32/QuendalInstaller.exe win64/QuendalInstaller.exe | tee SHA256SUMS
+
+# Whether a released installer comes from these sources: RELEASE=<installer ...>.
+check-release: deps
+	@if [ -z "$(RELEASE)" ]; then echo "make check-release: RELEASE must name the installer(s) to check"; exit 2; fi
+	@XZ_SOURCE=$(wildcard $(BUILD)/liblzma/src) tools/check-release.sh $(BUILD)/check $(JOBS) $(RELEASE)
 
 # The build that demo and screenshots show: the shipping build where this
 # host runs 32-bit code (asked when used, after deps), else the x86-64 build.

@@ -10,8 +10,10 @@ string(REGEX MATCH "kVersion = L\"(([0-9]+)\\.([0-9]+))\"" _ "${quendal_product_
 set(QUENDAL_VERSION ${CMAKE_MATCH_1})
 set(QUENDAL_VERSION_MAJOR ${CMAKE_MATCH_2})
 set(QUENDAL_VERSION_MINOR ${CMAKE_MATCH_3})
-if(NOT QUENDAL_PRODUCT OR NOT QUENDAL_COMPANY OR NOT QUENDAL_VERSION)
-    message(FATAL_ERROR "wwlib/Product.h: product name, maker or version not found")
+string(REGEX MATCH "kWebAddress = L\"([^\"]+)\"" _ "${quendal_product_h}")
+set(QUENDAL_WEB_ADDRESS ${CMAKE_MATCH_1})
+if(NOT QUENDAL_PRODUCT OR NOT QUENDAL_COMPANY OR NOT QUENDAL_VERSION OR NOT QUENDAL_WEB_ADDRESS)
+    message(FATAL_ERROR "wwlib/Product.h: product name, maker, version or web address not found")
 endif()
 set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/wwlib/Product.h)
 

@@ -24,12 +24,13 @@ fi
 
 if ! "$here/host-runs-i386.sh"; then
   summary+=("32-bit suite (shipping build): NOT RUN - this host does not execute 32-bit x86 code")
-  # What needs no Wine still runs: the shipping build's import tables.
+  # What needs no Wine still runs: the shipping build's import tables, the
+  # packer's refusals and the signatures.
   echo "== 32-bit build, host-side checks only: ctest --test-dir $win32 -L host"
   if ctest --test-dir "$win32" -L host --output-on-failure; then
-    summary+=("32-bit build, host-side checks (import tables): passed")
+    summary+=("32-bit build, host-side checks (import tables, packer, signatures): passed")
   else
-    status=1; summary+=("32-bit build, host-side checks (import tables): FAILED")
+    status=1; summary+=("32-bit build, host-side checks (import tables, packer, signatures): FAILED")
   fi
 elif [ ! -x /usr/lib/wine/wine ]; then
   summary+=("32-bit suite (shipping build): NOT RUN - Wine's 32-bit half (wine32:i386) is not installed; run make deps")

@@ -222,7 +222,7 @@ TEST_CASE("a resource missing when the dialog initialises ends the run through t
     CHECK(r.text.rfind(L"Exception caught: FindResourceW() failed: ", 0) == 0);
 }
 
-TEST_CASE("the version resource names the maker, the product, the version and the file")
+TEST_CASE("the version resource names the maker, the product, the version and the file; the signature is intact")
 {
     const std::wstring exe = Installer();
     CHECK(Test::VersionValue(exe, L"CompanyName") == L"Korvane");
@@ -231,6 +231,8 @@ TEST_CASE("the version resource names the maker, the product, the version and th
     CHECK(Test::VersionValue(exe, L"ProductVersion") == L"5.18");
     CHECK(Test::VersionValue(exe, L"OriginalFilename") == L"QuendalInstaller.exe");
     CHECK(Test::VersionValue(exe, L"FileDescription") == L"Korvane Quendal Setup");
+    // Signing added its certificate table without disturbing the resources.
+    CHECK(Test::SignatureOf(exe) == Test::kShippedSignature);
 }
 
 TEST_CASE("the manifest asks for administrator rights and common controls 6")

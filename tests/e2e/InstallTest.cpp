@@ -166,6 +166,8 @@ void CheckInstalledBinaries(const std::wstring& dir)
             CHECK(Test::VersionValue(path, L"FileVersion") == L"5.18");
             CHECK(Test::VersionValue(path, L"OriginalFilename") == name);
             CHECK(Test::VersionValue(path, L"FileDescription") != L"(none)");
+            // Signed before packing: installed as signed, the signature intact.
+            CHECK(Test::SignatureOf(path) == Test::kShippedSignature);
             if (EndsWith(name, L".exe")) {
                 ++programs;
                 continue;

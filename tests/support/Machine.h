@@ -118,6 +118,15 @@ bool UnderWow64();
 std::wstring VersionValue(const std::wstring& path, const wchar_t* name);
 // The machine type a PE file was built for (IMAGE_FILE_MACHINE_...), or 0.
 WORD MachineOf(const std::wstring& path);
+// What Windows' own Authenticode check finds in a file.
+enum class SignatureState { None, Intact, Broken };
+SignatureState SignatureOf(const std::wstring& path);
+// Whether this build signs what ships (the tests then expect signatures).
+#ifdef QUENDAL_SIGNED_BUILD
+constexpr SignatureState kShippedSignature = SignatureState::Intact;
+#else
+constexpr SignatureState kShippedSignature = SignatureState::None;
+#endif
 // The machine type of this test program.
 constexpr WORD kOwnMachine = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
 

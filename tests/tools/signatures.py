@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""The built installer and every program and library of its package carry a
+signature that verifies against the build's CA, and the verification would
+notice: a signature nobody trusts, a changed byte, a removed signature and a
+program left unsigned all fail it. The build's signing step gives the same
+bytes each time, and attaches a release's signature only to its own file.
+    usage: signatures.py TOOLS_DIR INSTALLER CA MANIFEST CERT KEY UNSIGNED_PROGRAM"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+tools, installer, ca, manifest, cert, key, unsigned = sys.argv[1:8]
+failures = 0
+
+
+def check(condition, what):
+    global failures
+    if not condition:
+        failures += 1
+        print(f"FAILED: {what}")
+
+
+def verify(path, *ca_args):
+    return subprocess.run([os.path.join(tools, "verify-signatures.sh"), path, *ca_args],
+                          capture_output=True, text=True)
+
+
+def manifest_programs():
+    """(platform folder, name) of each program and library the manifest packs."""
+    found = set()
+    with open(manifest, encoding="utf-8") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 2 or fields[0].startswith("#") or fields[1] not in ("program", "program64"):
+                continue
+            selector = next((o.split("=")[1] for o in fields[2:] if o.startswith("selector=")), "3")
+            found.add(({"1": "x86", "2": "x64", "3": "both"}[selector], fields[0]))
+    return found
+
+
+with tempfile.TemporaryDirectory() as work:
+    # Everything verifies, and everything the manifest packs was verified.
+    good = verify(installer, ca)
+    check(good.returncode == 0, "the built installer verifies:\n" + good.stdout + good.stderr)
+    verified = {tuple(line.split(": ", 1)[1].split("/", 1)) for line in good.stdout.splitlines()
+                if line.startswith("verified  package: ")}
+    check(manifest_programs() <= verified,
+          f"each packed program is signed; unsigned: {sorted(manifest_programs() - verified)}")
+    check(good.stdout.startswith(f"verified  {os.path.basename(installer)}\n"), "the installer itself is verified")
+
+    # The throw-away CA is not among the system's: without it, nothing verifies.
+    check(verify(installer).returncode != 0, "a signature under an untrusted CA fails")
+
+    # One changed byte in the signed code.
+    tampered = os.path.join(work, "tampered.exe")
+    shutil.copy(installer, tampered)
+    with open(tampered, "r+b") as f:
+        f.seek(0x1000)
+        byte = f.read(1)
+        f.seek(0x1000)
+        f.write(bytes([byte[0] ^ 0xFF]))
+    result = verify(tampered, ca)
+    check(result.returncode != 0 and "FAILED    tampered.exe" in result.stdout, "a changed byte fails")
+
+    # A removed signature.
+    stripped = os.path.join(work, "stripped.exe")
+    subprocess.run(["osslsigncode", "remove-signature", "-in", installer, "-out", stripped],
+                   capture_output=True, check=True)
+    check(verify(stripped, ca).returncode != 0, "an installer without its signature fails")
+
+
+def sign_step(config_lines, path):
+    """The build's signing step on one file, with a configuration as CMake writes it."""
+    config = path + ".conf"
+    with open(config, "w") as f:
+        f.write("".join(f"{line}\n" for line in config_lines))
+    return subprocess.run([os.path.join(tools, "sign.sh"), config, path], capture_output=True, text=True)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+with tempfile.TemporaryDirectory() as work:
+    signing = [f"cert={cert}", f"key={key}", "signing_time=1700000000", "description=Korvane Quendal 5.18",
+               "url=http://www.example.com/quendal"]
+    first, second = os.path.join(work, "first.exe"), os.path.join(work, "second.exe")
+    for path in (first, second):
+        shutil.copy(unsigned, path)
+        result = sign_step(signing, path)
+        check(result.returncode == 0, "the signing step signs:\n" + result.stderr)
+    check(read(first) == read(second) and read(first) != read(unsigned),
+          "signing one file twice gives the same signed bytes")
+    check(subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", first],
+                         capture_output=True).returncode == 0, "the signed file verifies")
+
+    # A release's signature goes back onto the same unsigned bytes only.
+    signatures = os.path.join(work, "signatures")
+    os.makedirs(signatures)
+    subprocess.run(["osslsigncode", "extract-signature", "-in", first, "-out",
+                    os.path.join(signatures, "attached.exe.sig")], capture_output=True, check=True)
+    attached = os.path.join(work, "attached.exe")
+    shutil.copy(unsigned, attached)
+    result = sign_step([f"signatures={signatures}", f"ca={ca}"], attached)
+    check(result.returncode == 0 and read(attached) == read(first),
+          "the release's signature attached gives the release's bytes:\n" + result.stderr)
+
+    with open(attached, "wb") as f:
+        f.write(read(unsigned)[:-1] + b"\x01")
+    result = sign_step([f"signatures={signatures}", f"ca={ca}"], attached)
+    check(result.returncode != 0 and "is not the file whose signature" in result.stderr
+          and not os.path.exists(attached), "a signature is not attached to other bytes; the file goes")
+
+    other = os.path.join(work, "other.exe")
+    shutil.copy(unsigned, other)
+    result = sign_step([f"signatures={signatures}"], other)
+    check(result.returncode == 0 and read(other) == read(unsigned),
+          "a file the release has no signature for stays unsigned")
+
+if failures:
+    sys.exit(f"{failures} check(s) failed")
+print("signatures: all checks passed")

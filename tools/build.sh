@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds everything into one folder: liblzma for both targets, the x86-64
+# build, then the shipping 32-bit build (whose package takes its selector-2
+# files from the x86-64 build). Signs as the environment says:
+#   SIGN_CERT, SIGN_KEY   certificate and key (PEM); SIGN_PASS_FILE its password
+#   TIMESTAMP_URL         RFC 3161 timestamp server (else the signing time is
+#                         SOURCE_DATE_EPOCH)
+#   SIGN_CA               the CA the build's verification trusts
+#   SIGNATURES            a release's signatures to attach instead (check-release)
+#   SOURCE_DATE_EPOCH     the one time a build may record
+#   XZ_SOURCE             a folder holding an unpacked xz-utils source to use
+#                         instead of fetching it
+#   usage: build.sh BUILD_DIR TESTS(ON|OFF) JOBS
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+source_dir=$(dirname "$here")
+build=$(realpath -m "$1") tests=$2 jobs=$3
+
+if [ -n "${XZ_SOURCE:-}" ] && ls -d "$XZ_SOURCE"/xz-utils-*/ >/dev/null 2>&1 && [ ! -d "$build/liblzma/src" ]; then
+  mkdir -p "$build/liblzma/src"
+  cp -r "$XZ_SOURCE"/xz-utils-*/ "$build/liblzma/src/"
+fi
+"$here/build-liblzma.sh" "$build" i686-w64-mingw32
+"$here/build-liblzma.sh" "$build" x86_64-w64-mingw32
+
+abs() { [ -n "$1" ] && realpath -m "$1" || true; }
+common=(-DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS="$tests"
+        -DQUENDAL_SIGN_CERT="$(abs "${SIGN_CERT:-}")" -DQUENDAL_SIGN_KEY="$(abs "${SIGN_KEY:-}")"
+        -DQUENDAL_SIGN_PASS_FILE="$(abs "${SIGN_PASS_FILE:-}")" -DQUENDAL_TIMESTAMP_URL="${TIMESTAMP_URL:-}"
+        -DQUENDAL_SIGN_CA="$(abs "${SIGN_CA:-}")" -DQUENDAL_SIGNATURES="$(abs "${SIGNATURES:-}")"
+        -DQUENDAL_SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-}")
+cmake -S "$source_dir" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-x86_64.cmake" \
+  "${common[@]}" -DQUENDAL_LIBLZMA="$build/liblzma/x86_64-w64-mingw32" >/dev/null
+cmake --build "$build/win64" -j "$jobs"
+cmake -S "$source_dir" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
+  "${common[@]}" -DQUENDAL_PROGRAMS64="$build/win64/package" \
+  -DQUENDAL_LIBLZMA="$build/liblzma/i686-w64-mingw32" >/dev/null
+cmake --build "$build/win32" -j "$jobs"

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Shows that installers come from these sources: builds the sources again,
+# from a copy at another path into a fresh folder (liblzma included, without
+# the tests), with the installers' own signatures attached where the build
+# would sign (the signed bytes cannot be made without the key; attaching
+# checks each digest), then compares each installer with the rebuilt one of
+# its architecture, byte for byte. Where one differs, says which file of its
+# package does.
+#   usage: check-release.sh WORK_DIR JOBS INSTALLER...
+# Environment: XZ_SOURCE, an unpacked xz-utils source package to reuse;
+# SOURCE_DATE_EPOCH as for the release's build (see build.sh).
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+source_dir=$(dirname "$here")
+work=$(realpath -m "$1") jobs=$2
+shift 2
+start=$(date +%s)
+
+rm -rf "$work"
+mkdir -p "$work/src" "$work/signatures/x86" "$work/signatures/x64"
+machine() {  # x86 or x64, from the PE header
+  python3 -c 'import struct,sys
+d=open(sys.argv[1],"rb").read(4096); pe=struct.unpack_from("<I",d,0x3C)[0]
+print({0x14c:"x86",0x8664:"x64"}[struct.unpack_from("<H",d,pe+4)[0]])' "$1"
+}
+extract_signature() {  # FILE OUT: nothing when the file is unsigned
+  rm -f "$2"  # osslsigncode does not write over a file
+  osslsigncode extract-signature -in "$1" -out "$2" >/dev/null 2>&1 || rm -f "$2"
+}
+
+# Each installer's signatures, and those of the programs and libraries in its
+# package, filed by the build that makes each file.
+n=0
+for installer in "$@"; do
+  n=$((n + 1))
+  arch=$(machine "$installer")
+  extract_signature "$installer" "$work/signatures/$arch/QuendalInstaller.exe.sig"
+  python3 "$here/package-files.py" "$installer" "$work/release$n" >/dev/null
+  for platform in both x86 x64; do
+    [ -d "$work/release$n/$platform" ] || continue
+    builder=$arch
+    [ "$platform" = x64 ] && builder=x64
+    for file in "$work/release$n/$platform"/*.exe "$work/release$n/$platform"/*.dll; do
+      [ -f "$file" ] && extract_signature "$file" "$work/signatures/$builder/$(basename "$file").sig"
+    done
+  done
+done
+
+# The source files as they are now, uncommitted ones included; nothing ignored.
+(cd "$source_dir" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - --) | tar -xf - -C "$work/src"
+echo "== Building $work/src into $work/build"
+SIGNATURES=$work/signatures "$work/src/tools/build.sh" "$work/build" OFF "$jobs" >"$work/build.log" 2>&1 \
+  || { tail -40 "$work/build.log"; echo "check-release.sh: the build failed ($work/build.log)"; exit 1; }
+
+status=0 n=0
+for installer in "$@"; do
+  n=$((n + 1))
+  arch=$(machine "$installer")
+  rebuilt=$work/build/$([ "$arch" = x86 ] && echo win32 || echo win64)/QuendalInstaller.exe
+  if cmp -s "$installer" "$rebuilt"; then
+    echo "same      $installer ($arch): $(sha256sum <"$installer" | cut -d' ' -f1)"
+  else
+    echo "DIFFERS   $installer ($arch), rebuilt as $rebuilt"
+    status=1
+    python3 "$here/package-files.py" "$rebuilt" "$work/rebuilt$n" >/dev/null
+    diff -rq "$work/release$n" "$work/rebuilt$n" | sed 's/^/    /' || true
+  fi
+done
+echo "== $# installer(s) checked in $(( $(date +%s) - start )) s"
+if [ $status -ne 0 ]; then
+  echo "check-release.sh: not the same bytes; the rebuild is kept in $work"
+  exit 1
+fi
+rm -rf "$work"
