@@ -49,8 +49,21 @@ done
 # The source files as they are now, uncommitted ones included; nothing ignored.
 (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - --) | tar -xf - -C "$work/src"
 echo "== Building $work/src into $work/build"
-SIGNATURES=$work/signatures "$work/src/tools/build.sh" "$work/build" OFF "$jobs" >"$work/build.log" 2>&1 \
-  || { tail -40 "$work/build.log"; echo "check-release.sh: the build failed ($work/build.log)"; exit 1; }
+# Where an installer's rebuilt package differs from its released one.
+package_differences() {  # RELEASED_DIR REBUILT(installer or package.bin) OUT_DIR
+  python3 "$here/package-files.py" "$2" "$3" >/dev/null && diff -rq "$1" "$3" | sed 's/^/    /' || true
+}
+if ! SIGNATURES=$work/signatures "$work/src/tools/build.sh" "$work/build" OFF "$jobs" >"$work/build.log" 2>&1; then
+  grep "sign.sh: " "$work/build.log" || tail -40 "$work/build.log"
+  n=0
+  for installer in "$@"; do
+    n=$((n + 1))
+    package=$work/build/$([ "$(machine "$installer")" = x86 ] && echo win32 || echo win64)/package.bin
+    [ -f "$package" ] && package_differences "$work/release$n" "$package" "$work/rebuilt$n"
+  done
+  echo "check-release.sh: not built from these sources: the rebuild stopped ($work/build.log)"
+  exit 1
+fi
 
 status=0 n=0
 for installer in "$@"; do
@@ -62,8 +75,7 @@ for installer in "$@"; do
   else
     echo "DIFFERS   $installer ($arch), rebuilt as $rebuilt"
     status=1
-    python3 "$here/package-files.py" "$rebuilt" "$work/rebuilt$n" >/dev/null
-    diff -rq "$work/release$n" "$work/rebuilt$n" | sed 's/^/    /' || true
+    package_differences "$work/release$n" "$rebuilt" "$work/rebuilt$n"
   fi
 done
 echo "== $# installer(s) checked in $(( $(date +%s) - start )) s"

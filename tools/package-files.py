@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Takes the package out of a built or released installer: reads its package
-resource (type BINARY, id 130), decodes it and writes each file under the
+resource (type BINARY, id 130), or takes a package resource file as the
+packer made it, decodes it and writes each file under the
 output folder, in a subfolder for its platform: both/, x86/ (selector 1) or
 x64/ (selector 2). Prints one line per file: platform, name, SHA-256.
 
-    usage: package-files.py INSTALLER OUTPUT_DIR
+    usage: package-files.py INSTALLER|PACKAGE_BIN OUTPUT_DIR
 """
 import hashlib
 import lzma
@@ -87,7 +88,8 @@ def main():
         sys.exit(__doc__)
     with open(sys.argv[1], "rb") as f:
         pe = f.read()
-    stream = lzma.decompress(resource(pe, PACKAGE_TYPE, PACKAGE_ID), format=lzma.FORMAT_ALONE)
+    packed = resource(pe, PACKAGE_TYPE, PACKAGE_ID) if pe[:2] == b"MZ" else pe
+    stream = lzma.decompress(packed, format=lzma.FORMAT_ALONE)
     for name, selector, data in files(stream):
         platform = PLATFORMS[selector]
         path = os.path.join(sys.argv[2], platform, *name.split("\\"))
