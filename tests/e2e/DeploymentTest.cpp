@@ -17,14 +17,8 @@ const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 
 std::string ReadAll(const std::wstring& path)
 {
-    std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    REQUIRE(f != INVALID_HANDLE_VALUE);
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got)
-        bytes.append(buf, got);
-    CloseHandle(f);
+    std::string bytes = Test::ReadFileBytes(path);
+    REQUIRE(!bytes.empty());
     return bytes;
 }
 
@@ -117,14 +111,6 @@ std::wstring Without(std::wstring command, const std::wstring& option)
     return command.erase(at, option.size() + 1);
 }
 
-// What the product's uninstaller keeps of a removed site: the maker's key, the
-// server's Config folder (in the site's folder) and the site's key.
-std::vector<std::wstring> KeptAfterRemoval(const std::wstring& dir, const std::wstring& site)
-{
-    const std::wstring key = L"reg:HKLM\\SOFTWARE\\Korvane\\" + site + L"\\";
-    return {Test::kMakerKeyEntry, L"file:" + dir + L"\\", L"file:" + dir + L"\\Config\\*", key,
-            key + L"@FirstRunFlag"};
-}
 
 } // namespace
 
@@ -267,7 +253,7 @@ TEST_CASE("deployment: the package manifest's silent install gives the entry it 
         Sleep(100);
     Sleep(500);
     CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, entry));
-    std::vector<std::wstring> left = Test::Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site));
+    std::vector<std::wstring> left = Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site));
     CHECK(left.empty());
 }
 

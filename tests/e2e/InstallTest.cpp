@@ -121,20 +121,6 @@ std::wstring OtherProgramFiles()
     return other;
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got)
-        bytes.append(buf, got);
-    CloseHandle(f);
-    return bytes;
-}
 
 bool EndsWith(const std::wstring& s, const std::wstring& tail)
 {
@@ -217,17 +203,6 @@ void UninstallThroughEntry(const std::wstring& site)
     Sleep(500); // the copy ends after its last directory
 }
 
-// What stays after the product's uninstaller removed a site, as snapshot
-// entries to leave out: the maker's key, and the server's own data, which a
-// later installation of the site takes up again: its Config folder (with the
-// installation directory that holds it) and the site's key with its
-// first-run flag.
-std::vector<std::wstring> KeptAfterRemoval(const std::wstring& dir, const std::wstring& site)
-{
-    const std::wstring key = L"reg:HKLM\\SOFTWARE\\Korvane\\" + site + L"\\";
-    return {Test::kMakerKeyEntry, L"file:" + dir + L"\\", L"file:" + dir + L"\\Config\\*", key,
-            key + L"@FirstRunFlag"};
-}
 
 void StartService(const wchar_t* name)
 {
@@ -321,8 +296,8 @@ TEST_CASE("install: a fresh unattended installation")
     CheckInstalledBinaries(dir);
 
     // The documents, and default settings that the server itself accepts.
-    CHECK(ReadFileBytes(dir + L"\\License.rtf").rfind("{\\rtf1", 0) == 0);
-    CHECK(ReadFileBytes(dir + L"\\ReadMe.txt").find("Korvane Quendal 5.18\r\n") == 0);
+    CHECK(Test::ReadFileBytes(dir + L"\\License.rtf").rfind("{\\rtf1", 0) == 0);
+    CHECK(Test::ReadFileBytes(dir + L"\\ReadMe.txt").find("Korvane Quendal 5.18\r\n") == 0);
     ChildResult check = Test::RunCaptured(L"\"" + dir + L"\\Quendal.exe\" -checkSettings=\"" + dir +
                                           L"\\Quendal-Settings-Default.qst\"");
     CHECK(check.exitCode == 0);
@@ -713,7 +688,7 @@ TEST_CASE("install: a killed run is finished by the same command and removed by 
         CheckInstalledBinaries(dir);
 
         UninstallThroughEntry(site);
-        CHECK(Joined(Test::Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site))) == "");
+        CHECK(Joined(Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site))) == "");
         Test::DeleteTree(dir);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Korvane\\" + site).c_str());
     }
@@ -850,7 +825,7 @@ TEST_CASE("install: a site whose name holds spaces is reinstalled and removed th
     CHECK(LinesOf(again)[1] == L"Uninstalling the existing Quendal-My Site 5.18 installation");
     UninstallThroughEntry(site);
     CHECK_FALSE(Exists(dir + L"\\Quendal.exe"));
-    CHECK(Joined(Test::Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site))) == "");
+    CHECK(Joined(Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site))) == "");
 }
 
 // Uninstall entries the installer did not write, one row a case: what the
@@ -1040,7 +1015,7 @@ TEST_CASE("install: the product's uninstaller leaves the machine as it was befor
     CHECK(Install(L"-installDir=C:\\Sites\\Quendal-Gone -acceptEULA -startService").exitCode == 0);
     CHECK(Test::WaitForServiceState(L"Quendal-Gone", SERVICE_RUNNING));
     UninstallThroughEntry(L"Quendal-Gone");
-    auto diff = Test::Snapshot::Take().Differences(before, KeptAfterRemoval(L"C:\\Sites\\Quendal-Gone", L"Quendal-Gone"));
+    auto diff = Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(L"C:\\Sites\\Quendal-Gone", L"Quendal-Gone"));
     CHECK(Joined(diff) == "");
     CHECK(Exists(L"C:\\Sites\\Quendal-Gone\\Config"));
     CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Gone\\Quendal.exe"));

@@ -92,6 +92,21 @@ void DeleteTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got)
+        bytes.append(buf, got);
+    CloseHandle(f);
+    return bytes;
+}
+
 void WriteTextFile(const std::wstring& path, const std::string& bytes)
 {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

@@ -45,6 +45,8 @@ private:
 
 void DeleteTree(const std::wstring& path);
 void WriteTextFile(const std::wstring& path, const std::string& bytes);
+// A file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
 
 struct ChildResult {
     DWORD exitCode = 0;

@@ -142,4 +142,10 @@ std::vector<std::wstring> Snapshot::Differences(const Snapshot& before, const st
     return diff;
 }
 
+std::vector<std::wstring> KeptAfterRemoval(const std::wstring& dir, const std::wstring& site)
+{
+    const std::wstring key = L"reg:HKLM\\SOFTWARE\\Korvane\\" + site + L"\\";
+    return {kMakerKeyEntry, L"file:" + dir + L"\\", L"file:" + dir + L"\\Config\\*", key, key + L"@FirstRunFlag"};
+}
+
 } // namespace Test

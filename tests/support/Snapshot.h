@@ -24,4 +24,11 @@ struct Snapshot {
 // below it is the sites' and is compared.
 constexpr const wchar_t* kMakerKeyEntry = L"reg:HKLM\\SOFTWARE\\Korvane\\";
 
+// What stays after the product's uninstaller removed a site, as entries to
+// leave out: the maker's key, and the server's own data, which a later
+// installation of the site takes up again: its Config folder (with the
+// installation directory that holds it) and the site's key with its
+// first-run flag.
+std::vector<std::wstring> KeptAfterRemoval(const std::wstring& dir, const std::wstring& site);
+
 } // namespace Test
