@@ -3,13 +3,17 @@
 signature that verifies against the build's CA, and the verification would
 notice: a signature nobody trusts, a changed byte, a removed signature and a
 program left unsigned all fail it. The build's signing step gives the same
-bytes each time, and attaches a release's signature only to its own file.
+bytes each time, attaches a release's signature only to its own file, and
+with a timestamp server (a local RFC 3161 one made with openssl ts) gets a
+timestamp that verifies, or fails and leaves no file when the server is down.
     usage: signatures.py TOOLS_DIR INSTALLER CA MANIFEST CERT KEY UNSIGNED_PROGRAM"""
+import http.server
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 
 tools, installer, ca, manifest, cert, key, unsigned = sys.argv[1:8]
 failures = 0
@@ -119,6 +123,85 @@ with tempfile.TemporaryDirectory() as work:
     result = sign_step([f"signatures={signatures}"], other)
     check(result.returncode == 0 and read(other) == read(unsigned),
           "a file the release has no signature for stays unsigned")
+
+
+TSA_CONFIG = """[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = Korvane Quendal Test TSA (not for release)
+[tsa_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+[tsa]
+default_tsa = tsa_config
+[tsa_config]
+serial = {dir}/serial
+signer_cert = {dir}/tsa.pem
+signer_key = {dir}/tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512, sha1
+accuracy = secs:1
+ess_cert_id_alg = sha256
+"""
+
+
+def timestamp_server(work):
+    """An RFC 3161 server on a free local port, answering with openssl ts."""
+    config = os.path.join(work, "tsa.cnf")
+    with open(config, "w") as f:
+        f.write(TSA_CONFIG.format(dir=work))
+    with open(os.path.join(work, "serial"), "w") as f:
+        f.write("01\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
+                    "-config", config, "-extensions", "tsa_ext", "-keyout", os.path.join(work, "tsa.key"),
+                    "-out", os.path.join(work, "tsa.pem")], capture_output=True, check=True)
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query, reply = os.path.join(work, "query.tsq"), os.path.join(work, "reply.tsr")
+            with open(query, "wb") as f:
+                f.write(self.rfile.read(int(self.headers["Content-Length"])))
+            subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile", query, "-out", reply],
+                           capture_output=True)
+            data = read(reply)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+with tempfile.TemporaryDirectory() as work:
+    server = timestamp_server(work)
+    url = f"http://127.0.0.1:{server.server_address[1]}"
+    stamped = os.path.join(work, "stamped.exe")
+    shutil.copy(unsigned, stamped)
+    result = sign_step([f"cert={cert}", f"key={key}", f"timestamp_url={url}", "signing_time=1700000000",
+                        "description=Korvane Quendal 5.18", "url=http://www.example.com/quendal"], stamped)
+    check(result.returncode == 0, "signing through the timestamp server works:\n" + result.stderr)
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", os.path.join(work, "tsa.pem"),
+                               "-in", stamped], capture_output=True, text=True)
+    check(verified.returncode == 0 and "Timestamp Server Signature verification: ok" in verified.stdout,
+          "the timestamp verifies:\n" + verified.stdout + verified.stderr)
+    # The server's time, not the fixed signing time of a build without one.
+    check("Signing time: Nov 14 22:13:20 2023" not in verified.stdout, "a timestamped signature has no fixed time")
+    server.shutdown()
+    server.server_close()
+
+    # The server gone: no signature, and no file that looks finished.
+    result = sign_step([f"cert={cert}", f"key={key}", f"timestamp_url={url}"], stamped)
+    check(result.returncode != 0 and not os.path.exists(stamped),
+          "signing fails without the timestamp server and leaves no file")
 
 if failures:
     sys.exit(f"{failures} check(s) failed")
