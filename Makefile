@@ -86,8 +86,7 @@ RELEASE_DIR := $(BUILD)/release
 sign: deps
 	@if [ -z "$(SIGN_CERT)" ] || [ -z "$(SIGN_KEY)" ]; then \
 	  echo "make sign: SIGN_CERT and SIGN_KEY must name the release certificate and its key (docs/release.md)"; exit 2; fi
-	@SIGN_CERT=$(SIGN_CERT) SIGN_KEY=$(SIGN_KEY) SIGN_CA=$(SIGN_CA) XZ_SOURCE=$(BUILD)/liblzma/src \
-	  tools/build.sh $(RELEASE_DIR) OFF $(JOBS)
+	@$(BUILD_SIGNING) XZ_SOURCE=$(BUILD)/liblzma/src tools/build.sh $(RELEASE_DIR) OFF $(JOBS)
 	@tools/verify-signatures.sh $(RELEASE_DIR)/win32/QuendalInstaller.exe $(SIGN_CA)
 	@tools/verify-signatures.sh $(RELEASE_DIR)/win64/QuendalInstaller.exe $(SIGN_CA) | tail -n 1
 	@tools/build-info.sh > $(RELEASE_DIR)/BUILDINFO
@@ -96,7 +95,7 @@ sign: deps
 # Whether a released installer comes from these sources: RELEASE=<installer ...>.
 check-release: deps
 	@if [ -z "$(RELEASE)" ]; then echo "make check-release: RELEASE must name the installer(s) to check"; exit 2; fi
-	@XZ_SOURCE=$(wildcard $(BUILD)/liblzma/src) tools/check-release.sh $(BUILD)/check $(JOBS) $(RELEASE)
+	@XZ_SOURCE=$(BUILD)/liblzma/src tools/check-release.sh $(BUILD)/check $(JOBS) $(RELEASE)
 
 # The build that demo and screenshots show: the shipping build where this
 # host runs 32-bit code (asked when used, after deps), else the x86-64 build.

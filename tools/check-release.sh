@@ -7,8 +7,7 @@
 # its architecture, byte for byte. Where one differs, says which file of its
 # package does.
 #   usage: check-release.sh WORK_DIR JOBS INSTALLER...
-# Environment: XZ_SOURCE, an unpacked xz-utils source package to reuse;
-# SOURCE_DATE_EPOCH as for the release's build (see build.sh).
+# Environment: XZ_SOURCE, an unpacked xz-utils source package to reuse.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 source_dir=$(dirname "$here")
@@ -19,9 +18,10 @@ start=$(date +%s)
 rm -rf "$work"
 mkdir -p "$work/src" "$work/signatures/x86" "$work/signatures/x64"
 machine() {  # x86 or x64, from the PE header
-  python3 -c 'import struct,sys
-d=open(sys.argv[1],"rb").read(4096); pe=struct.unpack_from("<I",d,0x3C)[0]
-print({0x14c:"x86",0x8664:"x64"}[struct.unpack_from("<H",d,pe+4)[0]])' "$1"
+  python3 "$here/package-files.py" --machine "$1"
+}
+build_of() {  # the build folder that makes an installer of this machine
+  [ "$1" = x86 ] && echo "$work/build/win32" || echo "$work/build/win64"
 }
 extract_signature() {  # FILE OUT: nothing when the file is unsigned
   rm -f "$2"  # osslsigncode does not write over a file
@@ -30,10 +30,11 @@ extract_signature() {  # FILE OUT: nothing when the file is unsigned
 
 # Each installer's signatures, and those of the programs and libraries in its
 # package, filed by the build that makes each file.
-n=0
+n=0 arches=()
 for installer in "$@"; do
   n=$((n + 1))
   arch=$(machine "$installer")
+  arches[$n]=$arch
   extract_signature "$installer" "$work/signatures/$arch/QuendalInstaller.exe.sig"
   python3 "$here/package-files.py" "$installer" "$work/release$n" >/dev/null
   for platform in both x86 x64; do
@@ -55,10 +56,8 @@ package_differences() {  # RELEASED_DIR REBUILT(installer or package.bin) OUT_DI
 }
 if ! SIGNATURES=$work/signatures "$work/src/tools/build.sh" "$work/build" OFF "$jobs" >"$work/build.log" 2>&1; then
   grep "sign.sh: " "$work/build.log" || tail -40 "$work/build.log"
-  n=0
-  for installer in "$@"; do
-    n=$((n + 1))
-    package=$work/build/$([ "$(machine "$installer")" = x86 ] && echo win32 || echo win64)/package.bin
+  for ((n = 1; n <= $#; n++)); do
+    package=$(build_of "${arches[$n]}")/package.bin
     [ -f "$package" ] && package_differences "$work/release$n" "$package" "$work/rebuilt$n"
   done
   echo "check-release.sh: not built from these sources: the rebuild stopped ($work/build.log)"
@@ -68,8 +67,8 @@ fi
 status=0 n=0
 for installer in "$@"; do
   n=$((n + 1))
-  arch=$(machine "$installer")
-  rebuilt=$work/build/$([ "$arch" = x86 ] && echo win32 || echo win64)/QuendalInstaller.exe
+  arch=${arches[$n]}
+  rebuilt=$(build_of "$arch")/QuendalInstaller.exe
   if cmp -s "$installer" "$rebuilt"; then
     echo "same      $installer ($arch): $(sha256sum <"$installer" | cut -d' ' -f1)"
   else

@@ -6,6 +6,7 @@ output folder, in a subfolder for its platform: both/, x86/ (selector 1) or
 x64/ (selector 2). Prints one line per file: platform, name, SHA-256.
 
     usage: package-files.py INSTALLER|PACKAGE_BIN OUTPUT_DIR
+           package-files.py --machine INSTALLER   (prints x86 or x64)
 """
 import hashlib
 import lzma
@@ -18,11 +19,24 @@ TYPE_NAME, TYPE_SELECTOR, TYPE_DATA = 1, 5, 101
 PLATFORMS = {1: "x86", 2: "x64", 3: "both"}
 
 
-def resource(pe, type_name, resource_id):
-    """The data of one resource, found through the resource directory."""
+MACHINES = {0x14C: "x86", 0x8664: "x64"}
+
+
+def pe_header(pe):
+    """The offset of the PE signature."""
     pe_offset = struct.unpack_from("<I", pe, 0x3C)[0]
     if pe[pe_offset:pe_offset + 4] != b"PE\0\0":
         sys.exit("package-files.py: not a PE file")
+    return pe_offset
+
+
+def machine(pe):
+    return MACHINES[struct.unpack_from("<H", pe, pe_header(pe) + 4)[0]]
+
+
+def resource(pe, type_name, resource_id):
+    """The data of one resource, found through the resource directory."""
+    pe_offset = pe_header(pe)
     sections_count, optional_size = struct.unpack_from("<H12xH", pe, pe_offset + 6)
     optional = pe_offset + 24
     magic = struct.unpack_from("<H", pe, optional)[0]
@@ -86,6 +100,10 @@ def files(stream):
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
+    if sys.argv[1] == "--machine":
+        with open(sys.argv[2], "rb") as f:
+            print(machine(f.read(4096)))
+        return
     with open(sys.argv[1], "rb") as f:
         pe = f.read()
     packed = resource(pe, PACKAGE_TYPE, PACKAGE_ID) if pe[:2] == b"MZ" else pe

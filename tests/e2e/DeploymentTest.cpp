@@ -30,10 +30,24 @@ std::string Trim(const std::string& s)
     return s.substr(first, s.find_last_not_of(" \t\r\n") + 1 - first);
 }
 
+std::string Doc()
+{
+    return ReadAll(Test::Env(L"QUENDAL_DEPLOYMENT_DOC"));
+}
+
+// The text of the document after `prefix`, up to `end`.
+std::string After(const std::string& doc, const std::string& prefix, char end)
+{
+    const std::size_t at = doc.find(prefix);
+    REQUIRE_MESSAGE(at != std::string::npos, prefix);
+    const std::size_t start = at + prefix.size();
+    return doc.substr(start, doc.find(end, start) - start);
+}
+
 // The fenced blocks of the document whose info string is `lang`.
 std::vector<std::string> Blocks(const std::string& lang)
 {
-    const std::string doc = ReadAll(Test::Env(L"QUENDAL_DEPLOYMENT_DOC"));
+    const std::string doc = Doc();
     std::vector<std::string> blocks;
     const std::string open = "\n```" + lang + "\n";
     for (std::size_t at = doc.find(open); at != std::string::npos; at = doc.find(open, at)) {
@@ -65,11 +79,7 @@ std::string YamlValue(const std::string& block, const std::string& key)
 
 std::wstring Value(const std::wstring& key, const wchar_t* name)
 {
-    wchar_t buf[4096] = {};
-    DWORD size = sizeof(buf);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buf, &size))
-        return L"(none)";
-    return buf;
+    return Test::RegString(HKEY_LOCAL_MACHINE, key, name);
 }
 
 // The document speaks of the shipping installer on 64-bit Windows; the
@@ -192,13 +202,9 @@ TEST_CASE("deployment: the configuration-management tasks install, find the entr
     CHECK(Run(command).exitCode == 0);
 
     // The upgrade detection the text gives: the program's version resource.
-    const std::string doc = ReadAll(Test::Env(L"QUENDAL_DEPLOYMENT_DOC"));
-    const std::size_t createsAt = doc.find("`creates_path: ");
-    REQUIRE(createsAt != std::string::npos);
-    const std::string createsPath = doc.substr(createsAt + 15, doc.find('`', createsAt + 1) - createsAt - 15);
-    const std::size_t versionAt = doc.find("`creates_version: '");
-    REQUIRE(versionAt != std::string::npos);
-    const std::string createsVersion = doc.substr(versionAt + 19, doc.find('\'', versionAt + 19) - versionAt - 19);
+    const std::string doc = Doc();
+    const std::string createsPath = After(doc, "`creates_path: ", '`');
+    const std::string createsVersion = After(doc, "`creates_version: '", '\'');
     CHECK(Test::Narrow(Test::VersionValue(OnThisWindows(Test::Widen(createsPath)), L"FileVersion")) == createsVersion);
 }
 
@@ -238,10 +244,8 @@ TEST_CASE("deployment: the package manifest's silent install gives the entry it 
     CHECK(Test::Widen(YamlValue(manifest, "PackageVersion")) == Value(entry, L"DisplayVersion"));
 
     // How it removes it: the quiet command the text names, which is the entry's.
-    const std::string doc = ReadAll(Test::Env(L"QUENDAL_DEPLOYMENT_DOC"));
-    const std::size_t quietAt = doc.find("`QuietUninstallString`, `");
-    REQUIRE(quietAt != std::string::npos);
-    std::string quiet = doc.substr(quietAt + 25, doc.find('`', quietAt + 25) - quietAt - 25);
+    const std::string doc = Doc();
+    std::string quiet = After(doc, "`QuietUninstallString`, `", '`');
     for (std::size_t nl; (nl = quiet.find('\n')) != std::string::npos;)
         quiet.replace(nl, 1, " ");
     const std::wstring quietCommand = OnThisWindows(Test::Widen(quiet.substr(1)));
@@ -259,7 +263,7 @@ TEST_CASE("deployment: the package manifest's silent install gives the entry it 
 
 TEST_CASE("deployment: the detection rule and its reg query find nothing before, the version after")
 {
-    const std::string doc = ReadAll(Test::Env(L"QUENDAL_DEPLOYMENT_DOC"));
+    const std::string doc = Doc();
     const std::vector<std::string> blocks = Blocks("cmd");
     std::wstring query;
     for (const std::string& block : blocks)
@@ -272,13 +276,9 @@ TEST_CASE("deployment: the detection rule and its reg query find nothing before,
         query.replace(query.find(L"/reg:32"), 7, L"/reg:64");
     }
     // The rule's key and value, as the table gives them.
-    const std::size_t keyAt = doc.find("| key | `HKEY_LOCAL_MACHINE\\");
-    REQUIRE(keyAt != std::string::npos);
-    const std::wstring key = Test::Widen(doc.substr(keyAt + 28, doc.find('`', keyAt + 28) - keyAt - 28));
+    const std::wstring key = Test::Widen(After(doc, "| key | `HKEY_LOCAL_MACHINE\\", '`'));
     CHECK(doc.find("| value | `DisplayVersion` |") != std::string::npos);
-    const std::size_t minimumAt = doc.find("greater than or equal to `");
-    REQUIRE(minimumAt != std::string::npos);
-    const std::wstring minimum = Test::Widen(doc.substr(minimumAt + 26, doc.find('`', minimumAt + 26) - minimumAt - 26));
+    const std::wstring minimum = Test::Widen(After(doc, "greater than or equal to `", '`'));
 
     // Wine's reg.exe does not know /reg:32 and /reg:64; a reg.exe of the
     // view's width (this program's) reads that view without the switch.

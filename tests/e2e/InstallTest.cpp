@@ -63,15 +63,6 @@ bool Exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring Value(HKEY root, const std::wstring& key, const wchar_t* name)
-{
-    wchar_t buf[32768] = {};
-    DWORD size = sizeof(buf);
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buf, &size))
-        return L"(none)";
-    return buf;
-}
-
 DWORD DwordValue(HKEY root, const std::wstring& key, const wchar_t* name)
 {
     DWORD value = 0, size = sizeof(value);
@@ -194,7 +185,7 @@ struct ForcedExit {
 // and waits until the copy that does the work has removed the entry.
 void UninstallThroughEntry(const std::wstring& site)
 {
-    std::wstring command = Value(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString");
+    std::wstring command = Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString");
     REQUIRE(command != L"(none)");
     ChildResult r = Test::RunCaptured(command + L"-unat");
     CHECK(r.exitCode == 1);
@@ -266,20 +257,20 @@ TEST_CASE("install: a fresh unattended installation")
     CHECK(Test::KeyExists(HKEY_CLASSES_ROOT, std::wstring(kCfgClsid) + L"\\LocalServer32"));
     // The uninstall entry and the first-run flag.
     const std::wstring entry = kUninstall + L"Quendal-Fresh";
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"Korvane Quendal-Fresh 5.18 (remove only)");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"Korvane Quendal-Fresh 5.18 (remove only)");
     // The size of the files actually written, in KB, rounded up.
     std::uint64_t bytes = 0;
     for (const auto& e : Test::Snapshot::Take().entries)
         if (e.first.rfind(L"file:" + dir + L"\\", 0) == 0 && e.second != L"dir")
             bytes += std::stoull(e.second);
     CHECK(DwordValue(HKEY_LOCAL_MACHINE, entry, L"EstimatedSize") == (bytes + 1023) / 1024);
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"QuietUninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh -unat");
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"DisplayIcon") == dir + L"\\uninst.exe");
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"UninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh ");
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"InstallDir") == dir);
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"ProductName") == L"Quendal");
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
-    std::wstring params = Value(HKEY_LOCAL_MACHINE, entry, L"UninstallParam");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"QuietUninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh -unat");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"DisplayIcon") == dir + L"\\uninst.exe");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"UninstallString") == L"\"" + dir + L"\\uninst.exe\" Quendal-Fresh ");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"InstallDir") == dir);
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"ProductName") == L"Quendal");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
+    std::wstring params = Test::RegString(HKEY_LOCAL_MACHINE, entry, L"UninstallParam");
     std::wstring head = L" -feedback=yes \"-workDir=" + dir + L"\" \"-stopSvc=Quendal-Fresh\" \"-killProc=" + dir +
                         L"\\srvctrl.exe\" \"-killProc=" + dir + L"\\srvcfg.exe\" \"-killProc=" + dir +
                         L"\\QuendalCfgManip.exe\" \"-execUninst=" + dir + L"\\srvctrl.exe\" \"-delDir=" + dir +
@@ -385,7 +376,7 @@ TEST_CASE("install: reinstall through the stored uninstaller keeps the settings;
     CHECK(LinesOf(upgrade)[1] == L"Uninstalling the existing Quendal-Up 5.10 installation");
     for (const std::wstring& line : LinesOf(upgrade))
         CHECK_MESSAGE(line.rfind(L"Skipped", 0) != 0, Test::Narrow(line));
-    CHECK(Value(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     CHECK(Exists(std::wstring(temp) + L"uninst.exe"));
@@ -508,7 +499,7 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         CHECK(r.exitCode == 0);
         CHECK(Contains(LinesOf(r), L"Warning: server " + dir +
                                        L"\\QuendalCfgManip.exe registration failed: Error code 0x00000007 received"));
-        CHECK(Value(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Fail", L"UninstallParam").find(L"-unregSvr=") ==
+        CHECK(Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Fail", L"UninstallParam").find(L"-unregSvr=") ==
               std::wstring::npos);
     }
     SUBCASE("with -noRollback: the code, and everything left in place")
@@ -541,7 +532,7 @@ TEST_CASE("install: a file of the old installation held open asks for a restart"
     CHECK(Lines(lines.end() - 2, lines.end()) ==
           Lines{L"Windows restart is required before Quendal-Lock reinstallation can be completed",
                 L"Please re-run Quendal installer after Windows is restarted"});
-    CHECK(Value(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
+    CHECK(Test::RegString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
           L"(none)");
     // After Wine's restart the same command completes.
     Test::ChildResult restart = Test::RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
@@ -561,7 +552,7 @@ TEST_CASE("install: a file of the old installation held open asks for a restart"
     }
     CloseHandle(lock);
     std::wstring resume =
-        Value(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer");
+        Test::RegString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer");
     REQUIRE(resume != L"(none)");
     CHECK(resume.find(L"\" -interactive -acceptEULA -installDir=\"" + dir + L"\"") != std::wstring::npos);
     restart = Test::RunCaptured(L"C:\\windows\\system32\\wineboot.exe --restart", 120000);
@@ -572,7 +563,7 @@ TEST_CASE("install: a file of the old installation held open asks for a restart"
         CHECK(resumed.exitCode == 0);
         CHECK(done.Texts().size() == 1);
     }
-    CHECK(Value(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
+    CHECK(Test::RegString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
           L"(none)");
     CHECK(Exists(dir + L"\\ReadMe.txt"));
 }
@@ -818,7 +809,7 @@ TEST_CASE("install: a site whose name holds spaces is reinstalled and removed th
     Test::Snapshot before = Test::Snapshot::Take();
     REQUIRE(Install(command).exitCode == 0);
     // The stored command keeps its format: the name unquoted.
-    CHECK(Value(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString") ==
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString") ==
           L"\"" + dir + L"\\uninst.exe\" Quendal-My Site ");
     ChildResult again = Install(command);
     CHECK(again.exitCode == 0);
@@ -1119,7 +1110,7 @@ TEST_CASE("install: the main dialog of a run without options")
         ChildResult r = child.Wait(120000);
         CHECK(r.exitCode == 0);
         CHECK(LinesOf(r)[1] == L"Uninstalling the existing Quendal-Old 5.10 installation");
-        CHECK(Value(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Old", L"Version") == L"5.18");
+        CHECK(Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Old", L"Version") == L"5.18");
         Sleep(1000);
         CHECK(FindWindowW(L"QuendalControlPanel", L"Korvane Quendal-Old Control Panel") == nullptr);
     }

@@ -302,6 +302,15 @@ ChildResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs)
     return child.Wait(timeoutMs);
 }
 
+std::wstring RegString(HKEY root, const std::wstring& key, const wchar_t* name)
+{
+    std::vector<wchar_t> buf(32768);
+    DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buf.data(), &size))
+        return L"(none)";
+    return buf.data();
+}
+
 bool KeyExists(HKEY root, const std::wstring& path)
 {
     HKEY h;

@@ -93,6 +93,8 @@ std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 inline std::wstring W(const WString& s) { return std::wstring(s.c_str(), s.size()); }
 bool KeyExists(HKEY root, const std::wstring& path);
+// A REG_SZ value, or "(none)" when there is none.
+std::wstring RegString(HKEY root, const std::wstring& key, const wchar_t* name);
 // The current state of a service (SERVICE_RUNNING, ...); 0 when there is none.
 DWORD ServiceState(const wchar_t* name);
 // Waits up to thirty seconds for a service to reach a state.
