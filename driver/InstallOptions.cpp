@@ -1,4 +1,5 @@
 #include "InstallOptions.h"
+#include "../wwlib/CanonicalPath.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../steps/TargetDirectory.h"
 #include "../steps/ShellFolders.h"
@@ -39,15 +40,15 @@ const wchar_t kUsageBody[] =
 
 const WString g_usage = WString(L"This program will install Korvane Quendal ") + Product::kVersion + kUsageBody;
 
-// The directory as the rest of the run expects it: absolute, without a
-// trailing backslash (a drive root keeps its own).
+// The directory as the rest of the run expects it: canonical, from the
+// current directory when relative. A path that has no such form is refused.
 WString NormalizeDir(const WString& dir)
 {
-    WString abs = dir;
-    WWLib::CPathMakeAbs<0> make(abs, dir);
-    while (abs.size() > 1 && abs[abs.size() - 1] == L'\\' && !(abs.size() == 3 && abs[1] == L':'))
-        abs.erase(abs.size() - 1);
-    return abs;
+    WString canonical;
+    WString refused = WWLib::CanonicalPath(dir, canonical, true);
+    if (!refused.empty())
+        throw CmdLine::Err(L"Refusing to install into '" + dir + L"': " + refused + L".");
+    return canonical;
 }
 
 } // namespace

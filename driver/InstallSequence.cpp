@@ -243,11 +243,12 @@ void RunInstallationSequence()
     SHChangeNotify(SHCNE_ASSOCCHANGED, 0, nullptr, nullptr);
     if (server.startService)
         StartServiceAfterInstall();
-    WString completed = WString(L"Korvane Quendal ") + Product::kVersion + L" installation completed.";
-    StepLine(completed);
-    if (settings.interactive)
-        MessageBoxW(nullptr, (completed + L"\n").c_str(), L"Installation Completed", MB_OK | MB_ICONINFORMATION);
 
+    // The journal ends before anything says "completed": a run that ends
+    // while the box is up, or is killed right after, must not be taken for
+    // an unfinished one and undone by the next. Ending it may fail; the steps
+    // are not committed yet and roll back.
+    journal.Commit();
     serverInstall.Commit();
     firstRun.Commit();
     configServer.Commit();
@@ -258,8 +259,11 @@ void RunInstallationSequence()
     files.Commit();
     termInfo.Commit();
     secured.Commit();
-    journal.Commit();
     ForgetRunningService(site);
+    WString completed = WString(L"Korvane Quendal ") + Product::kVersion + L" installation completed.";
+    StepLine(completed);
+    if (settings.interactive)
+        MessageBoxW(nullptr, (completed + L"\n").c_str(), L"Installation Completed", MB_OK | MB_ICONINFORMATION);
 
     if (settings.interactive && launchControlPanel)
         LaunchControlPanel(dir);

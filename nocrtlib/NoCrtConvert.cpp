@@ -73,3 +73,39 @@ WString N2W(unsigned codePage, const char* text)
 {
     return N2W(codePage, text, static_cast<int>(NoCrtStrDetail::Len(text)));
 }
+
+WString BytesToHex(const void* data, std::size_t size)
+{
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    const std::uint8_t* p = static_cast<const std::uint8_t*>(data);
+    WString text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text += digits[p[i] >> 4];
+        text += digits[p[i] & 15];
+    }
+    return text;
+}
+
+bool HexToBytes(const WString& text, NoCrtDataVect<std::uint8_t>& out)
+{
+    out.clear();
+    if (text.size() % 2)
+        return false;
+    auto nibble = [](wchar_t c) -> int {
+        if (c >= L'0' && c <= L'9')
+            return c - L'0';
+        if (c >= L'A' && c <= L'F')
+            return c - L'A' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            out.clear();
+            return false;
+        }
+        out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    }
+    return true;
+}

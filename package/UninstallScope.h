@@ -16,6 +16,8 @@
 //
 // A parameter outside is skipped and said in the feedback; it is no error.
 #include "ForcedExit.h"
+#include "../wwlib/CanonicalPath.h"
+#include "../wwlib/FileLinks.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <string>
@@ -34,7 +36,8 @@ public:
         bool named = site_.size() > 8 && site_.compare(0, 8, L"quendal-") == 0;
         bool ownName = !named || Lower(SiteOfDirectory(workDir)) == site_;
         bool sameAsEntry = entryDir.empty() || Full(entryDir) == dir;
-        bool sameText = Lower(workDir) == dir || Lower(workDir) == dir + L"\\"; // no ".." or "." parts
+        // The form the installer stores: no "..", short names or "\\?\\".
+        bool sameText = !dir.empty() && (Lower(workDir) == dir || Lower(workDir) == dir + L"\\");
         if (absolute && ownName && sameAsEntry && sameText && !Refused(dir))
             workDir_ = dir;
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
@@ -81,20 +84,16 @@ public:
     }
 
 private:
-    // Absolute, "." and ".." resolved, no trailing backslash, lower case.
+public:
+    // The installer's canonical form (wwlib/CanonicalPath.h), lower case;
+    // empty for a path that has none, which is inside nothing.
     static std::wstring Full(const std::wstring& path)
     {
-        if (path.empty())
-            return std::wstring();
-        wchar_t full[1024];
-        DWORD n = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
-        if (n == 0 || n >= 1024)
-            return std::wstring();
-        std::wstring result = Lower(std::wstring(full, n));
-        while (result.size() > 3 && result.back() == L'\\')
-            result.pop_back();
-        return result;
+        WString canonical = WWLib::CanonicalOrEmpty(WString(path.c_str()));
+        return Lower(std::wstring(canonical.c_str(), canonical.size()));
     }
+
+private:
 
     static std::wstring Folder(int csidl)
     {

@@ -215,20 +215,27 @@ void DeleteRegKey(const std::wstring& path)
 // Deletes a file now, or at the next restart when it stays in use. A short
 // wait first lets a program that was just ended (or the first uninstaller
 // process, which started this copy) let go of its file.
-DWORD DeleteOrSchedule(const std::wstring& path)
+DWORD DeleteOrSchedule(const std::wstring& path, const std::wstring& top)
 {
-    // A file of the installation made read-only since (by hand, by a copy
-    // tool) is still the installation's own: it must not stop the removal.
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    // DeleteFileNotLink clears a read-only attribute: a file of the
+    // installation made read-only since (by hand, by a copy tool) is still
+    // the installation's own, and must not stop the removal.
+    const bool link = WWLib::IsReparsePoint(WString(path.c_str()));
+    DWORD err = 0;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        if (DeleteFileW(path.c_str()))
+        if (WWLib::DeleteFileNotLink(WString(path.c_str()), WString(top.c_str())))
             return 0;
-        DWORD err = GetLastError();
+        err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
             return 0;
+        if (err == ERROR_CANT_RESOLVE_FILENAME)
+            break;
         Sleep(100);
+    }
+    if (link || err == ERROR_CANT_RESOLVE_FILENAME) {
+        // What removes it at the restart may follow it.
+        Say(L"Left, a link: " + path);
+        return 0;
     }
     Say(L"Scheduling deletion on restart: " + path);
     MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -273,15 +280,33 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
     each(L"delRegKey", [](const std::wstring& v) { DeleteRegKey(v); });
 
     DWORD result = 0;
+    // A link put into the site since is removed as the link, never followed.
+    auto topOf = [&](const std::wstring& v) {
+        std::wstring top = Package::UninstallScope::Full(workDir);
+        std::wstring full = Package::UninstallScope::Full(v);
+        if (top.empty() || full.compare(0, top.size() + 1, top + L"\\") != 0)
+            top = full.substr(0, full.rfind(L'\\'));
+        return top;
+    };
+    auto throughLink = [&](const std::wstring& v) {
+        if (!WWLib::ReachedThroughLink(WString(v.c_str()), WString(topOf(v).c_str())))
+            return false;
+        Say(L"Skipped, reached through a link: " + v);
+        return true;
+    };
     each(L"delFile", [&](const std::wstring& v) {
+        if (throughLink(v))
+            return;
         Say(L"Deleting " + v);
-        DWORD r = DeleteOrSchedule(v);
+        DWORD r = DeleteOrSchedule(v, topOf(v));
         result |= r;
     });
     std::vector<std::wstring> dirs;
     each(L"delDir", [&](const std::wstring& v) { dirs.push_back(v); });
     // Innermost first: the parameters list the outermost directories first.
     for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
+        if (throughLink(*it))
+            continue;
         Say(L"Removing " + *it);
         // A directory that still holds data the installation did not write
         // stays; one still in use by a program that is just ending (the first
@@ -294,6 +319,22 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
         }
     }
     return result;
+}
+
+// The installer's journal of the site: a site that is removed has nothing
+// left for a later installation to undo, and a journal left behind would make
+// that installation undo the files it finds.
+void RemoveInstallJournal(const std::wstring& site)
+{
+    if (site.empty() || site.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos || site == L"." || site == L"..")
+        return;
+    Package::DeleteRegValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\" + site, L"InstallJournal");
+    wchar_t data[MAX_PATH] = {};
+    if (SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE)) {
+        std::wstring dir = std::wstring(data) + L"\\Korvane Quendal Setup";
+        DeleteFileW((dir + L"\\" + site + L".journal").c_str());
+        RemoveDirectoryW(dir.c_str()); // only when no other site's journal is there
+    }
 }
 
 bool ParseArguments(int argc, wchar_t** argv, Options& options)
@@ -402,6 +443,7 @@ int wmain(int argc, wchar_t** argv)
             if (SamePath(p.name, L"feedback") && SamePath(p.value, L"yes"))
                 g_feedback = true;
         result = Uninstall(options, params, installDir);
+        RemoveInstallJournal(options.site);
     } catch (...) {
         result = kException;
     }

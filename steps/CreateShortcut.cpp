@@ -4,11 +4,46 @@
 #include "InstallSettings.h"
 #include "ShellFolders.h"
 #include "StepReport.h"
+#include "../nocrtlib/NoCrtConvert.h"
+#include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtPath.h"
+#include "../wwlib/ErrorText.h"
 #include "../wwlib/CCom.h"
 #include "../wwlib/Product.h"
 
 using namespace WWLib;
+
+namespace {
+
+// A shortcut of the same name that someone (an earlier installation of the
+// site) left: its bytes, so that a rollback gives it back instead of leaving
+// no shortcut at all. Empty when there is none; a shortcut is a few KB.
+WString PreviousShortcut(const WString& linkPath)
+{
+    HANDLE h = CreateFileW(linkPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return WString();
+    NoCrtHandle file(h);
+    char bytes[65536];
+    DWORD got = 0;
+    if (!ReadFile(file.get(), bytes, sizeof(bytes), &got, nullptr) || got == 0 || got == sizeof(bytes))
+        return WString();
+    return BytesToHex(bytes, got);
+}
+
+bool WriteBytes(const WString& path, const NoCrtDataVect<std::uint8_t>& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    NoCrtHandle file(h);
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+} // namespace
 
 CreateShortcut::CreateShortcut(const WString& link, const WString& target, const WString& arguments,
                                const WString& workingDir, const WString& description, const WString& icon)
@@ -33,7 +68,7 @@ CreateShortcut::CreateShortcut(const WString& link, const WString& target, const
         if (persist.Failed()) {
             WView text = persist.FailureText();
             reason.assign(text.p, text.len);
-        } else if (InstallJournal::Record(UndoKind::Shortcut, linkPath),
+        } else if (previous = PreviousShortcut(linkPath), InstallJournal::Record(UndoKind::Shortcut, linkPath, previous),
                    FAILED(persist.Get()->Save(linkPath.c_str(), TRUE))) {
             reason = L"IPersistFile::Save() failed";
         } else {
@@ -51,13 +86,26 @@ CreateShortcut::CreateShortcut(const WString& link, const WString& target, const
 CreateShortcut::~CreateShortcut()
 {
     if (ShouldRollBack(created))
-        Undo(linkPath);
+        Undo(linkPath, previous);
 }
 
-void CreateShortcut::Undo(const WString& linkPath) noexcept
+bool CreateShortcut::Undo(const WString& linkPath, const WString& previous) noexcept
 {
-    RemoveOnRollback(L"Rollback: removing previously created shortcut " + linkPath, linkPath, &DeleteFileW,
-                     RollbackKind::Shortcut);
+    try {
+        NoCrtDataVect<std::uint8_t> bytes;
+        if (!previous.empty() && HexToBytes(previous, bytes) && bytes.size()) {
+            StepLine(L"Rollback: restoring the previous shortcut " + linkPath);
+            if (WriteBytes(linkPath, bytes))
+                return true;
+            DWORD err = GetLastError();
+            ReportRollbackFailure(RollbackKind::Shortcut, linkPath, WWLib::WindowsErrorText(err));
+            return false;
+        }
+    } catch (...) {
+        return false;
+    }
+    return RemoveOnRollback(L"Rollback: removing previously created shortcut " + linkPath, linkPath, &DeleteFileW,
+                            RollbackKind::Shortcut);
 }
 
 CreateShortcutPlan::CreateShortcutPlan(const WString& startMenuFolder)

@@ -1,4 +1,7 @@
 #include "InstallJournal.h"
+#include "JournalFile.h"
+#include "../nocrtlib/NoCrtConvert.h"
+#include "../nocrtlib/NoCrtFormat.h"
 #include "CreateShortcut.h"
 #include "DeferredFileOps.h"
 #include "FirstRunFlag.h"
@@ -24,13 +27,16 @@ using namespace WWLib;
 
 namespace {
 
-const wchar_t kJournalValue[] = L"InstallJournal";
+const wchar_t kLegacyJournalValue[] = L"InstallJournal"; // where earlier versions kept it
 const wchar_t kSeparator = L'|'; // never part of a path or a key name
 
 struct OpenJournal {
     bool open = false;
-    WString keyPath;
-    WStringList entries;
+    JournalFile file;
+    // What an earlier run left and the recovery could not undo; of it, what
+    // lies outside this run's site (the rest the completed run supersedes).
+    WStringList carried;
+    WStringList carriedOutside;
 };
 
 OpenJournal& TheJournal()
@@ -50,21 +56,6 @@ WString EntryText(UndoKind kind, const WString& subject, const WString& detail)
         entry += detail;
     }
     return entry;
-}
-
-void Write(const OpenJournal& j)
-{
-    CRegWrite<1>(j.keyPath, kJournalValue, j.entries);
-}
-
-void RemoveJournal(const WString& site, bool keyMadeForIt) noexcept
-{
-    try {
-        CRegDeleteValue<0>(SiteKeyPath(site), kJournalValue);
-        if (keyMadeForIt)
-            DeleteSiteKeyIfEmpty(site);
-    } catch (...) {
-    }
 }
 
 void SplitEntry(const WString& entry, WString& subject, WString& detail)
@@ -89,6 +80,7 @@ bool IsKnownKind(wchar_t letter)
     case UndoKind::UninstallEntry:
     case UndoKind::FirstRunFlag:
     case UndoKind::ServerData:
+    case UndoKind::ServerFile:
         return true;
     }
     return false;
@@ -126,6 +118,7 @@ public:
         case UndoKind::File:
         case UndoKind::TakenOverFile:
         case UndoKind::ServerData:
+        case UndoKind::ServerFile:
         case UndoKind::ComServer:
             return PathBelow(ComparablePath(subject), dir_);
         case UndoKind::Shortcut: {
@@ -146,98 +139,143 @@ private:
     WString site_, dir_, startMenu_, adminShortcut_;
 };
 
+enum class Outcome {
+    Undone,   // undone, left to the restart, or nothing (left) to undo
+    NotUndone, // the undo failed: the next run tries again
+    Outside,  // not this run's to undo
+};
+
 // One action of a journal left behind. What is no longer there was never
 // made, or is gone already: nothing to undo.
-void Undo(const WString& entry, const JournalScope& scope) noexcept
+Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
 {
     try {
         if (entry.size() < 2 || entry[1] != kSeparator)
-            return;
+            return Outcome::Undone;
         if (!IsKnownKind(entry[0]))
-            return; // a later version's action: not this program's to guess
+            return Outcome::Undone; // a later version's action: not this program's to guess
         WString subject, detail;
         SplitEntry(entry, subject, detail);
         if (!scope.Allows(static_cast<UndoKind>(entry[0]), subject, detail)) {
             StepLine(L"Skipped, outside the site: " + entry.substr(0, 2) + subject);
-            return;
+            return Outcome::Outside;
         }
+        bool undone = true;
         switch (static_cast<UndoKind>(entry[0])) {
         case UndoKind::Directory:
             if (IsDirectory(subject))
-                MakeInstallDir::Undo(subject);
+                undone = MakeInstallDir::Undo(subject);
             break;
         case UndoKind::Security:
             if (IsDirectory(subject))
-                SecuredInstallDir::RestoreSecurity(subject, detail);
+                undone = SecuredInstallDir::RestoreSecurity(subject, detail);
             break;
         case UndoKind::File:
             if (PathExists(subject))
-                WriteFilesFromLzmaStream::RemoveFile(subject);
+                undone = WriteFilesFromLzmaStream::RemoveFile(subject);
             break;
         case UndoKind::TakenOverFile:
             if (PathExists(subject))
-                WriteFilesFromLzmaStream::RemoveTakenOverFile(subject);
+                undone = WriteFilesFromLzmaStream::RemoveTakenOverFile(subject);
             break;
         case UndoKind::Shortcut:
             if (PathExists(subject))
-                CreateShortcut::Undo(subject);
+                undone = CreateShortcut::Undo(subject, detail);
             break;
         case UndoKind::Service:
             if (PathExists(detail))
-                RegisterService::Unregister(detail);
+                undone = RegisterService::Unregister(detail);
             break;
         case UndoKind::ComServer:
             if (PathExists(subject))
-                RegisterServer::Unregister(subject);
+                undone = RegisterServer::Unregister(subject);
             break;
         case UndoKind::UninstallEntry:
-            if (CRegOpen<0>(subject, KEY_READ).Succeeded())
-                RegisterUninstaller::Undo(subject);
+            if (!detail.empty() || CRegOpen<0>(subject, KEY_READ).Succeeded())
+                undone = RegisterUninstaller::Undo(subject, detail);
             break;
         case UndoKind::FirstRunFlag:
             FirstRunFlag::Undo(subject, false);
             break;
         case UndoKind::ServerData:
             if (PathExists(subject))
-                ServerInstallCommand::Undo(subject);
+                ServerInstallCommand::RemoveFolderIfEmpty(subject);
+            break;
+        case UndoKind::ServerFile:
+            if (PathExists(subject))
+                undone = ServerInstallCommand::RemoveFileIfUnchanged(subject, detail);
             break;
         case UndoKind::SiteKey:
             break; // after the journal itself is gone
         }
+        return undone ? Outcome::Undone : Outcome::NotUndone;
     } catch (...) {
         // The next action is undone whatever this one met.
+        return Outcome::NotUndone;
     }
 }
 
+// Ends the open journal, keeping `kept`. Throws when it cannot.
+void Finish(OpenJournal& j, const WStringList& kept)
+{
+    j.open = false;
+    if (kept.empty()) {
+        j.file.End();
+        return;
+    }
+    j.file.Close();
+    JournalFile::Replace(j.file.Path(), kept);
+}
+
 } // namespace
+
+WString JournalPathOf(const WString& site)
+{
+    return JournalFile::PathFor(site);
+}
 
 void InstallJournal::Open(const WString& site)
 {
     site_ = site;
     OpenJournal& j = TheJournal();
-    j.keyPath = SiteKeyPath(site);
-    j.entries.clear();
-    if (CRegOpen<0>(j.keyPath, KEY_READ).Failed())
-        j.entries.push_back(EntryText(UndoKind::SiteKey, site, WString()));
     try {
-        Write(j);
+        j.file.Create(JournalFile::PathFor(site));
+        for (std::size_t i = 0; i < j.carried.size(); ++i)
+            j.file.Append(j.carried[i]);
         open_ = j.open = true;
     } catch (const std::exception& e) {
+        j.file.Close();
         StepLine(L"Warning: the installation journal cannot be written (" + ReasonOf(e) +
                  L"); an interrupted installation cannot be undone by the next run");
     }
 }
 
+void InstallJournal::Commit()
+{
+    OpenJournal& j = TheJournal();
+    if (open_ && j.open)
+        Finish(j, j.carriedOutside);
+    open_ = false;
+    committed = true;
+}
+
 InstallJournal::~InstallJournal()
 {
     OpenJournal& j = TheJournal();
-    if (!open_)
+    if (!open_ || !j.open)
         return;
-    j.open = false;
-    if (!committed && TheInstallSettings().noRollback)
-        return; // what was left in place is the next run's to undo
-    bool keyMadeForIt = j.entries.size() && j.entries[0][0] == static_cast<wchar_t>(UndoKind::SiteKey);
-    RemoveJournal(site_, keyMadeForIt);
+    if (TheInstallSettings().noRollback) {
+        j.open = false;
+        j.file.Close(); // what was left in place is the next run's to undo
+        return;
+    }
+    try {
+        Finish(j, j.carried);
+    } catch (const std::exception& e) {
+        // The steps undid themselves: the journal's records are stale, and
+        // the next recovery passes over what is gone already.
+        StepLine(L"Warning: the installation journal cannot be ended (" + ReasonOf(e) + L")");
+    }
 }
 
 void InstallJournal::Record(UndoKind kind, const WString& subject, const WString& detail)
@@ -245,55 +283,107 @@ void InstallJournal::Record(UndoKind kind, const WString& subject, const WString
     OpenJournal& j = TheJournal();
     if (!j.open)
         return;
-    j.entries.push_back(EntryText(kind, subject, detail));
-    Write(j);
+    j.file.Append(EntryText(kind, subject, detail));
 }
 
 bool RecoverUnfinishedRun(const WString& site)
 {
+    OpenJournal& j = TheJournal();
+    j.carried.clear();
+    j.carriedOutside.clear();
     WStringList entries;
-    CRegRead<0> read(SiteKeyPath(site), kJournalValue, entries);
-    if (read.Failed())
+    CRegRead<0> legacy(SiteKeyPath(site), kLegacyJournalValue, entries);
+    WString path;
+    WStringList recorded;
+    bool damaged = false;
+    JournalFile::State state = JournalFile::State::None;
+    try {
+        path = JournalFile::ExistingPathFor(site);
+        state = JournalFile::Read(path, recorded, damaged);
+    } catch (const std::exception& e) {
+        StepLine(L"Warning: the installation journal cannot be read (" + ReasonOf(e) + L"); it is passed over");
+    }
+    if (state == JournalFile::State::Ended)
+        JournalFile::Remove(path); // the run ended; only the file's deletion was lost
+    if (state != JournalFile::State::Unfinished && legacy.Failed())
         return false;
+    for (std::size_t i = 0; i < recorded.size(); ++i)
+        entries.push_back(recorded[i]);
     StepLine(L"An earlier installation of " + site + L" did not finish; undoing what it changed");
+    if (damaged)
+        StepLine(L"Warning: the installation journal " + path + L" is damaged; what it holds after the damage is "
+                 L"passed over");
     const JournalScope scope(site, TheInstallSettings().installDir);
+    NoCrtDataVect<Outcome> outcomes;
+    outcomes.resize(entries.size());
     for (std::size_t i = entries.size(); i-- > 0;)
-        Undo(entries[i], scope);
-    bool keyMadeForIt = entries.size() && entries[0].size() && entries[0][0] == static_cast<wchar_t>(UndoKind::SiteKey);
-    RemoveJournal(site, keyMadeForIt);
+        outcomes[i] = Undo(entries[i], scope);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (outcomes[i] != Outcome::Undone)
+            j.carried.push_back(entries[i]);
+        if (outcomes[i] == Outcome::Outside)
+            j.carriedOutside.push_back(entries[i]);
+    }
+    if (j.carried.size()) {
+        wchar_t count[24];
+        FormatUnsigned(j.carried.size(), 1, 10, count);
+        StepLine(WString(count) + L" change(s) of the earlier installation of " + site +
+                 L" were not undone; they stay recorded for the next run");
+    }
+    if (!path.empty() && (state == JournalFile::State::Unfinished || j.carried.size()))
+        JournalFile::Replace(j.carried.size() ? JournalFile::PathFor(site) : path, j.carried);
+    if (legacy.Succeeded()) {
+        CRegDeleteValue<0>(SiteKeyPath(site), kLegacyJournalValue);
+        if (entries.size() && entries[0].size() && entries[0][0] == static_cast<wchar_t>(UndoKind::SiteKey))
+            DeleteSiteKeyIfEmpty(site);
+    }
     return true;
 }
 
 WString EncodeDescriptor(const void* selfRelative, std::size_t size)
 {
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    const std::uint8_t* p = static_cast<const std::uint8_t*>(selfRelative);
-    WString text;
-    text.reserve(size * 2);
-    for (std::size_t i = 0; i < size; ++i) {
-        text += digits[p[i] >> 4];
-        text += digits[p[i] & 15];
-    }
-    return text;
+    return BytesToHex(selfRelative, size);
 }
+
+namespace {
+
+std::uint32_t ReadU32(const std::uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Whether what a self-relative descriptor's offsets point at lies inside its
+// bytes: the system's own checks read wherever the offsets say.
+bool PartsInside(const NoCrtDataVect<std::uint8_t>& sd)
+{
+    const std::size_t size = sd.size();
+    if (size < 20 || sd[0] != SECURITY_DESCRIPTOR_REVISION)
+        return false;
+    const std::uint16_t control = static_cast<std::uint16_t>(sd[2] | (sd[3] << 8));
+    if (!(control & SE_SELF_RELATIVE))
+        return false;
+    for (int part = 0; part < 4; ++part) {
+        std::uint32_t offset = ReadU32(&sd[4 + 4 * part]);
+        if (!offset)
+            continue;
+        if (offset < 20 || offset > size || size - offset < 8)
+            return false;
+        const std::uint8_t* p = &sd[offset];
+        std::size_t need = part < 2 ? 8 + 4 * std::size_t(p[1])          // a SID: its sub-authorities
+                                    : std::size_t(p[2] | (p[3] << 8)); // an ACL: its size
+        if (need < 8 || need > size - offset)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 bool DecodeDescriptor(const WString& text, NoCrtDataVect<std::uint8_t>& out)
 {
-    out.clear();
-    if (text.empty() || text.size() % 2)
+    if (text.empty() || !HexToBytes(text, out) || !PartsInside(out)) {
+        out.clear();
         return false;
-    auto nibble = [](wchar_t c) -> int {
-        if (c >= L'0' && c <= L'9')
-            return c - L'0';
-        if (c >= L'A' && c <= L'F')
-            return c - L'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        int hi = nibble(text[i]), lo = nibble(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }
     return IsValidSecurityDescriptor(out.data()) != FALSE &&
            GetSecurityDescriptorLength(out.data()) == out.size();

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // How each kind of change is undone. The letters are stored: never reuse one
-// for another meaning.
+// for another meaning. 'E' ends a journal file and is no kind.
 enum class UndoKind : wchar_t {
     SiteKey = L'K',        // the site's key, made for the journal: removed when empty
     Directory = L'D',      // a directory made: removed when empty
@@ -17,15 +17,18 @@ enum class UndoKind : wchar_t {
     ComServer = L'C',      // a COM server registered: unregistered
     UninstallEntry = L'U', // the uninstall entry: its key deleted
     FirstRunFlag = L'R',   // the first-run value of the site's key: deleted
-    ServerData = L'T',     // the folder the server's installation command makes: deleted whole
+    ServerData = L'T',     // the folder the server's installation command makes: removed when empty
+    ServerFile = L'W',     // a file that command made: detail is its size and time; deleted while unchanged
 };
 
-// The undo actions of the run's steps, kept as a value of the site's key
-// while the run goes on: each is written before the change it undoes, so a
-// run that was killed, or whose machine stopped, leaves a list that the next
-// run of the same site can carry out. The commit removes it, and so does a
-// rollback that the steps carried out themselves; -noRollback leaves it for
-// the next run.
+// The undo actions of the run's steps, kept in a journal file that is
+// written through (steps/JournalFile.h) while the run goes on: each is on the
+// disk before the change it undoes, so a run that was killed, or whose machine
+// stopped, leaves a list that the next run of the same site can carry out.
+// The journal ends (durably) when the run completes, before anything says so,
+// and when the steps rolled themselves back; -noRollback leaves it for the
+// next run. What an earlier run left and the recovery could not undo stays in
+// the journal until a run undoes it or the uninstaller removes the site.
 //
 // One journal is open per process; Record writes to it and does nothing when
 // none is open (a step used on its own).
@@ -37,12 +40,16 @@ public:
     explicit InstallJournal(const WString& site) { Open(site); }
     ~InstallJournal();
 
-    // Opens an empty journal for the site. A journal that cannot be written
-    // is said in a warning line, and the run goes on without one.
+    // Opens the site's journal with what an earlier run left undone. A
+    // journal that cannot be written is said in a warning line, and the run
+    // goes on without one.
     void Open(const WString& site);
 
-    // The run completed: the journal goes.
-    void Commit() { committed = true; }
+    // The run completed: the journal ends now, before the completion is
+    // reported, keeping only what an earlier run left outside this run's
+    // site. Throws when the journal cannot be ended: the steps, not yet
+    // committed, then roll back.
+    void Commit();
 
     // Adds one undo action to the open journal. Throws when the journal
     // cannot be written: the change must not be made without it.
@@ -54,10 +61,16 @@ private:
     bool committed = false;
 };
 
-// A journal that an earlier, unfinished run of the site left behind: said in
-// one line, undone last action first, and removed. Returns whether there was
+// A journal that an earlier, unfinished run of the site left behind (a
+// journal file, or the registry value earlier versions kept): said in one
+// line, undone last action first. What was undone leaves the journal; what
+// could not be, or lies outside this run's site and directory, stays, said in
+// one line, and is carried into this run's journal. Returns whether there was
 // one. Undo failures are reported as a rollback's are; never throws for them.
 bool RecoverUnfinishedRun(const WString& site);
+
+// The site's journal file (for the tests and the uninstaller's counterpart).
+WString JournalPathOf(const WString& site);
 
 // A security descriptor as stored in the journal (hexadecimal digits of its
 // self-relative form), and back. Decoding fails for text that is not such a

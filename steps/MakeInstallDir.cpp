@@ -66,9 +66,9 @@ MakeInstallDir::~MakeInstallDir()
     // The parent goes after: directories are removed innermost first.
 }
 
-void MakeInstallDir::Undo(const WString& path) noexcept
+bool MakeInstallDir::Undo(const WString& path) noexcept
 {
-    RemoveOnRollback(L"Rollback: removing previously created " + path, path, &RemoveDirectoryW,
+    return RemoveOnRollback(L"Rollback: removing previously created " + path, path, &RemoveDirectoryW,
                      RollbackKind::Directory);
 }
 

@@ -23,7 +23,7 @@ public:
     const WString& Path() const { return path; }
     // Removes a directory this installation made, saying so; a directory
     // that is not empty goes at the next restart. Never throws.
-    static void Undo(const WString& path) noexcept;
+    static bool Undo(const WString& path) noexcept;
     bool Created() const { return created; }
 
 private:

@@ -63,17 +63,19 @@ RegisterServer::~RegisterServer()
         Unregister(serverPath);
 }
 
-void RegisterServer::Unregister(const WString& serverPath) noexcept
+bool RegisterServer::Unregister(const WString& serverPath) noexcept
 {
     try {
         StepLine(L"Rollback: unregistering previously registered server " + serverPath);
         try {
             Run(serverPath, true, true);
+            return true;
         } catch (const InstallError& e) {
             ReportRollbackFailure(RollbackKind::ComServer, serverPath, e.Message());
         }
     } catch (...) {
     }
+    return false;
 }
 
 void RegisterServer::Run(const WString& serverPath, bool unregister, bool inheritHandles)

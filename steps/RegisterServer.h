@@ -11,7 +11,7 @@ public:
     ~RegisterServer();
     bool Registered() const { return registered; }
     // Unregisters a server this installation registered, saying so. Never throws.
-    static void Unregister(const WString& serverPath) noexcept;
+    static bool Unregister(const WString& serverPath) noexcept;
 
 private:
     static void Run(const WString& serverPath, bool unregister, bool inheritHandles);

@@ -60,19 +60,21 @@ RegisterService::~RegisterService()
         Unregister(exePath);
 }
 
-void RegisterService::Unregister(const WString& exePath) noexcept
+bool RegisterService::Unregister(const WString& exePath) noexcept
 {
     try {
         StepLine(L"Rollback: unregistering previously registered service " + exePath);
         try {
             unsigned long code = RunAndWait(L"\"" + exePath + L"\" /unregserver", true);
-            if (code != 0)
-                ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
+            if (code == 0)
+                return true;
+            ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
         } catch (const std::exception& e) {
             ReportRollbackFailure(RollbackKind::Service, exePath, ReasonOf(e));
         }
     } catch (...) {
     }
+    return false;
 }
 
 bool IsServiceRunning()

@@ -12,7 +12,7 @@ public:
     bool Registered() const { return registered; }
     // Stops and removes the service through the server's "/unregserver",
     // saying so. Never throws.
-    static void Unregister(const WString& exePath) noexcept;
+    static bool Unregister(const WString& exePath) noexcept;
 
 private:
     WString exePath;

@@ -18,11 +18,17 @@ public:
     ~RegisterUninstaller();
 
     const WString& KeyPath() const { return keyPath; }
-    // Deletes the entry's key (a path under HKEY_LOCAL_MACHINE), saying so.
-    // Never throws.
-    static void Undo(const WString& keyPath) noexcept;
+    // Deletes the entry's key (a path under HKEY_LOCAL_MACHINE), saying so,
+    // and writes back the values of an entry it replaced (`previous`, as
+    // SavedValues gives them). Returns whether that worked. Never throws.
+    static bool Undo(const WString& keyPath, const WString& previous = WString()) noexcept;
+
+    // The values of a key (not its subkeys: an entry keeps none) as one text, to be written back
+    // by Undo; empty when there is no such key.
+    static WString SavedValues(const WString& keyPath);
 
 private:
     WString keyPath;
+    WString previous; // the values of the entry this one replaced
     bool written = false;
 };

@@ -156,7 +156,7 @@ SecuredInstallDir::~SecuredInstallDir()
         RestoreSecurity(TheInstallSettings().installDir, originalSecurity);
 }
 
-void SecuredInstallDir::RestoreSecurity(const WString& dir, const WString& descriptor) noexcept
+bool SecuredInstallDir::RestoreSecurity(const WString& dir, const WString& descriptor) noexcept
 {
     try {
         StepLine(L"Rollback: restoring the previous access control of " + dir);
@@ -167,16 +167,19 @@ void SecuredInstallDir::RestoreSecurity(const WString& dir, const WString& descr
         DWORD revision = 0;
         if (!DecodeDescriptor(descriptor, sd) || !GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) ||
             !GetSecurityDescriptorControl(sd.data(), &control, &revision)) {
+            // Nothing a later try could give back: said, and done with.
             ReportRollbackFailure(RollbackKind::Security, dir, L"the stored access control list is damaged");
-            return;
+            return true;
         }
         SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
                                                                      ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                      : UNPROTECTED_DACL_SECURITY_INFORMATION);
         DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT, info, nullptr, nullptr,
                                         present ? dacl : nullptr, nullptr);
-        if (r != ERROR_SUCCESS)
-            ReportRollbackFailure(RollbackKind::Security, dir, SetAclFailureReason(r));
+        if (r == ERROR_SUCCESS)
+            return true;
+        ReportRollbackFailure(RollbackKind::Security, dir, SetAclFailureReason(r));
     } catch (...) {
     }
+    return false;
 }

@@ -36,7 +36,7 @@ public:
     static WString SetAclFailureReason(DWORD error);
     // Gives a directory back the access control list (and its protection)
     // of a descriptor as the journal stores it, saying so. Never throws.
-    static void RestoreSecurity(const WString& dir, const WString& descriptor) noexcept;
+    static bool RestoreSecurity(const WString& dir, const WString& descriptor) noexcept;
 
 private:
     void ApplyPolicy(const WString& reason);

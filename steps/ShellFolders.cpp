@@ -92,3 +92,11 @@ WString GetCommonAdminToolsDir()
         return common + L"\\Administrative Tools";
     return WString();
 }
+
+WString GetCommonAppDataDir()
+{
+    WString dir = FromShell(CSIDL_COMMON_APPDATA);
+    if (dir.empty())
+        FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData", dir);
+    return dir;
+}

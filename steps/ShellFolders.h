@@ -11,3 +11,4 @@ WString GetProgramFilesDir();
 WString GetProgramsDir();
 WString GetCommonProgramsDir();
 WString GetCommonAdminToolsDir();
+WString GetCommonAppDataDir();

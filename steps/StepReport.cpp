@@ -2,6 +2,9 @@
 #include "DeferredFileOps.h"
 #include "InstallSettings.h"
 #include "OperationWithRollback.h"
+#include "TargetDirectory.h"
+#include "../nocrtlib/NoCrtPath.h"
+#include "../wwlib/FileLinks.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/WException.h"
 #include "../wwlib/ErrorText.h"
@@ -192,8 +195,9 @@ void ReportStepFailure(StepKind kind, const WString& subject, const WString& rea
     throw SilentExit(t.code);
 }
 
-void ReportRollbackFailure(RollbackKind kind, const WString& subject, const WString& reason) noexcept
+bool ReportRollbackFailure(RollbackKind kind, const WString& subject, const WString& reason) noexcept
 {
+    bool scheduled = false;
     try {
         RollbackTexts t = RollbackTextsFor(kind, subject, reason);
         StepLine(t.prefix + reason);
@@ -201,25 +205,42 @@ void ReportRollbackFailure(RollbackKind kind, const WString& subject, const WStr
             MessageBoxW(nullptr, t.box.c_str(), t.title, MB_OK | MB_ICONERROR);
         if (t.scheduling) {
             StepLine(t.scheduling);
-            if (!ScheduleDeleteOnReboot(subject))
+            scheduled = ScheduleDeleteOnReboot(subject);
+            if (!scheduled)
                 StepLine(t.schedulingFailed);
         }
     } catch (...) {
         // A rollback goes on whatever its report meets.
     }
+    return scheduled;
 }
 
-void RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* remove)(LPCWSTR),
+bool RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* remove)(LPCWSTR),
                       RollbackKind kind) noexcept
 {
     try {
         StepLine(line);
-        if (!remove(path.c_str())) {
-            DWORD err = GetLastError();
-            ReportRollbackFailure(kind, path, WWLib::WindowsErrorText(err));
+        // Someone who could write into the folder since may have put a link
+        // on the way: what lies behind it is not the installation's.
+        const WString& dir = TheInstallSettings().installDir;
+        const WString top = PathBelow(ComparablePath(path), ComparablePath(dir)) ? dir : SplitAtLast(path, L'\\').head;
+        if (WWLib::ReachedThroughLink(path, top)) {
+            StepLine(L"Left " + path + L": it is reached through a link");
+            return false;
         }
+        const bool link = WWLib::IsReparsePoint(path);
+        if (remove == &DeleteFileW ? WWLib::DeleteFileNotLink(path, top) : remove(path.c_str()) != FALSE)
+            return true;
+        DWORD err = GetLastError();
+        if (link) {
+            // Never left to the restart: what removes it then may follow it.
+            StepLine(L"Left the link " + path + L": " + WWLib::WindowsErrorText(err));
+            return false;
+        }
+        return ReportRollbackFailure(kind, path, WWLib::WindowsErrorText(err));
     } catch (...) {
         // A rollback goes on whatever it meets.
+        return false;
     }
 }
 

@@ -36,14 +36,14 @@ void ReportStepFailure(StepKind kind, const WString& subject, const WString& rea
 
 // The failure of an undo: reported on the console (and in a box in an
 // interactive run); for files, shortcuts and directories the removal is then
-// scheduled for the next reboot. Never throws.
-void ReportRollbackFailure(RollbackKind kind, const WString& subject, const WString& reason) noexcept;
+// scheduled for the next reboot. Returns whether it was. Never throws.
+bool ReportRollbackFailure(RollbackKind kind, const WString& subject, const WString& reason) noexcept;
 
 // One removal of a rollback: says `line`, removes `path` with `remove`
 // (DeleteFileW, RemoveDirectoryW) and reports a failure as the rollback
 // failure of `kind` (which schedules the path for the restart where the kind
-// does). Never throws.
-void RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* remove)(LPCWSTR),
+// does). Returns whether the path is gone or goes at the restart. Never throws.
+bool RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* remove)(LPCWSTR),
                       RollbackKind kind) noexcept;
 
 // The text of an exception, as a step failure's reason.

@@ -1,20 +1,17 @@
 #include "TargetDirectory.h"
 #include "ShellFolders.h"
 #include "../nocrtlib/NoCrtCompare.h"
+#include "../wwlib/CanonicalPath.h"
+#include "../wwlib/FileLinks.h"
 #include "../wwlib/SystemInfo.h"
 #include <windows.h>
 
 WString ComparablePath(const WString& path)
 {
-    WString abs = path;
-    WWLib::CPathMakeAbs<0> make(abs, path);
-    wchar_t longForm[1024];
-    DWORD n = GetLongPathNameW(abs.c_str(), longForm, 1024);
-    if (n > 0 && n < 1024)
-        abs = WString(longForm, n);
-    while (abs.size() && (abs[abs.size() - 1] == L'\\' || abs[abs.size() - 1] == L'/'))
-        abs.erase(abs.size() - 1);
-    return abs;
+    WString canonical = WWLib::CanonicalOrEmpty(path);
+    if (canonical.size() == 3 && canonical[2] == L'\\')
+        canonical.erase(2); // a drive's root as "C:", below which "C:\x" lies
+    return canonical;
 }
 
 bool PathBelow(const WString& path, const WString& top)
@@ -67,7 +64,14 @@ bool IsReservedDeviceName(const WString& name)
 
 WString RefusedTargetReason(const WString& dir)
 {
-    const WString target = ComparablePath(dir);
+    WString target;
+    WString refused = WWLib::CanonicalPath(dir, target);
+    if (!refused.empty())
+        return refused;
+    if (WWLib::IsReparsePoint(target))
+        return L"it is a link (a junction, a symbolic link or a mount point)";
+    if (target.size() == 3 && target[1] == L':')
+        target.erase(2);
     if (target.empty() || IsRoot(target))
         return L"it is the root of a drive";
     wchar_t windows[MAX_PATH + 1];

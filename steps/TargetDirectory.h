@@ -7,12 +7,13 @@
 // Windows folder and everything under it, and a Program Files folder itself.
 //
 // Returns why `dir` is such a folder ("a drive's root", ...), or empty when
-// it is not. The directory is compared as an absolute path, in its long form
-// where it exists, case ignored.
+// it is not. The directory is compared in its canonical form
+// (wwlib/CanonicalPath.h), case ignored; a path that has none, and a folder
+// that is a link, are refused too.
 WString RefusedTargetReason(const WString& dir);
 
-// A path as these checks compare paths: absolute, in its long form where it
-// exists, without a trailing separator.
+// A path as these checks compare paths: the canonical form, or empty for a
+// path that has none (which is below nothing and equals no folder).
 WString ComparablePath(const WString& path);
 // Whether `path` lies strictly below `top` (both comparable, case ignored);
 // nothing lies below an empty top.

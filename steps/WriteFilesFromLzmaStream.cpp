@@ -336,16 +336,16 @@ void WriteFilesFromLzmaStream::StartFile()
     }
 }
 
-void WriteFilesFromLzmaStream::RemoveFile(const WString& path) noexcept
+bool WriteFilesFromLzmaStream::RemoveFile(const WString& path) noexcept
 {
-    RemoveOnRollback(L"Rollback: removing previously created " + path, path, &DeleteFileW, RollbackKind::File);
+    return RemoveOnRollback(L"Rollback: removing previously created " + path, path, &DeleteFileW, RollbackKind::File);
 }
 
 // What the replaced installation had left to the next restart goes now, or
 // at the restart as it would have.
-void WriteFilesFromLzmaStream::RemoveTakenOverFile(const WString& path) noexcept
+bool WriteFilesFromLzmaStream::RemoveTakenOverFile(const WString& path) noexcept
 {
-    RemoveOnRollback(L"Rollback: removing taken-over " + path, path, &DeleteFileW, RollbackKind::File);
+    return RemoveOnRollback(L"Rollback: removing taken-over " + path, path, &DeleteFileW, RollbackKind::File);
 }
 
 void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept

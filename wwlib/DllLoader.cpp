@@ -60,6 +60,11 @@ BOOL Kernel32Dll::GetVolumePathNameW(const wchar_t* path, wchar_t* volume, DWORD
     return Proc<BOOL(WINAPI*)(LPCWSTR, LPWSTR, DWORD)>("GetVolumePathNameW")(path, volume, size);
 }
 
+DWORD Kernel32Dll::GetFinalPathNameByHandleW(HANDLE file, wchar_t* path, DWORD size, DWORD flags) const
+{
+    return Proc<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>("GetFinalPathNameByHandleW")(file, path, size, flags);
+}
+
 Advapi32Dll::Advapi32Dll()
 {
     LoadFromSystemDirectory(L"Advapi32.dll", false);

@@ -35,6 +35,8 @@ class Kernel32Dll : public DllLoader {
 public:
     Kernel32Dll();
     BOOL GetVolumePathNameW(const wchar_t* path, wchar_t* volume, DWORD size) const;
+    // Windows Vista and later.
+    DWORD GetFinalPathNameByHandleW(HANDLE file, wchar_t* path, DWORD size, DWORD flags) const;
 };
 
 // Functions that old systems lack, or that are bound late for the security code.

@@ -1,6 +1,7 @@
 #include "Sid.h"
 #include "SystemError.h"
 #include "../nocrtlib/NoCrtFormat.h"
+#include "../nocrtlib/NoCrtHandle.h"
 
 Sid::Sid(PSID raw)
 {
@@ -62,4 +63,36 @@ Sid Sid::Administrators()
     Sid s;
     s.Set(2, SECURITY_NT_AUTHORITY, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
     return s;
+}
+
+namespace {
+
+// One TOKEN_* record of the process's token.
+NoCrtDataVect<BYTE> TokenRecord(TOKEN_INFORMATION_CLASS kind)
+{
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        throw SystemError(L"OpenProcessToken()", GetLastError());
+    NoCrtHandle token(raw);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), kind, nullptr, 0, &size);
+    NoCrtDataVect<BYTE> buffer;
+    buffer.resize(size ? size : 1);
+    if (!GetTokenInformation(token.get(), kind, buffer.data(), size, &size))
+        throw SystemError(L"GetTokenInformation()", GetLastError());
+    return buffer;
+}
+
+} // namespace
+
+Sid Sid::ProcessOwner()
+{
+    NoCrtDataVect<BYTE> record = TokenRecord(TokenOwner);
+    return Sid(reinterpret_cast<TOKEN_OWNER*>(record.data())->Owner);
+}
+
+Sid Sid::ProcessUser()
+{
+    NoCrtDataVect<BYTE> record = TokenRecord(TokenUser);
+    return Sid(reinterpret_cast<TOKEN_USER*>(record.data())->User.Sid);
 }

@@ -21,6 +21,12 @@ public:
     static Sid LocalSystem();          // S-1-5-18
     static Sid Administrators();       // S-1-5-32-544
     static Sid TrustedInstaller();     // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
+    // The default owner of what the process creates (an elevated
+    // administrator's: Administrators). Throws SystemError
+    // "OpenProcessToken()" or "GetTokenInformation()".
+    static Sid ProcessOwner();
+    // The user of the process's token. Throws as ProcessOwner does.
+    static Sid ProcessUser();
 
     // Whether two identifiers are the same; an empty one equals none.
     bool Equals(PSID other) const { return Get() && other && EqualSid(Get(), other); }

@@ -8,6 +8,15 @@ using Test::W;
 
 namespace {
 
+// A folder's 8.3 name as the system gives it (Wine makes its own).
+std::wstring ShortName(const std::wstring& path)
+{
+    wchar_t shortName[MAX_PATH];
+    DWORD n = GetShortPathNameW(path.c_str(), shortName, MAX_PATH);
+    REQUIRE((n > 0 && n < MAX_PATH));
+    return shortName;
+}
+
 const wchar_t kExe[] = L"\"C:\\Setup Files\\QuendalInstaller.exe\" ";
 
 std::wstring ErrOf(CmdLine& cmd)
@@ -228,6 +237,16 @@ TEST_CASE("the installer's option table")
             {L"C:\\Program Files\\..\\Windows", L"it is the Windows folder or lies in it"},
             {ProgramFiles(), L"it is the Program Files folder itself"},
             {ProgramFiles() + L"\\", L"it is the Program Files folder itself"},
+            // Other forms of the same folders, and names Windows would change.
+            // The command line takes a leading "\\\\" as "\\": the device forms
+            // arrive as a folder named "?" or "C:" on the current drive.
+            {L"\\\\?\\" + win + L"\\Quendal-W", L"a folder name holds a character that names may not hold"},
+            {L"\\\\.\\" + win + L"\\Quendal-W", L"a folder name holds a character that names may not hold"},
+            {L"C:/Sites/../" + win.substr(3) + L"/Quendal-W", L"it is the Windows folder or lies in it"},
+            {ShortName(win) + L"\\Quendal-W", L"it is the Windows folder or lies in it"},
+            {L"C:\\Sites.\\Quendal-W", L"a folder name ends with a dot or a space"},
+            {L"C:\\Sites\\Quendal-W.", L"a folder name ends with a dot or a space"},
+            {L"C:\\Sites \\Quendal-W", L"a folder name ends with a dot or a space"},
         };
         for (const Refused& r : refused) {
             CAPTURE(Test::Narrow(r.dir));

@@ -1,6 +1,7 @@
 // The installation sequence end to end: the real QuendalInstaller.exe run as
 // a child in a prefix of the scenario's own, the machine looked at afterwards.
 #include "../support/DialogDriver.h"
+#include "../support/Installer.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include "../support/PackageStream.h"
@@ -14,54 +15,21 @@
 #include <vector>
 
 using Test::ChildResult;
+using Test::Contains;
+using Test::Exists;
+using Test::ForcedExit;
+using Test::Install;
+using Test::Joined;
+using Test::KillInstallerAt;
+using Test::LinesOf;
+using Test::StartService;
+using Test::UninstallThroughEntry;
+using Test::kUninstall;
 using Lines = std::vector<std::wstring>;
 
 namespace {
 
-const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const wchar_t kCfgClsid[] = L"CLSID\\{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}";
-
-ChildResult Install(const std::wstring& args)
-{
-    ChildResult r = Test::RunCaptured(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + args, 120000);
-    return r;
-}
-
-std::vector<std::wstring> LinesOf(const ChildResult& r)
-{
-    std::vector<std::wstring> lines;
-    std::size_t start = 0;
-    while (start < r.text.size()) {
-        std::size_t end = r.text.find(L"\r\n", start);
-        if (end == std::wstring::npos)
-            end = r.text.size();
-        lines.push_back(r.text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
-bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line)
-{
-    for (const std::wstring& l : lines)
-        if (l == line)
-            return true;
-    return false;
-}
-
-// The differences as one text, so a failed check shows them.
-std::string Joined(const std::vector<std::wstring>& lines)
-{
-    std::wstring all;
-    for (const std::wstring& l : lines)
-        all += l + L"\n";
-    return Test::Narrow(all);
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 DWORD DwordValue(HKEY root, const std::wstring& key, const wchar_t* name)
 {
@@ -176,56 +144,8 @@ void CheckInstalledBinaries(const std::wstring& dir)
     }
 }
 
-struct ForcedExit {
-    explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
-    ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
-};
-
-// Runs the site's own uninstaller as its uninstall entry names it, unattended,
-// and waits until the copy that does the work has removed the entry.
-void UninstallThroughEntry(const std::wstring& site)
-{
-    std::wstring command = Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString");
-    REQUIRE(command != L"(none)");
-    ChildResult r = Test::RunCaptured(command + L"-unat");
-    CHECK(r.exitCode == 1);
-    for (int i = 0; i < 200 && Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site); ++i)
-        Sleep(100);
-    Sleep(500); // the copy ends after its last directory
-}
 
 
-void StartService(const wchar_t* name)
-{
-    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    REQUIRE(scm != nullptr);
-    SC_HANDLE svc = OpenServiceW(scm, name, SERVICE_START);
-    CHECK(svc != nullptr);
-    if (svc) {
-        CHECK(StartServiceW(svc, 0, nullptr));
-        CloseServiceHandle(svc);
-    }
-    CloseServiceHandle(scm);
-}
-
-// Runs the installer with `args` and kills it once it has written a line
-// that begins with `line` and, when `program` is given, that program of the
-// package (hanging by `rule`) runs; then kills that program too.
-void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::wstring& line,
-                     const wchar_t* program)
-{
-    {
-        ForcedExit forced(rule);
-        Test::CapturedChild child(L"\"" + Test::Env(L"QUENDAL_INSTALLER") + L"\" " + args);
-        CHECK(child.WaitForLine(line));
-        if (program)
-            CHECK(Test::WaitForProcess(program));
-        TerminateProcess(child.Process(), 1);
-        WaitForSingleObject(child.Process(), 10000);
-    }
-    if (program)
-        Test::KillProcesses(program);
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "../../nocrtlib/NoCrtConvert.h"
+#include "../../nocrtlib/NoCrtCrc32.h"
 #include "../../nocrtlib/NoCrtFormat.h"
 #include "../../nocrtlib/NoCrtPath.h"
 #include "../../nocrtlib/WException.h"
@@ -275,4 +276,20 @@ TEST_CASE("PathJoin and SplitAtLast")
     p = SplitAtLast(L"\\", L'\\');
     CHECK(p.head == L"");
     CHECK(p.tail == L"");
+}
+
+TEST_CASE("checksums and hexadecimal bytes, as the journal stores them")
+{
+    CHECK(NoCrtCrc32("123456789", 9) == 0xCBF43926u); // the standard check value
+    CHECK(NoCrtCrc32("", 0) == 0u);
+    const unsigned char bytes[] = {0x00, 0x7F, 0xA5, 0xFF};
+    CHECK(BytesToHex(bytes, 4) == WString(L"007FA5FF"));
+    NoCrtDataVect<std::uint8_t> back;
+    REQUIRE(HexToBytes(L"007FA5FF", back));
+    CHECK((back.size() == 4 && back[0] == 0x00 && back[1] == 0x7F && back[2] == 0xA5 && back[3] == 0xFF));
+    CHECK_FALSE(HexToBytes(L"007", back));
+    CHECK(back.size() == 0);
+    CHECK_FALSE(HexToBytes(L"00g1", back));
+    CHECK_FALSE(HexToBytes(L"00a1", back)); // stored upper case only
+    CHECK(HexToBytes(L"", back));
 }

@@ -1,8 +1,10 @@
 #include "../../steps/DeferredFileOps.h"
 #include "../../steps/InstallJournal.h"
 #include "../../steps/InstallSettings.h"
+#include "../../steps/JournalFile.h"
 #include "../../steps/MakeInstallDir.h"
 #include "../../steps/SecuredInstallDir.h"
+#include "../../steps/ServerInstallCommand.h"
 #include "../support/Console.h"
 #include "../support/Machine.h"
 #include "../support/RunMode.h"
@@ -18,21 +20,34 @@ namespace {
 const wchar_t kSite[] = L"Quendal-JournalTest";
 const std::wstring kSiteKey = std::wstring(L"SOFTWARE\\Korvane\\") + kSite;
 
-// The journal as stored, one string an entry; empty when there is none.
+std::wstring JournalPath()
+{
+    return Test::W(JournalPathOf(kSite));
+}
+
+// The journal as the next run reads it, one string an entry; empty when
+// there is none or it ended.
 std::vector<std::wstring> Stored()
 {
+    WWLib::WStringList records;
+    bool damaged = false;
     std::vector<std::wstring> entries;
-    std::vector<wchar_t> data(65536);
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSiteKey.c_str(), L"InstallJournal", RRF_RT_REG_MULTI_SZ, nullptr,
-                     data.data(), &size))
-        return entries;
-    for (const wchar_t* p = data.data(); *p; p += wcslen(p) + 1)
-        entries.push_back(p);
+    if (JournalFile::Read(JournalPathOf(kSite), records, damaged) == JournalFile::State::Unfinished)
+        for (std::size_t i = 0; i < records.size(); ++i)
+            entries.push_back(Test::W(records[i]));
     return entries;
 }
 
 void WriteStored(const std::vector<std::wstring>& entries)
+{
+    WWLib::WStringList records;
+    for (const std::wstring& e : entries)
+        records.push_back(e.c_str());
+    JournalFile::Replace(JournalPathOf(kSite), records);
+}
+
+// What earlier versions kept in the site's key.
+void WriteLegacy(const std::vector<std::wstring>& entries)
 {
     std::wstring data;
     for (const std::wstring& e : entries)
@@ -40,6 +55,12 @@ void WriteStored(const std::vector<std::wstring>& entries)
     data += L'\0';
     REQUIRE(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSiteKey.c_str(), L"InstallJournal", REG_MULTI_SZ, data.c_str(),
                             static_cast<DWORD>(data.size() * sizeof(wchar_t))) == ERROR_SUCCESS);
+}
+
+void Clean()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    DeleteFileW(JournalPath().c_str());
 }
 
 // A run that stops where it stands: its steps are left in place (as a killed
@@ -59,16 +80,18 @@ void UnfinishedRun(const std::wstring& root)
 
 } // namespace
 
-TEST_CASE("the journal: each undo kept before its change, carried out last first by the next run")
+TEST_CASE("the journal: each undo on the disk before its change, carried out last first by the next run")
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    Clean();
     Test::TempDir root;
     Test::ConsoleCapture console;
     UnfinishedRun(root.Path());
     const std::wstring site = root.Path() + L"\\site";
-    CHECK(Stored() == Lines{L"K|Quendal-JournalTest", L"D|" + site, L"F|" + site + L"\\a.txt",
-                            L"F|" + site + L"\\b.txt", L"F|" + site + L"\\never.txt"});
+    CHECK(Stored() == Lines{L"D|" + site, L"F|" + site + L"\\a.txt", L"F|" + site + L"\\b.txt",
+                            L"F|" + site + L"\\never.txt"});
     CHECK(IsDirectory(site.c_str()));
+    // The journal does not need the site's key any more.
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
 
     Test::ConsoleCapture recovery;
     Test::RunMode mode(false);
@@ -80,49 +103,92 @@ TEST_CASE("the journal: each undo kept before its change, carried out last first
                                     L"Rollback: removing previously created " + site + L"\\a.txt",
                                     L"Rollback: removing previously created " + site});
     CHECK_FALSE(PathExists(site.c_str()));
-    // The site's key was made for the journal: it goes with it.
-    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
+    CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
     // Once only.
     CHECK_FALSE(RecoverUnfinishedRun(kSite));
     CHECK(recovery.Lines().size() == 4);
 }
 
-TEST_CASE("the journal: removed at the commit and after the steps' own rollback; a key that was there stays")
+TEST_CASE("the journal: ended at the commit and after the steps' own rollback, kept with -noRollback")
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    Clean();
     Test::TempDir root;
     Test::ConsoleCapture console;
     Test::RunMode mode(false);
     {
         InstallJournal journal(kSite);
         MakeInstallDir dir((root.Path() + L"\\rolled").c_str(), nullptr, 0);
-        CHECK(Stored().size() == 2);
+        CHECK(Stored().size() == 1);
     }
     CHECK_FALSE(PathExists((root.Path() + L"\\rolled").c_str()));
-    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
+    CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
 
-    // A key with a value of the site's before the run keeps it.
-    REQUIRE(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSiteKey.c_str(), L"FirstRunFlag", REG_DWORD, "\1\0\0\0", 4) == 0);
     {
         InstallJournal journal(kSite);
         MakeInstallDir dir((root.Path() + L"\\kept").c_str(), nullptr, 0);
         CHECK(Stored() == Lines{L"D|" + root.Path() + L"\\kept"});
-        dir.Commit();
+        // Ended at the commit itself, before the steps are committed: a run
+        // killed after this point is a completed one.
         journal.Commit();
+        CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
+        dir.Commit();
     }
-    CHECK(Stored().empty());
     CHECK(IsDirectory((root.Path() + L"\\kept").c_str()));
-    CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+
+    {
+        Test::RunMode leftInPlace(false, false, true);
+        InstallJournal journal(kSite);
+        MakeInstallDir dir((root.Path() + L"\\left").c_str(), nullptr, 0);
+    }
+    CHECK(Stored() == Lines{L"D|" + root.Path() + L"\\left"});
+    Clean();
 
     // Without an open journal a step records nothing.
     { MakeInstallDir dir((root.Path() + L"\\alone").c_str(), nullptr, 0); }
-    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
+    CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_CASE("the journal file: checksummed lines, a torn last record, damage, the end record")
+{
+    Clean();
+    const std::wstring path = JournalPath();
+    WriteStored({L"D|C:\\one", L"F|C:\\one\\\u00e9t\u00e9.txt"});
+    std::string bytes = Test::ReadFileBytes(path);
+    CHECK(bytes == std::string(JournalFile::EncodeLine(L"D|C:\\one").c_str()) +
+                       JournalFile::EncodeLine(L"F|C:\\one\\\u00e9t\u00e9.txt").c_str());
+    CHECK(bytes.substr(8, 11) == " D|C:\\one\r\n");
+
+    WWLib::WStringList records;
+    bool damaged = true;
+    // A power cut in the middle of the last record: the others stand.
+    Test::WriteTextFile(path, bytes.substr(0, bytes.size() - 5));
+    CHECK(JournalFile::Read(path.c_str(), records, damaged) == JournalFile::State::Unfinished);
+    CHECK(records.size() == 1);
+    CHECK_FALSE(damaged);
+
+    // A changed byte in the first record: nothing after it is trusted, and
+    // the damage is said.
+    std::string changed = bytes;
+    changed[12] = 'X';
+    Test::WriteTextFile(path, changed);
+    CHECK(JournalFile::Read(path.c_str(), records, damaged) == JournalFile::State::Unfinished);
+    CHECK(records.size() == 0);
+    CHECK(damaged);
+
+    // Ended, with its deletion lost: nothing to undo.
+    Test::WriteTextFile(path, bytes + JournalFile::EncodeLine(L"E|").c_str());
+    CHECK(JournalFile::Read(path.c_str(), records, damaged) == JournalFile::State::Ended);
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    CHECK_FALSE(RecoverUnfinishedRun(kSite));
+    CHECK(console.Lines().empty());
+    CHECK(GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES);
+    CHECK(JournalFile::Read(path.c_str(), records, damaged) == JournalFile::State::None);
 }
 
 TEST_CASE("the journal: entries it does not know, or that are damaged, are passed over")
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    Clean();
     Test::TempDir root;
     const std::wstring file = root.Path() + L"\\left.txt";
     Test::WriteTextFile(file, "x");
@@ -139,14 +205,127 @@ TEST_CASE("the journal: entries it does not know, or that are damaged, are passe
     CHECK_FALSE(PathExists(file.c_str()));
     CHECK(IsDirectory(root.Path().c_str()));
     CHECK(Stored().empty());
-    // The key was there before this journal: it stays.
-    CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+}
+
+TEST_CASE("the journal: one that an earlier version kept in the site's key is carried out and removed")
+{
+    Clean();
+    Test::TempDir root;
+    const std::wstring file = root.Path() + L"\\old.txt";
+    Test::WriteTextFile(file, "x");
+    WriteLegacy({L"K|Quendal-JournalTest", L"F|" + file});
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = root.Path().c_str();
+    CHECK(RecoverUnfinishedRun(kSite));
+    CHECK(console.Lines() == Lines{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it "
+                                   L"changed",
+                                   L"Rollback: removing previously created " + file});
+    CHECK_FALSE(PathExists(file.c_str()));
+    // The key was made for that journal: it goes with it.
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kSiteKey));
+    CHECK_FALSE(RecoverUnfinishedRun(kSite));
+}
+
+TEST_CASE("the journal: what a recovery cannot undo stays recorded, through the next run, until it is undone")
+{
+    Clean();
+    Test::TempDir root, other;
+    const std::wstring elsewhere = other.Path() + L"\\Quendal.exe";
+    Test::WriteTextFile(elsewhere, "x");
+    // A folder of the site that someone replaced with a link to another.
+    const std::wstring target = other.Path() + L"\\target", link = root.Path() + L"\\linked";
+    REQUIRE(CreateDirectoryW(target.c_str(), nullptr));
+    Test::WriteTextFile(target + L"\\keep.txt", "keep");
+    Test::MakeLink(target, link);
+    WriteStored({L"D|" + link, L"F|" + link + L"\\keep.txt", L"F|" + elsewhere});
+
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = root.Path().c_str();
+    {
+        Test::ConsoleCapture console;
+        CHECK(RecoverUnfinishedRun(kSite));
+        const Lines lines = console.Lines();
+        REQUIRE(lines.size() >= 5);
+        CHECK(lines[1] == L"Skipped, outside the site: F|" + elsewhere);
+        CHECK(lines[2] == L"Rollback: removing previously created " + link + L"\\keep.txt");
+        CHECK(lines[3] == L"Left " + link + L"\\keep.txt: it is reached through a link");
+        CHECK(lines.back() == L"3 change(s) of the earlier installation of Quendal-JournalTest were not undone; they "
+                              L"stay recorded for the next run");
+    }
+    CHECK(Test::ReadFileBytes(target + L"\\keep.txt") == "keep");
+    CHECK(PathExists(elsewhere.c_str()));
+    CHECK(Stored() == Lines{L"D|" + link, L"F|" + link + L"\\keep.txt", L"F|" + elsewhere});
+
+    // This run's own journal begins with them; its rollback keeps them...
+    {
+        Test::ConsoleCapture console;
+        InstallJournal journal(kSite);
+        MakeInstallDir dir((root.Path() + L"\\new").c_str(), nullptr, 0);
+        CHECK(Stored().size() == 4);
+    }
+    CHECK(Stored() == Lines{L"D|" + link, L"F|" + link + L"\\keep.txt", L"F|" + elsewhere});
+    // ... and its completion keeps what lies outside it: the rest it replaced.
+    {
+        Test::ConsoleCapture console;
+        InstallJournal journal(kSite);
+        journal.Commit();
+    }
+    CHECK(Stored() == Lines{L"F|" + elsewhere});
+
+    // A later run for the other folder undoes it, and the journal goes.
+    TheInstallSettings().installDir = other.Path().c_str();
+    {
+        Test::ConsoleCapture console;
+        CHECK(RecoverUnfinishedRun(kSite));
+    }
+    CHECK_FALSE(PathExists(elsewhere.c_str()));
+    CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
+    Test::RemoveLink(link);
+    CHECK(Test::ReadFileBytes(target + L"\\keep.txt") == "keep");
+}
+
+TEST_CASE("the journal: the server's folder loses only the unchanged files its command made")
+{
+    Clean();
+    Test::TempDir root;
+    const std::wstring config = root.Path() + L"\\Config";
+    REQUIRE(CreateDirectoryW(config.c_str(), nullptr));
+    const std::wstring made = config + L"\\Quendal-Settings.qst", changed = config + L"\\Quendal.log",
+                       added = config + L"\\hostkey";
+    Test::WriteTextFile(made, "settings");
+    Test::WriteTextFile(changed, "log");
+    WriteStored({L"T|" + config, L"W|" + made + L"|" + Test::W(ServerInstallCommand::Stamp(made.c_str())),
+                 L"W|" + changed + L"|" + Test::W(ServerInstallCommand::Stamp(changed.c_str()))});
+    // Since then, the administrator's own.
+    Test::WriteTextFile(changed, "log and more");
+    Test::WriteTextFile(added, "key");
+
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = root.Path().c_str();
+    CHECK(RecoverUnfinishedRun(kSite));
+    CHECK(console.Lines() ==
+          Lines{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it changed",
+                L"Kept " + changed + L": it changed since the earlier installation wrote it",
+                L"Rollback: removing previously created " + made,
+                L"Kept " + config + L": it holds files that the earlier installation did not write"});
+    CHECK_FALSE(PathExists(made.c_str()));
+    CHECK(Test::ReadFileBytes(changed) == "log and more");
+    CHECK(Test::ReadFileBytes(added) == "key");
+    CHECK(Stored().empty());
+
+    // Once they are gone too, so is the folder.
+    DeleteFileW(changed.c_str());
+    DeleteFileW(added.c_str());
+    WriteStored({L"T|" + config});
+    CHECK(RecoverUnfinishedRun(kSite));
+    CHECK_FALSE(PathExists(config.c_str()));
 }
 
 TEST_CASE("the journal: actions outside the site and the directory of this run are said and left")
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    Clean();
     Test::TempDir victim, site;
     const std::wstring bait = victim.Path() + L"\\keep.txt", marker = victim.Path() + L"\\marker.exe";
     Test::WriteTextFile(bait, "keep");
@@ -177,6 +356,8 @@ TEST_CASE("the journal: actions outside the site and the directory of this run a
         std::size_t bar = entry.find(L'|', 2);
         expected.push_back(L"Skipped, outside the site: " + entry.substr(0, bar));
     }
+    expected.push_back(L"12 change(s) of the earlier installation of Quendal-JournalTest were not undone; they stay "
+                       L"recorded for the next run");
     std::wstring got;
     for (const std::wstring& line : console.Lines())
         got += line + L"\n";
@@ -186,9 +367,10 @@ TEST_CASE("the journal: actions outside the site and the directory of this run a
     CHECK(PathExists(bait.c_str()));
     CHECK(PathExists(marker.c_str()));
     CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim"));
-    CHECK(Stored().empty());
+    // Left for a run whose site they are, or the uninstaller.
+    CHECK(Stored() == outside);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Victim");
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
+    Clean();
 }
 
 TEST_CASE("security descriptors as the journal stores them")
@@ -210,4 +392,23 @@ TEST_CASE("security descriptors as the journal stores them")
     CHECK_FALSE(DecodeDescriptor(text.substr(0, text.size() - 2), back)); // one byte short
     CHECK_FALSE(DecodeDescriptor(L"0G", back));
     CHECK_FALSE(DecodeDescriptor(L"0011223344", back)); // hex, but no descriptor
+}
+
+TEST_CASE("the server's folder, rolled back by its own run, is emptied without entering a link")
+{
+    Test::TempDir root, victim;
+    Test::WriteTextFile(victim.Path() + L"\\data.db", "someone else's");
+    const std::wstring config = root.Path() + L"\\Config";
+    REQUIRE(CreateDirectoryW(config.c_str(), nullptr));
+    Test::WriteTextFile(config + L"\\Quendal-Settings.qst", "settings");
+    Test::MakeLink(victim.Path(), config + L"\\linked");
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = root.Path().c_str();
+    ServerInstallCommand::Undo(config.c_str());
+    CHECK(Test::ReadFileBytes(victim.Path() + L"\\data.db") == "someone else's");
+    CHECK_FALSE(PathExists((config + L"\\Quendal-Settings.qst").c_str()));
+    if (GetFileAttributesW((config + L"\\linked").c_str()) != INVALID_FILE_ATTRIBUTES)
+        Test::RemoveLink(config + L"\\linked"); // Wine cannot remove it itself
+    Test::ClearPendingRestartOperations();
 }

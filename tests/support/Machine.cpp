@@ -69,11 +69,79 @@ TempDir::~TempDir()
     DeleteTree(root_);
 }
 
+namespace {
+
+// Wine's name of a Windows path on the Unix side; empty on Windows.
+std::string UnixName(const std::wstring& path)
+{
+    using Fn = char*(CDECL*)(LPCWSTR);
+    auto fn = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!fn)
+        return std::string();
+    char* name = fn(path.c_str());
+    if (!name)
+        return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Starts a Unix program through Wine, which gives no handle to wait for:
+// done is when `done` says so.
+template <class Done>
+void RunUnix(const std::wstring& command, Done done)
+{
+    std::wstring line = command;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    REQUIRE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    for (int i = 0; i < 500 && !done(); ++i)
+        Sleep(20);
+    REQUIRE_MESSAGE(done(), Narrow(command));
+}
+
+} // namespace
+
+void MakeLink(const std::wstring& target, const std::wstring& link)
+{
+    std::string unixTarget = UnixName(target), unixLink = UnixName(link);
+    if (unixTarget.empty()) {
+        DWORD attrs = GetFileAttributesW(target.c_str());
+        REQUIRE(CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                                    (attrs & FILE_ATTRIBUTE_DIRECTORY) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0));
+        return;
+    }
+    RunUnix(L"Z:\\bin\\ln -s \"" + Widen(unixTarget) + L"\" \"" + Widen(unixLink) + L"\"",
+            [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+void RemoveLink(const std::wstring& link)
+{
+    std::string unixLink = UnixName(link);
+    if (unixLink.empty()) {
+        if (!RemoveDirectoryW(link.c_str()))
+            DeleteFileW(link.c_str());
+        return;
+    }
+    RunUnix(L"Z:\\bin\\rm -f \"" + Widen(unixLink) + L"\"",
+            [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 void DeleteTree(const std::wstring& path)
 {
     DWORD attrs = GetFileAttributesW(path.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES)
         return;
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveLink(path); // never into what a link points at
+        return;
+    }
     if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());

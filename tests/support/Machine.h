@@ -44,6 +44,12 @@ private:
 };
 
 void DeleteTree(const std::wstring& path);
+// A symbolic link at `link` to `target` (a folder or a file), and its removal
+// (the link alone). Under Wine, whose own call makes none, a Unix link made
+// with ln: Wine shows it as a reparse point when it points at a folder, and
+// as a plain file when it points at a file.
+void MakeLink(const std::wstring& target, const std::wstring& link);
+void RemoveLink(const std::wstring& link);
 void WriteTextFile(const std::wstring& path, const std::string& bytes);
 // A file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);

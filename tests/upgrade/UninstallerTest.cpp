@@ -12,6 +12,7 @@
 #include "../../steps/ShellFolders.h"
 #include "../../steps/StepReport.h"
 #include "../../steps/WriteFilesFromLzmaStream.h"
+#include "../../package/UninstallScope.h"
 #include "../../upgrade/PreviousUninstaller.h"
 #include "../../wwlib/Product.h"
 #include "../support/Console.h"
@@ -242,4 +243,39 @@ TEST_CASE("run interactively, the uninstaller asks first and reports the outcome
     CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
     CHECK(ServiceState() == 0);
     TheSiteName() = L"";
+}
+
+TEST_CASE("the uninstaller's scope: every form of a path is checked in the installer's one form")
+{
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring win = windows;
+    Test::TempDir root(L"Quendal-V");
+    const std::wstring dir = root.Path();
+
+    // A work directory in a form the installer never stores is not the site's.
+    for (const std::wstring& workDir : {L"\\\\?\\" + win + L"\\Quendal-V", L"\\\\.\\" + win + L"\\Quendal-V",
+                                        L"\\\\?\\" + dir, dir + L"\\..\\Quendal-V", dir + L".", dir + L" "}) {
+        CAPTURE(Test::Narrow(workDir));
+        Package::UninstallScope scope(L"Quendal-V", workDir, workDir);
+        CHECK_FALSE(scope.WorkDirAccepted());
+        CHECK_FALSE(scope.Allows(L"delFile", L"\\\\?\\" + win + L"\\victim.txt"));
+        CHECK_FALSE(scope.Allows(L"delFile", workDir + L"\\victim.txt"));
+    }
+    wchar_t shortDir[MAX_PATH];
+    REQUIRE(GetShortPathNameW(dir.c_str(), shortDir, MAX_PATH) > 0);
+    if (std::wstring(shortDir) != dir)
+        CHECK_FALSE(Package::UninstallScope(L"Quendal-V", shortDir, shortDir).WorkDirAccepted());
+
+    // The site's own folder: what lies in it, in whatever form, and nothing
+    // that a form leads out of it.
+    Package::UninstallScope scope(L"Quendal-V", dir, dir);
+    REQUIRE(scope.WorkDirAccepted());
+    CHECK(scope.Allows(L"delFile", dir + L"\\Quendal.exe"));
+    CHECK(scope.Allows(L"delFile", L"\\\\?\\" + dir + L"\\Quendal.exe"));
+    CHECK(scope.Allows(L"delFile", std::wstring(shortDir) + L"\\Quendal.exe"));
+    CHECK_FALSE(scope.Allows(L"delFile", dir + L"\\..\\..\\victim.txt"));
+    CHECK_FALSE(scope.Allows(L"delFile", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1" + dir.substr(2) + L"\\x"));
+    CHECK_FALSE(scope.Allows(L"delFile", dir + L"\\a.\\b"));
+    CHECK_FALSE(scope.Allows(L"killProc", L"\\\\?\\" + win + L"\\notepad.exe"));
 }

@@ -1,0 +1,131 @@
+// Recovery that never destroys: what a completed, killed or interrupted run
+// leaves, and what the next run or the uninstaller makes of it, on a machine
+// with a history (the administrator's own files, links planted since).
+#include "../support/Installer.h"
+#include "../support/Snapshot.h"
+#include <doctest/doctest.h>
+#include <shlobj.h>
+#include <string>
+#include <vector>
+
+using namespace Test;
+
+namespace {
+
+std::wstring JournalOf(const std::wstring& site)
+{
+    wchar_t data[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE);
+    return std::wstring(data) + L"\\Korvane Quendal Setup\\" + site + L".journal";
+}
+
+// What an administrator puts into the server's folder once it runs.
+void AdministratorsData(const std::wstring& config)
+{
+    WriteTextFile(config + L"\\hostkey", "the host key");
+    WriteTextFile(config + L"\\Quendal-Settings.qst", "Port=2222\r\n");
+}
+
+void CheckAdministratorsData(const std::wstring& config)
+{
+    CHECK(ReadFileBytes(config + L"\\hostkey") == "the host key");
+    CHECK(ReadFileBytes(config + L"\\Quendal-Settings.qst") == "Port=2222\r\n");
+}
+
+bool SaysRecovered(const ChildResult& r, const std::wstring& site)
+{
+    return Contains(LinesOf(r), L"An earlier installation of " + site + L" did not finish; undoing what it changed");
+}
+
+// The same command again, after a run that completed: it installs, and finds
+// nothing to undo.
+void InstallAgainAsCompleted(const std::wstring& command, const std::wstring& site, const std::wstring& config)
+{
+    ChildResult again = Install(command);
+    CHECK(again.exitCode == 0);
+    CHECK_FALSE(SaysRecovered(again, site));
+    CheckAdministratorsData(config);
+}
+
+} // namespace
+
+TEST_CASE("recovery: a completed installation is never taken for an unfinished one")
+{
+    const std::wstring site = L"Quendal-Done", dir = L"C:\\Sites\\" + site, config = dir + L"\\Config";
+    const std::wstring command = L"-installDir=\"" + dir + L"\" -acceptEULA";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+
+    SUBCASE("ended while the completion box is up")
+    {
+        {
+            CapturedChild child(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command + L" -interactive");
+            HWND box = nullptr;
+            for (int i = 0; i < 1200 && !box; ++i) {
+                box = FindWindowW(L"#32770", L"Installation Completed");
+                if (!box)
+                    Sleep(50);
+            }
+            REQUIRE(box != nullptr);
+            // The box says so only once the journal has ended.
+            CHECK_FALSE(Exists(JournalOf(site)));
+            TerminateProcess(child.Process(), 1);
+            WaitForSingleObject(child.Process(), 10000);
+        }
+        CHECK_FALSE(Exists(JournalOf(site)));
+        REQUIRE((CreateDirectoryW(config.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS));
+        AdministratorsData(config);
+        InstallAgainAsCompleted(command, site, config);
+    }
+    SUBCASE("removed by its uninstaller, then installed again")
+    {
+        REQUIRE(Install(command).exitCode == 0);
+        CHECK_FALSE(Exists(JournalOf(site)));
+        AdministratorsData(config);
+        // A journal an earlier version left behind, which the uninstaller of
+        // the site removes with it.
+        const std::wstring key = L"SOFTWARE\\Korvane\\" + site;
+        std::wstring stale = L"T|" + config + L'\0' + L'\0';
+        REQUIRE(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"InstallJournal", REG_MULTI_SZ, stale.c_str(),
+                                static_cast<DWORD>(stale.size() * sizeof(wchar_t))) == ERROR_SUCCESS);
+        UninstallThroughEntry(site);
+        CHECK(RegString(HKEY_LOCAL_MACHINE, key, L"InstallJournal") == L"(none)");
+        CheckAdministratorsData(config);
+        InstallAgainAsCompleted(command, site, config);
+    }
+    UninstallThroughEntry(site);
+    DeleteTree(dir);
+}
+
+TEST_CASE("recovery: the server's folder keeps what the killed run did not write, and links are not followed")
+{
+    const std::wstring site = L"Quendal-Link", dir = L"C:\\Sites\\" + site, config = dir + L"\\Config";
+    const std::wstring command = L"-installDir=\"" + dir + L"\" -acceptEULA";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    TempDir victim;
+    WriteTextFile(victim.Path() + L"\\Quendal-Settings.qst", "someone else's");
+    WriteTextFile(victim.Path() + L"\\data.db", "someone else's");
+
+    // A run left in place just before its server's command ends: the journal
+    // names the Config folder as the run's own.
+    {
+        ForcedExit failing(L"Quendal.exe:-install=5");
+        ChildResult r = Install(command + L" -noRollback");
+        REQUIRE(r.exitCode == 5);
+    }
+    REQUIRE_FALSE(Exists(config));
+    // Between that run and the next, a link where the folder would be.
+    MakeLink(victim.Path(), config);
+
+    ChildResult again = Install(command);
+    const std::string output = Narrow(again.text);
+    CAPTURE(output);
+    CHECK(again.exitCode == 0);
+    CHECK(SaysRecovered(again, site));
+    CHECK(ReadFileBytes(victim.Path() + L"\\data.db") == "someone else's");
+    CHECK(ReadFileBytes(victim.Path() + L"\\Quendal-Settings.qst") == "someone else's");
+    if (GetFileAttributesW(config.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)
+        RemoveLink(config); // Wine cannot remove it itself (docs/wine-differences.md)
+    UninstallThroughEntry(site);
+    CHECK(ReadFileBytes(victim.Path() + L"\\data.db") == "someone else's");
+    DeleteTree(dir);
+}

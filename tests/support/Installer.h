@@ -1,0 +1,40 @@
+#pragma once
+// The real installer run as a child, as the end-to-end scenarios run it, and
+// what they read of its results.
+#include "Machine.h"
+#include <string>
+#include <vector>
+
+namespace Test {
+
+const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// The installer under test (QUENDAL_INSTALLER) with these arguments.
+ChildResult Install(const std::wstring& args);
+std::vector<std::wstring> LinesOf(const ChildResult& r);
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line);
+// The differences as one text, so a failed check shows them.
+std::string Joined(const std::vector<std::wstring>& lines);
+bool Exists(const std::wstring& path);
+
+// The package programs' test hook (QUENDAL_FORCE_EXIT) for one scope.
+struct ForcedExit {
+    explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
+    ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
+    ForcedExit(const ForcedExit&) = delete;
+    ForcedExit& operator=(const ForcedExit&) = delete;
+};
+
+// Runs the installer with `args` and kills it once it has written a line
+// that begins with `line` and, when `program` is given, that program of the
+// package (hanging by `rule`) runs; then kills that program too.
+void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::wstring& line,
+                     const wchar_t* program);
+
+// Runs the site's own uninstaller as its uninstall entry names it, unattended,
+// and waits until the copy that does the work has removed the entry.
+void UninstallThroughEntry(const std::wstring& site);
+
+void StartService(const wchar_t* name);
+
+} // namespace Test

@@ -1,0 +1,94 @@
+#include "FileLinks.h"
+#include "DllLoader.h"
+#include "../nocrtlib/NoCrtCompare.h"
+#include "../nocrtlib/NoCrtHandle.h"
+#include "../nocrtlib/NoCrtPath.h"
+
+namespace WWLib {
+
+namespace {
+
+// Where the system says an existing path really is, in the plain drive form;
+// empty where it cannot say (before Windows Vista, or the path is gone).
+WString FinalPath(const WString& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return WString();
+    NoCrtHandle file(h);
+    wchar_t buffer[1024];
+    DWORD n = 0;
+    try {
+        n = ProcessKernel32().GetFinalPathNameByHandleW(file.get(), buffer, 1024, 0);
+    } catch (const std::exception&) {
+        return WString(); // older systems: their links all show the reparse attribute
+    }
+    if (n == 0 || n >= 1024)
+        return WString();
+    WString final(buffer, n);
+    if (final.startsWith(L"\\\\?\\UNC\\"))
+        return L"\\\\" + final.substr(8);
+    if (final.startsWith(L"\\\\?\\"))
+        return final.substr(4);
+    return final;
+}
+
+WString Full(const WString& path)
+{
+    wchar_t buffer[1024];
+    DWORD n = GetFullPathNameW(path.c_str(), 1024, buffer, nullptr);
+    WString full = n && n < 1024 ? WString(buffer, n) : path;
+    // Short names (C:\PROGRA~1) compare as the long ones the system gives back.
+    wchar_t longForm[1024];
+    n = GetLongPathNameW(full.c_str(), longForm, 1024);
+    if (n && n < 1024)
+        full = WString(longForm, n);
+    while (full.size() > 3 && full[full.size() - 1] == L'\\')
+        full.erase(full.size() - 1);
+    return full;
+}
+
+} // namespace
+
+bool IsReparsePoint(const WString& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool ReachedThroughLink(const WString& path, const WString& top)
+{
+    const WString full = Full(path), base = Full(top);
+    if (GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const bool below = full.size() > base.size() + 1 && full[base.size()] == L'\\' &&
+                       EqualNoCase(full.substr(0, base.size()), base);
+    if (!below)
+        return !EqualNoCase(full, base) && IsReparsePoint(SplitAtLast(full, L'\\').head);
+    // Each folder between the top and the path.
+    for (std::size_t at = full.find(L'\\', base.size() + 1); at != WString::npos; at = full.find(L'\\', at + 1))
+        if (IsReparsePoint(full.substr(0, at)))
+            return true;
+    if (IsReparsePoint(full))
+        return false;
+    // A link the attributes do not show: the system takes the path elsewhere.
+    const WString finalTop = FinalPath(base), finalPath = FinalPath(full);
+    if (finalTop.empty() || finalPath.empty())
+        return false;
+    return !EqualNoCase(finalPath, finalTop + full.substr(base.size()));
+}
+
+bool DeleteFileNotLink(const WString& path, const WString& top)
+{
+    if (ReachedThroughLink(path, top)) {
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileW(path.c_str()) != FALSE;
+}
+
+} // namespace WWLib
