@@ -26,6 +26,7 @@
 #include "../wwlib/CReg.h"
 #include "../wwlib/InstallError.h"
 #include "../wwlib/Interruption.h"
+#include "../wwlib/MachineWideLock.h"
 #include "../wwlib/Membership.h"
 #include "../wwlib/Product.h"
 #include "../wwlib/RunAndWait.h"
@@ -39,6 +40,8 @@ using namespace WWLib;
 
 namespace {
 
+const wchar_t kAnotherRunning[] =
+    L"Another installation or removal of Quendal is running on this computer; try again when it has finished.";
 const wchar_t kNotAdmin[] = L"This program must be run by a user with administrator privileges";
 const wchar_t kEulaMissing[] =
     L"Missing -acceptEULA parameter to indicate your acceptance of the Quendal End-User License Agreement. Please "
@@ -76,6 +79,18 @@ void CheckWindowsVersion()
     }
     StepLine(L"Quendal requires Windows 2000, or higher (use /Force flag to override version checking), aborting");
     throw SilentExit(130);
+}
+
+// One installer at a time: two at once would each roll the other's work back.
+void TakeMachineWideLock(MachineWideLock& lock)
+{
+    if (lock.TryTake(Product::kSetupLock))
+        return;
+    StepLine(kAnotherRunning);
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, (WString(kAnotherRunning) + L"\n").c_str(), L"Installation Aborted",
+                    MB_OK | MB_ICONERROR);
+    throw SilentExit(204);
 }
 
 // A directory no installation may take, chosen in the dialog (the command
@@ -170,6 +185,8 @@ void RunInstallationSequence()
 
     CheckAdministrator();
     CheckWindowsVersion();
+    MachineWideLock lock;
+    TakeMachineWideLock(lock);
     InstalledSiteList sites = FindInstalledSites(Product::kName);
     DecideMode(sites, launchControlPanel);
 

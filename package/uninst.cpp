@@ -18,9 +18,12 @@
 //
 // Results: 0 success; 0x2 a restart is needed to finish; 0x20000 an
 // unexpected failure; 0x40000 usage error; 0x80000 the uninstallation data
-// could not be loaded.
+// could not be loaded; 0x100000 another installation or removal of the
+// product is running (run on its own, the uninstaller takes the installer's
+// machine-wide lock; run by the installer, it works under the installer's).
 #include "ForcedExit.h"
 #include "UninstallScope.h"
+#include "../wwlib/MachineWideLock.h"
 #include "Win2000Api.h"
 #include <windows.h>
 #include <tlhelp32.h>
@@ -36,6 +39,8 @@ const DWORD kRestartNeeded = 0x2;
 const DWORD kException = 0x20000;
 const DWORD kUsage = 0x40000;
 const DWORD kLoadFailed = 0x80000;
+const DWORD kBusy = 0x100000;
+const wchar_t kSetupLock[] = L"Global\\Korvane-Quendal-Setup"; // the installer's wwlib/Product.h kSetupLock
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 struct Options {
@@ -431,6 +436,22 @@ int wmain(int argc, wchar_t** argv)
             return static_cast<int>(code);
     }
     std::wstring title = L"Korvane " + options.site + L" Uninstallation";
+    WWLib::MachineWideLock lock;
+    bool busy = false;
+    try {
+        busy = !(options.result && options.done) && !lock.TryTake(kSetupLock);
+    } catch (...) {
+        // No lock to be had at all: the removal goes on as it did without one.
+    }
+    if (busy) {
+        const wchar_t busy[] = L"Another installation or removal of Quendal is running on this computer; try again "
+                               L"when it has finished.";
+        std::fwprintf(stdout, L"%ls\n", busy);
+        std::fflush(stdout);
+        if (!options.unattended)
+            MessageBoxW(nullptr, busy, title.c_str(), MB_OK | MB_ICONERROR);
+        return static_cast<int>(kBusy);
+    }
     if (!options.unattended) {
         std::wstring question = L"Do you want to remove Korvane " + options.site + L" from this computer?";
         if (MessageBoxW(nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)

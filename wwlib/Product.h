@@ -7,6 +7,10 @@ constexpr const wchar_t* kMakerPrefix = L"Korvane ";
 constexpr const wchar_t* kMaker = L"Korvane";
 constexpr const wchar_t* kVersion = L"5.18";
 constexpr const wchar_t* kDefaultFolder = L"Korvane Quendal";
+// The lock that one installer, or one uninstaller run on its own, holds at a
+// time on the machine (all sessions). The uninstaller's copy of it is in
+// package/uninst.cpp, which does not see this header's namespace change.
+constexpr const wchar_t* kSetupLock = L"Global\\Korvane-Quendal-Setup";
 // The product's web page, opened from the main dialog: a deployment value.
 constexpr const wchar_t* kWebAddress = L"http://www.example.com/quendal";
 } // namespace Product

@@ -5,6 +5,7 @@
 #include "../support/Snapshot.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -128,4 +129,66 @@ TEST_CASE("recovery: the server's folder keeps what the killed run did not write
     UninstallThroughEntry(site);
     CHECK(ReadFileBytes(victim.Path() + L"\\data.db") == "someone else's");
     DeleteTree(dir);
+}
+
+TEST_CASE("recovery: one installer at a time on the machine")
+{
+    const std::wstring site = L"Quendal-One", dir = L"C:\\Sites\\" + site;
+    const std::wstring command = L"-installDir=\"" + dir + L"\" -acceptEULA";
+    const std::wstring busy = L"Another installation or removal of Quendal is running on this computer; try again "
+                              L"when it has finished.";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    // An installed site whose uninstaller is run on its own meanwhile.
+    const std::wstring otherDir = L"C:\\Sites\\Quendal-Two";
+    Snapshot before = Snapshot::Take();
+    REQUIRE(Install(L"-installDir=" + otherDir + L" -acceptEULA").exitCode == 0);
+
+    SUBCASE("a second installer, and the uninstaller, while one installs")
+    {
+        {
+            ForcedExit hang(L"QuendalCfgManip.exe:/RegServer=hang");
+            CapturedChild first(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command);
+            REQUIRE(first.WaitForLine(L"Registering server "));
+            for (const std::wstring& args : {command, std::wstring(L"-installDir=C:\\Sites\\Quendal-Three -acceptEULA")}) {
+                ChildResult second = Install(args);
+                CHECK(second.exitCode == 204);
+                CHECK(LinesOf(second) == std::vector<std::wstring>{busy});
+            }
+            // The uninstaller as its copy in the temporary folder runs, on its own.
+            TempDir temp;
+            REQUIRE(CopyFileW((otherDir + L"\\uninst.exe").c_str(), (temp.Path() + L"\\uninst.exe").c_str(), FALSE));
+            ChildResult removal = RunCaptured(L"\"" + temp.Path() + L"\\uninst.exe\" Quendal-Two -unat");
+            CHECK(removal.exitCode == 0x100000);
+            CHECK(LinesOf(removal) == std::vector<std::wstring>{busy});
+            CHECK(Exists(otherDir + L"\\Quendal.exe"));
+            CHECK(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Two"));
+            CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Three"));
+            TerminateProcess(first.Process(), 1);
+            WaitForSingleObject(first.Process(), 10000);
+        }
+        KillProcesses(L"QuendalCfgManip.exe");
+        // The killed holder's lock goes to the next run, which finishes its work.
+        ChildResult again = Install(command);
+        CHECK(again.exitCode == 0);
+        CHECK(Contains(LinesOf(again), L"An earlier installation of " + site + L" did not finish; undoing what it "
+                                                                               L"changed"));
+    }
+    SUBCASE("two installers started together: one installs, the other says so")
+    {
+        CapturedChild a(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command);
+        CapturedChild b(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command);
+        ChildResult ra = a.Wait(120000), rb = b.Wait(120000);
+        std::vector<DWORD> codes{ra.exitCode, rb.exitCode};
+        std::sort(codes.begin(), codes.end());
+        CHECK(codes == std::vector<DWORD>{0, 204});
+        const ChildResult& refused = ra.exitCode == 204 ? ra : rb;
+        CHECK(LinesOf(refused) == std::vector<std::wstring>{busy});
+    }
+    CHECK(Exists(dir + L"\\Quendal.exe"));
+    CHECK(ServiceState(site.c_str()) != 0);
+    UninstallThroughEntry(L"Quendal-Two");
+    UninstallThroughEntry(site);
+    std::vector<std::wstring> kept = KeptAfterRemoval(dir, site), keptOther = KeptAfterRemoval(otherDir, L"Quendal-Two");
+    kept.insert(kept.end(), keptOther.begin(), keptOther.end());
+    CHECK(Joined(Snapshot::Take().Differences(before, kept)) == "");
 }
