@@ -18,6 +18,7 @@ namespace {
 
 const int kExitUnexpected = 150;
 const int kExitHelp = 200;
+const int kExitRestart = 300; // the run asked for a restart: decided before any shut-down it causes
 const int kExitCmdLine = 201;
 
 [[noreturn]] void ThrowBadAlloc()
@@ -81,7 +82,7 @@ int InstallerEntry(void (*sequence)())
     }
     // A step that failed because the interruption reached its program too
     // (the console's Ctrl+C goes to every process on it) was interrupted.
-    if (exitCode != 0 && WWLib::Interrupted())
+    if (exitCode != 0 && exitCode != kExitRestart && WWLib::Interrupted())
         exitCode = WWLib::kExitInterrupted;
     random.reset();
     return exitCode;

@@ -12,6 +12,7 @@
 #include "../steps/WriteFilesFromLzmaStream.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/ErrorText.h"
+#include "../wwlib/Interruption.h"
 #include "../wwlib/InstallError.h"
 #include "../wwlib/Product.h"
 #include "../wwlib/RunAndWait.h"
@@ -186,6 +187,12 @@ bool UninstallExisting()
         error = ReasonOf(e);
     }
 
+    // The console's Ctrl+C reaches the uninstaller too. Stopped by it, it ends
+    // with STATUS_CONTROL_C_EXIT, whose bits would read as "restart needed":
+    // the run stops here instead, before it asks for a restart.
+    if (error.empty() && result == STATUS_CONTROL_C_EXIT)
+        NoteInterruption();
+    StopIfInterrupted();
     bool restart = false;
     if (error.empty() && result != 0) {
         restart = (result & 0x6) != 0;

@@ -3,6 +3,7 @@
 #include "../steps/StepReport.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/ErrorText.h"
+#include "../wwlib/Interruption.h"
 #include "../wwlib/SilentExit.h"
 #include "../wwlib/SystemInfo.h"
 #include "../wwlib/WinSecurity.h"
@@ -40,6 +41,8 @@ WString ResumeCommand(const WString& programPath)
 void RestartForReinstall()
 {
     const WString& site = TheSiteName();
+    // From here the run ends with 300, also through the shut-down it causes.
+    IgnoreFurtherInterruptions();
     WString required = L"Windows restart is required before " + site + L" reinstallation can be completed";
     StepLine(required);
     if (!TheInstallSettings().interactive) {

@@ -7,6 +7,7 @@ namespace WWLib {
 namespace {
 
 volatile LONG g_interrupted = 0;
+volatile LONG g_ignoring = 0;
 volatile LONG g_stopSaid = 0;
 HANDLE g_finished = nullptr;
 
@@ -29,10 +30,12 @@ bool InteractiveStation() noexcept
 // Called by Windows on a thread of its own: touches only the flag and the event.
 BOOL WINAPI OnConsoleControl(DWORD type) noexcept
 {
+    const bool ignoring = InterlockedCompareExchange(&g_ignoring, 0, 0) != 0;
     switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        InterlockedExchange(&g_interrupted, 1);
+        if (!ignoring)
+            InterlockedExchange(&g_interrupted, 1);
         return TRUE;
     case CTRL_LOGOFF_EVENT:
         if (!InteractiveStation())
@@ -40,7 +43,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) noexcept
         // fall through
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        InterlockedExchange(&g_interrupted, 1);
+        if (!ignoring)
+            InterlockedExchange(&g_interrupted, 1);
         if (g_finished)
             WaitForSingleObject(g_finished, kRollbackGrace);
         return TRUE;
@@ -66,6 +70,17 @@ InterruptionHandler::~InterruptionHandler()
 bool Interrupted()
 {
     return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0;
+}
+
+void NoteInterruption()
+{
+    if (InterlockedCompareExchange(&g_ignoring, 0, 0) == 0)
+        InterlockedExchange(&g_interrupted, 1);
+}
+
+void IgnoreFurtherInterruptions()
+{
+    InterlockedExchange(&g_ignoring, 1);
 }
 
 void StopIfInterrupted()

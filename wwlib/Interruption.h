@@ -27,6 +27,13 @@ constexpr int kExitInterrupted = 203;
 
 // Whether an interruption was noted.
 bool Interrupted();
+// Notes an interruption the handler may not have seen yet: a child on the
+// same console that ended with STATUS_CONTROL_C_EXIT was stopped by it.
+void NoteInterruption();
+// The run's outcome is decided (a restart it asks for itself): the
+// shut-down that follows is no interruption. The handler still waits for the
+// run to end.
+void IgnoreFurtherInterruptions();
 // A safe point: when an interruption was noted, says so in one line and ends
 // the run with kExitInterrupted (SilentExit), which rolls the steps back.
 void StopIfInterrupted();

@@ -22,6 +22,7 @@ using Test::Install;
 using Test::Joined;
 using Test::KillInstallerAt;
 using Test::LinesOf;
+using Test::PressCtrlC;
 using Test::StartService;
 using Test::UninstallThroughEntry;
 using Test::kUninstall;
@@ -603,26 +604,6 @@ TEST_CASE("install: a killed run is finished by the same command and removed by 
         Test::DeleteTree(dir);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Korvane\\" + site).c_str());
     }
-}
-
-// Ctrl+C as a terminal gives it: Wine turns a Unix SIGINT into the console's
-// CTRL_C_EVENT for the program's handlers (Wine's GenerateConsoleCtrlEvent
-// fails here, see docs/testing.md). Goes to every process of this prefix
-// whose command line names one of the programs.
-// A Unix program started from Wine has no process handle to wait for: the
-// installer's own end tells whether the signal came. The script's path is a
-// Unix one: the shell reads it.
-void PressCtrlC(const std::wstring& programs)
-{
-    std::wstring command = L"Z:\\bin\\sh \"" + Test::Env(L"QUENDAL_UNIX_SIGNAL") + L"\" INT " + programs;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    REQUIRE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
 }
 
 TEST_CASE("install: Ctrl+C stops the run at its next safe point and rolls it back")

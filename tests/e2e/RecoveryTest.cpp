@@ -2,6 +2,7 @@
 // leaves, and what the next run or the uninstaller makes of it, on a machine
 // with a history (the administrator's own files, links planted since).
 #include "../support/Installer.h"
+#include "../support/MessageBoxes.h"
 #include "../support/Snapshot.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
@@ -191,4 +192,52 @@ TEST_CASE("recovery: one installer at a time on the machine")
     std::vector<std::wstring> kept = KeptAfterRemoval(dir, site), keptOther = KeptAfterRemoval(otherDir, L"Quendal-Two");
     kept.insert(kept.end(), keptOther.begin(), keptOther.end());
     CHECK(Joined(Snapshot::Take().Differences(before, kept)) == "");
+}
+
+TEST_CASE("recovery: Ctrl+C while the previous uninstaller runs stops the run; it asks for no restart")
+{
+    const std::wstring site = L"Quendal-Stop", dir = L"C:\\Sites\\" + site;
+    const std::wstring command = L"-installDir=\"" + dir + L"\" -acceptEULA -interactive";
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    REQUIRE(Install(L"-installDir=\"" + dir + L"\" -acceptEULA").exitCode == 0);
+    struct Way {
+        const char* name;
+        const wchar_t* rule;
+        const wchar_t* signalled; // null: the rule ends the uninstaller as Ctrl+C does
+    };
+    const Way ways[] = {
+        {"Ctrl+C on the console, which reaches both", L"uninst.exe:-reinstall=hang",
+         L"QuendalInstaller.exe uninst.exe"},
+        // The uninstaller's end may be seen before the installer's own handler
+        // has run: STATUS_CONTROL_C_EXIT (0xC000013A) has the bit of "restart needed".
+        {"the uninstaller ended by Ctrl+C first", L"uninst.exe:-reinstall=3221225786", nullptr},
+    };
+    for (const Way& way : ways) {
+        const std::string name = way.name;
+        CAPTURE(name);
+        MessageBoxAnswerer restart(L"Windows restart is required", IDNO);
+        MessageBoxAnswerer failure(L"Uninstallation failure", IDNO);
+        ForcedExit forced(way.rule);
+        CapturedChild child(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command);
+        REQUIRE(child.WaitForLine(L"Uninstalling the existing " + site + L" 5.18 installation"));
+        if (way.signalled) {
+            REQUIRE(WaitForProcess(L"uninst.exe"));
+            PressCtrlC(way.signalled);
+        }
+        ChildResult r = child.Wait(120000);
+        const std::string output = Narrow(r.text);
+        CAPTURE(output);
+        CHECK(r.exitCode == 203);
+        CHECK(LinesOf(r).back() == L"Installation interrupted, aborting");
+        CHECK(restart.Texts().empty());
+        CHECK(failure.Texts().empty());
+        CHECK(RegString(HKEY_CURRENT_USER, runKey, (site + L" Installer").c_str()) == L"(none)");
+        KillProcesses(L"uninst.exe");
+    }
+    // The site stands as the uninstaller left it: the same command finishes.
+    ChildResult again = Install(L"-installDir=\"" + dir + L"\" -acceptEULA");
+    CHECK(again.exitCode == 0);
+    UninstallThroughEntry(site);
+    DeleteTree(dir);
 }

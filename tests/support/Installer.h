@@ -37,4 +37,12 @@ void UninstallThroughEntry(const std::wstring& site);
 
 void StartService(const wchar_t* name);
 
+// Ctrl+C as a terminal gives it: Wine turns a Unix SIGINT into the console's
+// CTRL_C_EVENT for the program's handlers (Wine's GenerateConsoleCtrlEvent
+// fails here, see docs/testing.md). Goes to every process of this prefix
+// whose command line names one of the programs (names separated by spaces).
+// A Unix program started from Wine has no process handle to wait for: the
+// programs' own end tells whether the signal came.
+void PressCtrlC(const std::wstring& programs);
+
 } // namespace Test

@@ -8,8 +8,9 @@ signal=$1; shift
 found=1
 for proc in /proc/[0-9]*; do
   [ "${proc#/proc/}" = $$ ] && continue
-  tr '\0' '\n' < "$proc/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
-  cmdline=$(tr '\0' ' ' < "$proc/cmdline" 2>/dev/null)
+  # Processes come and go meanwhile, and others' environments are closed.
+  { tr '\0' '\n' < "$proc/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+  cmdline=$({ tr '\0' ' ' < "$proc/cmdline"; } 2>/dev/null)
   for text in "$@"; do
     case $cmdline in
       *"$text"*) kill -s "$signal" "${proc#/proc/}" && found=0 ;;
