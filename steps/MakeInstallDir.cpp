@@ -55,8 +55,12 @@ MakeInstallDir::MakeInstallDir(const WString& dir, SECURITY_ATTRIBUTES* security
         DWORD err = GetLastError();
         Stop(prefix + WWLib::WindowsErrorText(err), L"Directory Creation Failed", interactive ? 101 : 102);
     }
-    // An earlier uninstallation may have left this directory's removal pending.
-    CancelPendingDelete(path);
+    // An earlier uninstallation may have left this directory's removal
+    // pending. A directory made now is this run's; one that was there keeps
+    // its pending removal until the installation completes, so that a
+    // rollback or a killed run leaves it as it found it.
+    if (created)
+        CancelPendingDelete(path);
 }
 
 MakeInstallDir::~MakeInstallDir()
@@ -75,6 +79,8 @@ bool MakeInstallDir::Undo(const WString& path) noexcept
 void MakeInstallDir::Commit()
 {
     OperationWithRollback::Commit();
+    if (!created)
+        CancelPendingDelete(path);
     if (parent)
         parent->Commit();
 }

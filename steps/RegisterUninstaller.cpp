@@ -10,52 +10,18 @@
 
 using namespace WWLib;
 
-RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& displayName,
-                                         const WString& productName, const WString& version,
-                                         unsigned long estimatedSizeKb)
-    : keyPath(WString(kUninstallKey) + L"\\" + keyName)
-{
-    const InstallSettings& settings = TheInstallSettings();
-    try {
-        // An older entry goes whole, and comes back on rollback: recorded
-        // with its values, so that a run killed after it went gives it back.
-        previous = SavedValues(keyPath);
-        InstallJournal::Record(UndoKind::UninstallEntry, keyPath, previous);
-        RegDeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
-        StepLine(L"Registering uninstaller");
-        CRegWrite<1>(keyPath, L"DisplayName", displayName);
-        CRegWrite<1>(keyPath, L"DisplayIcon", settings.uninstallerPath);
-        AppendUninstallParam(L"delRegKey", L"HKEY_LOCAL_MACHINE\\" + keyPath);
-        CRegWrite<1>(keyPath, L"UninstallString", L"\"" + settings.uninstallerPath + L"\" " + keyName + L" ");
-        CRegWrite<1>(keyPath, L"UninstallParam", settings.uninstallParams);
-        CRegWrite<1>(keyPath, L"InstallDir", settings.installDir);
-        CRegWrite<1>(keyPath, L"ProductName", productName);
-        CRegWrite<1>(keyPath, L"Version", version);
-        // What Windows' program list and deployment tools read.
-        CRegWrite<1>(keyPath, L"DisplayVersion", version);
-        CRegWrite<1>(keyPath, L"Publisher", WString(Product::kMaker));
-        CRegWrite<1>(keyPath, L"InstallLocation", settings.installDir);
-        CRegWrite<1>(keyPath, L"QuietUninstallString", L"\"" + settings.uninstallerPath + L"\" " + keyName + L" -unat");
-        if (estimatedSizeKb)
-            CRegWrite<1>(keyPath, L"EstimatedSize", static_cast<DWORD>(estimatedSizeKb));
-        CRegWrite<1>(keyPath, L"NoModify", DWORD(1));
-        CRegWrite<1>(keyPath, L"NoRepair", DWORD(1));
-        CRegWrite<1>(keyPath, L"URLInfoAbout", WString(Product::kWebAddress));
-        written = true;
-    } catch (const std::exception& e) {
-        ReportStepFailure(StepKind::UninstallerEntry, WString(), ReasonOf(e));
-    }
-}
-
-RegisterUninstaller::~RegisterUninstaller()
-{
-    if (ShouldRollBack(written))
-        Undo(keyPath, previous);
-    else if (!written && !committed && !TheInstallSettings().noRollback && !previous.empty())
-        Undo(keyPath, previous); // failed after the old entry went
-}
-
 namespace {
+
+// Tools run the quiet command through cmd, where & ^ | < > ( ) % ! and a
+// space mean something: such a site name goes in quotes (the uninstaller
+// takes a quoted name as it takes the parts of an unquoted one).
+WString QuotedForShell(const WString& site)
+{
+    for (std::size_t i = 0; i < site.size(); ++i)
+        if (WString(L" &^|<>()%!,;=").find(site[i]) != WString::npos)
+            return L"\"" + site + L"\"";
+    return site;
+}
 
 // Each value as "<name in hex>.<type>.<data in hex>", separated by commas:
 // hexadecimal holds neither separator.
@@ -96,6 +62,53 @@ bool WriteBack(HKEY key, const WString& saved)
 }
 
 } // namespace
+
+RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& displayName,
+                                         const WString& productName, const WString& version,
+                                         unsigned long estimatedSizeKb)
+    : keyPath(WString(kUninstallKey) + L"\\" + keyName)
+{
+    const InstallSettings& settings = TheInstallSettings();
+    try {
+        // An older entry goes whole, and comes back on rollback: recorded
+        // with its values, so that a run killed after it went gives it back.
+        previous = SavedValues(keyPath);
+        InstallJournal::Record(UndoKind::UninstallEntry, keyPath, previous);
+        RegDeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
+        StepLine(L"Registering uninstaller");
+        CRegWrite<1>(keyPath, L"DisplayName", displayName);
+        CRegWrite<1>(keyPath, L"DisplayIcon", settings.uninstallerPath);
+        AppendUninstallParam(L"delRegKey", L"HKEY_LOCAL_MACHINE\\" + keyPath);
+        CRegWrite<1>(keyPath, L"UninstallString", L"\"" + settings.uninstallerPath + L"\" " + keyName + L" ");
+        CRegWrite<1>(keyPath, L"UninstallParam", settings.uninstallParams);
+        CRegWrite<1>(keyPath, L"InstallDir", settings.installDir);
+        CRegWrite<1>(keyPath, L"ProductName", productName);
+        CRegWrite<1>(keyPath, L"Version", version);
+        // What Windows' program list and deployment tools read.
+        CRegWrite<1>(keyPath, L"DisplayVersion", version);
+        CRegWrite<1>(keyPath, L"Publisher", WString(Product::kMaker));
+        CRegWrite<1>(keyPath, L"InstallLocation", settings.installDir);
+        CRegWrite<1>(keyPath, L"QuietUninstallString",
+                     L"\"" + settings.uninstallerPath + L"\" " + QuotedForShell(keyName) + L" -unat");
+        if (estimatedSizeKb)
+            CRegWrite<1>(keyPath, L"EstimatedSize", static_cast<DWORD>(estimatedSizeKb));
+        CRegWrite<1>(keyPath, L"NoModify", DWORD(1));
+        CRegWrite<1>(keyPath, L"NoRepair", DWORD(1));
+        CRegWrite<1>(keyPath, L"URLInfoAbout", WString(Product::kWebAddress));
+        written = true;
+    } catch (const std::exception& e) {
+        ReportStepFailure(StepKind::UninstallerEntry, WString(), ReasonOf(e));
+    }
+}
+
+RegisterUninstaller::~RegisterUninstaller()
+{
+    if (ShouldRollBack(written))
+        Undo(keyPath, previous);
+    else if (!written && !committed && !TheInstallSettings().noRollback && !previous.empty())
+        Undo(keyPath, previous); // failed after the old entry went
+}
+
 
 WString RegisterUninstaller::SavedValues(const WString& keyPath)
 {

@@ -718,6 +718,24 @@ TEST_CASE("install: a site whose name holds spaces is reinstalled and removed th
     UninstallThroughEntry(site);
     CHECK_FALSE(Exists(dir + L"\\Quendal.exe"));
     CHECK(Joined(Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site))) == "");
+
+    // A name with the shell's characters: the quiet command, which tools run
+    // through cmd, names it in quotes, and removes that site and no other.
+    const std::wstring shellSite = L"Quendal-R&D ^1", shellDir = L"C:\\Sites\\" + shellSite;
+    REQUIRE(Install(L"\"-installDir=" + shellDir + L"\" -acceptEULA").exitCode == 0);
+    const std::wstring quiet = Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + shellSite, L"QuietUninstallString");
+    CHECK(quiet == L"\"" + shellDir + L"\\uninst.exe\" \"" + shellSite + L"\" -unat");
+    ChildResult removal = Test::RunCaptured(L"cmd /c \"" + quiet + L"\"");
+    const std::string output = Test::Narrow(removal.text);
+    CAPTURE(output);
+    for (int i = 0; i < 200 && Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + shellSite); ++i)
+        Sleep(100);
+    Sleep(500);
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + shellSite));
+    CHECK_FALSE(Exists(shellDir + L"\\Quendal.exe"));
+    std::vector<std::wstring> kept = Test::KeptAfterRemoval(dir, site), keptShell = Test::KeptAfterRemoval(shellDir, shellSite);
+    kept.insert(kept.end(), keptShell.begin(), keptShell.end());
+    CHECK(Joined(Test::Snapshot::Take().Differences(before, kept)) == "");
 }
 
 // Uninstall entries the installer did not write, one row a case: what the

@@ -170,9 +170,15 @@ TEST_CASE("a directory that cannot be removed on rollback is scheduled for the r
                  &size);
     CHECK(std::wstring(pending) == L"\\??\\" + dir);
 
-    // Making the same directory again cancels that pending removal; with
+    // Using the same directory again keeps that pending removal while the
+    // step can still be rolled back, and cancels it at the commit; with
     // nothing else pending the value goes.
     { MakeInstallDir again(dir.c_str(), nullptr, 0); }
+    CHECK_FALSE(Test::PendingRestartOperations().empty());
+    {
+        MakeInstallDir again(dir.c_str(), nullptr, 0);
+        again.Commit();
+    }
     CHECK(Test::PendingRestartOperations().empty());
 }
 

@@ -3,6 +3,8 @@
 #include "../../steps/InstallSettings.h"
 #include "../../steps/JournalFile.h"
 #include "../../steps/MakeInstallDir.h"
+#include "../../steps/RegisterUninstaller.h"
+#include "../../wwlib/Product.h"
 #include "../../steps/SecuredInstallDir.h"
 #include "../../steps/ServerInstallCommand.h"
 #include "../support/Console.h"
@@ -392,6 +394,10 @@ TEST_CASE("security descriptors as the journal stores them")
     CHECK_FALSE(DecodeDescriptor(text.substr(0, text.size() - 2), back)); // one byte short
     CHECK_FALSE(DecodeDescriptor(L"0G", back));
     CHECK_FALSE(DecodeDescriptor(L"0011223344", back)); // hex, but no descriptor
+    // Offsets that point past the bytes, which the system's checks would follow.
+    CHECK_FALSE(DecodeDescriptor(L"010004800000000000000000000000001400000002000800", back)); // a DACL cut short
+    CHECK_FALSE(DecodeDescriptor(L"0100048000000000000000000000000014000000020000010000000000", back)); // a DACL too long
+    CHECK_FALSE(DecodeDescriptor(L"01000480FF000000000000000000000000000000", back)); // the owner beyond the end
 }
 
 TEST_CASE("the server's folder, rolled back by its own run, is emptied without entering a link")
@@ -411,4 +417,24 @@ TEST_CASE("the server's folder, rolled back by its own run, is emptied without e
     if (GetFileAttributesW((config + L"\\linked").c_str()) != INVALID_FILE_ATTRIBUTES)
         Test::RemoveLink(config + L"\\linked"); // Wine cannot remove it itself
     Test::ClearPendingRestartOperations();
+}
+
+TEST_CASE("the journal: an older uninstall entry that a killed run had replaced comes back")
+{
+    Clean();
+    const std::wstring entry = std::wstring(kUninstallKey) + L"\\" + kSite;
+    Test::ScopedRegKey older(HKEY_LOCAL_MACHINE, entry);
+    older.SetString(L"DisplayName", L"an older installation");
+    older.SetDword(L"NoModify", 1);
+    const WString saved = RegisterUninstaller::SavedValues(entry.c_str());
+    // Killed after the old entry went and before the new one was whole.
+    WriteStored({L"U|" + entry + L"|" + Test::W(saved)});
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
+    Test::TempDir root;
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = root.Path().c_str();
+    CHECK(RecoverUnfinishedRun(kSite));
+    CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"an older installation");
+    CHECK(Stored().empty());
 }

@@ -185,6 +185,15 @@ TEST_CASE("a shortcut is saved, read back, and removed on rollback")
         s.Commit();
     }
     CHECK(ReadLink(link).icon == L"C:\\Q\\srvctrl.exe");
+
+    // One that was there before comes back whole on rollback, not deleted.
+    const std::string previous = Test::ReadFileBytes(link);
+    {
+        CreateShortcut s(link.c_str(), L"C:\\Other\\srvctrl.exe", L"", L"", L"", L"");
+        CHECK(ReadLink(link).target == L"C:\\Other\\srvctrl.exe");
+    }
+    CHECK(Test::ReadFileBytes(link) == previous);
+    CHECK(console.Lines().back() == L"Rollback: restoring the previous shortcut " + link);
 }
 
 TEST_CASE("a shortcut that cannot be saved")
