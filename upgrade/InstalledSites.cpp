@@ -1,4 +1,6 @@
 #include "InstalledSites.h"
+#include "../wwlib/Product.h"
+#include "../wwlib/ProgramIdentity.h"
 #include "../steps/TargetDirectory.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/CReg.h"
@@ -74,9 +76,41 @@ bool IsValidSiteName(const WString& productName, const WString& name)
     return last != L'.' && last != L' ' && !IsReservedDeviceName(name);
 }
 
+namespace {
+
+// Whether a folder holds nothing, or something of this product: a folder
+// with another program's files in it is no site's, whatever an entry says.
+bool EmptyOrThisProducts(const WString& dir)
+{
+    for (const wchar_t* program : {L"uninst.exe", L"Quendal.exe"}) {
+        WString company, product;
+        try {
+            if (ReadVersionNames(PathJoin(dir, program), company, product) && company == Product::kMaker &&
+                product == Product::kName)
+                return true;
+        } catch (const std::exception&) {
+            // Unreadable: not this product's.
+        }
+    }
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(PathJoin(dir, L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return true;
+    bool empty = true;
+    do {
+        WString name = fd.cFileName;
+        empty = name == L"." || name == L"..";
+    } while (empty && FindNextFileW(h, &fd));
+    FindClose(h);
+    return empty;
+}
+
+} // namespace
+
 WString OwnDirectoryOf(const WString& productName, const InstalledSite& site)
 {
-    if (site.installDir.empty() || !EqualNoCase(SiteNameFromDir(productName, site.installDir), site.siteName))
+    if (site.installDir.empty() || !EqualNoCase(SiteNameFromDir(productName, site.installDir), site.siteName) ||
+        !EmptyOrThisProducts(site.installDir))
         return WString();
     return site.installDir;
 }

@@ -15,6 +15,7 @@
 #include "../wwlib/Interruption.h"
 #include "../wwlib/InstallError.h"
 #include "../wwlib/Product.h"
+#include "../wwlib/ProgramIdentity.h"
 #include "../wwlib/RunAndWait.h"
 #include "../wwlib/SilentExit.h"
 #include "../wwlib/SystemInfo.h"
@@ -47,15 +48,48 @@ WString WithSuffix(const WString& name, const WString& suffix)
 
 } // namespace
 
-WString RefusedUninstallerReason(const WString& site, const WString& command, const WString& entryDir)
+namespace {
+
+// The program a stored command runs.
+WString ProgramOf(const WString& command)
 {
-    WString program;
     if (command.size() && command[0] == L'"') {
         std::size_t close = command.find(L'"', 1);
-        program = command.substr(1, close == WString::npos ? WString::npos : close - 1);
-    } else {
-        program = command.substr(0, command.find(L' '));
+        return command.substr(1, close == WString::npos ? WString::npos : close - 1);
     }
+    return command.substr(0, command.find(L' '));
+}
+
+WString OwnProgram()
+{
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return n && n < MAX_PATH * 2 ? WString(path, n) : WString();
+}
+
+} // namespace
+
+WString ForeignUninstallerReason(const WString& command)
+{
+    const WString program = ProgramOf(command);
+    if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return WString(); // nothing to run: starting it fails, and says why
+    const WString prefix = L"The previous uninstaller '" + program + L"' ";
+    WString company, product;
+    if (!ReadVersionNames(program, company, product) || company != Product::kMaker || product != Product::kName)
+        return prefix + L"is not " + Product::kMakerPrefix + Product::kName + L"'s";
+    const WString self = OwnProgram();
+    if (self.empty() || VerifySignature(self) != Signature::Intact)
+        return WString(); // an unsigned installer has no signer to compare with
+    const WString signer = SignerSubject(self);
+    if (VerifySignature(program) != Signature::Intact || signer.empty() || SignerSubject(program) != signer)
+        return prefix + L"is not signed by this installer's signer";
+    return WString();
+}
+
+WString RefusedUninstallerReason(const WString& site, const WString& command, const WString& entryDir)
+{
+    const WString program = ProgramOf(command);
     const WString refused = L"The previous uninstaller '" + program + L"' is not uninst.exe in the site's own folder";
     SplitPath parts = SplitAtLast(program, L'\\');
     if (!IsAbsolutePath(program) || !EqualNoCase(parts.tail, L"uninst.exe") || parts.head.empty())
@@ -170,6 +204,8 @@ bool UninstallExisting()
         if (!version.empty() && !VersionBelow(version, Product::kVersion)) {
             // Run as it stands only when it is the site's own uninstaller.
             error = RefusedUninstallerReason(site, command, ReadSiteUninstallValue(site, L"InstallDir"));
+            if (error.empty())
+                error = ForeignUninstallerReason(command);
             if (error.empty()) {
                 StepLine(WString());
                 result = RunUninstallerWithResult(command);

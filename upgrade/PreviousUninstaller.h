@@ -36,5 +36,12 @@ bool VersionBelow(const WString& a, const WString& b);
 // it may run.
 WString RefusedUninstallerReason(const WString& site, const WString& command, const WString& entryDir);
 
+// Why the program of an uninstall entry's command is not this product's own:
+// its version resource does not name the maker and the product, or, where
+// this installer is signed, its signature is not intact or its signer's
+// subject is not this installer's signer's (a renewed certificate keeps the
+// subject). Empty when it is the product's.
+WString ForeignUninstallerReason(const WString& command);
+
 // The error text of an uninstaller result, or empty when it means success.
 WString UninstallerResultError(unsigned long result);

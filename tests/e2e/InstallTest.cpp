@@ -1039,10 +1039,11 @@ TEST_CASE("install: a previous uninstaller that ends without its result stops th
 {
     const std::wstring dir = L"C:\\Sites\\Quendal-Odd";
     REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
-    // A broken uninstaller of the same version in the site's folder: it exits
+    const std::wstring uninstaller = dir + L"\\uninst.exe";
+    // A broken uninstaller of the same version in the site's folder, the
+    // product's as far as its version resource and signature go: it exits
     // with 1 or crashes, and never reports a result.
-    REQUIRE(CopyFileW((Test::OwnDirectory() + L"\\fake_uninstaller.exe").c_str(), (dir + L"\\uninst.exe").c_str(),
-                      FALSE));
+    REQUIRE(CopyFileW((Test::OwnDirectory() + L"\\fake_uninstaller_signed.exe").c_str(), uninstaller.c_str(), FALSE));
     for (const wchar_t* mode : {L"exit:1", L"exit:C0000005"}) {
         CAPTURE(Test::Narrow(mode));
         SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", mode);
@@ -1057,4 +1058,33 @@ TEST_CASE("install: a previous uninstaller that ends without its result stops th
     SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", nullptr);
     CHECK(forced.exitCode == 0);
     CHECK(Contains(LinesOf(forced), L"Warning: The uninstaller ended with exit code 0x1 without reporting its result"));
+
+    // An uninst.exe in the site's own folder that is not the product's never
+    // runs: another program's, or one without this installer's signature.
+    const std::wstring log = dir + L"\\fake.log";
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", log.c_str());
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", L"exit:0");
+    struct Foreign {
+        std::wstring program, reason;
+    };
+    std::vector<Foreign> foreign = {
+        {Test::Env(L"WINDIR") + L"\\system32\\notepad.exe", L"is not Korvane Quendal's"},
+    };
+#ifdef QUENDAL_SIGNED_BUILD
+    foreign.push_back({Test::OwnDirectory() + L"\\fake_uninstaller.exe", L"is not signed by this installer's signer"});
+#endif
+    for (const Foreign& f : foreign) {
+        CAPTURE(Test::Narrow(f.program));
+        REQUIRE(CopyFileW(f.program.c_str(), uninstaller.c_str(), FALSE));
+        const std::wstring refused = L"The previous uninstaller '" + uninstaller + L"' " + f.reason;
+        ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+        CHECK(r.exitCode == 107);
+        CHECK(LinesOf(r).back() == refused + L" (use /Force flag to override uninstallation failure); aborting");
+        ChildResult warned = Install(L"-installDir=" + dir + L" -acceptEULA -force");
+        CHECK(warned.exitCode == 0);
+        CHECK(Contains(LinesOf(warned), L"Warning: " + refused));
+        CHECK_FALSE(Exists(log));
+    }
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", nullptr);
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", nullptr);
 }
