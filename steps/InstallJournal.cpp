@@ -21,6 +21,7 @@
 #include "../wwlib/Product.h"
 #include "WriteFilesFromLzmaStream.h"
 #include "../wwlib/CReg.h"
+#include "../wwlib/ProcessEnd.h"
 #include <windows.h>
 
 using namespace WWLib;
@@ -215,6 +216,28 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
     }
 }
 
+// The killed run's programs that still run (one that hangs, the service it
+// registered, or the old registration an upgrade keeps, started by the next
+// session) hold their files open: they end first, or their files cannot go
+// and the same command could never finish.
+void EndRecordedPrograms(const WStringList& entries, const JournalScope& scope)
+{
+    WStringList programs;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const WString& entry = entries[i];
+        if (entry.size() < 2 || entry[1] != kSeparator ||
+            (entry[0] != static_cast<wchar_t>(UndoKind::File) && entry[0] != static_cast<wchar_t>(UndoKind::TakenOverFile)))
+            continue;
+        WString subject, detail;
+        SplitEntry(entry, subject, detail);
+        WString program = ComparablePath(subject);
+        if (program.size() > 4 && EqualNoCase(program.substr(program.size() - 4), L".exe") &&
+            scope.Allows(static_cast<UndoKind>(entry[0]), subject, detail))
+            programs.push_back(program);
+    }
+    EndProcessesRunning(programs, [](const WString& program) { StepLine(L"Ending " + program); });
+}
+
 // Ends the open journal, keeping `kept`. Throws when it cannot.
 void Finish(OpenJournal& j, const WStringList& kept)
 {
@@ -314,6 +337,7 @@ bool RecoverUnfinishedRun(const WString& site)
         StepLine(L"Warning: the installation journal " + path + L" is damaged; what it holds after the damage is "
                  L"passed over");
     const JournalScope scope(site, TheInstallSettings().installDir);
+    EndRecordedPrograms(entries, scope);
     NoCrtDataVect<Outcome> outcomes;
     outcomes.resize(entries.size());
     for (std::size_t i = entries.size(); i-- > 0;)

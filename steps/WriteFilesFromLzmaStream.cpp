@@ -275,6 +275,25 @@ void WriteFilesFromLzmaStream::ProcessData(const std::uint8_t* p, std::size_t n)
     writtenBytes += written;
 }
 
+namespace {
+
+// A file that a program which is not this installation's holds open: the
+// run cannot finish now, but it can after a restart (or once that program
+// ended), by the same command. Rolled back, and 300, as for a file that the
+// previous installation's uninstaller could not delete.
+[[noreturn]] void StopForFileInUse(const WString& path)
+{
+    const WString text = L"Target file '" + path + L"' is in use by a program that is still running";
+    StepLine(text);
+    StepLine(L"Please re-run Quendal installer after Windows is restarted, or after that program has ended");
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, (text + L".\nPlease run the installer again after Windows is restarted.").c_str(),
+                    L"Windows restart is required", MB_OK | MB_ICONSTOP);
+    throw SilentExit(300);
+}
+
+} // namespace
+
 void WriteFilesFromLzmaStream::StartFile()
 {
     if (fileMask == AllFiles)
@@ -316,6 +335,8 @@ void WriteFilesFromLzmaStream::StartFile()
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD err = GetLastError();
+        if (!isNew && (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION))
+            StopForFileInUse(filePath);
         throw InstallError(L"Error creating target installation file '" + filePath +
                            L"' - CreateFile() failed with the following error: " + WWLib::WindowsErrorText(err));
     }

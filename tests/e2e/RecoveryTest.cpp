@@ -241,3 +241,29 @@ TEST_CASE("recovery: Ctrl+C while the previous uninstaller runs stops the run; i
     UninstallThroughEntry(site);
     DeleteTree(dir);
 }
+
+TEST_CASE("recovery: what a killed run left running is ended, so that the same command finishes")
+{
+    const std::wstring site = L"Quendal-Held", dir = L"C:\\Sites\\" + site;
+    const std::wstring command = L"-installDir=\"" + dir + L"\" -acceptEULA";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    Snapshot before = Snapshot::Take();
+    // Nobody ends the program the run was waiting for when the run dies: it
+    // goes on holding its own file.
+    KillInstallerAt(command, L"QuendalCfgManip.exe:/RegServer=hang", L"Registering server ", L"QuendalCfgManip.exe",
+                    true);
+    REQUIRE(WaitForProcess(L"QuendalCfgManip.exe", 1000));
+    for (const wchar_t* options : {L"", L" -force"}) {
+        CAPTURE(Narrow(options));
+        ChildResult again = Install(command + options);
+        const std::string output = Narrow(again.text);
+        CAPTURE(output);
+        CHECK(again.exitCode == 0);
+        if (*options == 0)
+            CHECK(Contains(LinesOf(again), L"Ending " + dir + L"\\QuendalCfgManip.exe"));
+        CHECK(LinesOf(again).back() == L"Korvane Quendal 5.18 installation completed.");
+    }
+    CHECK_FALSE(WaitForProcess(L"QuendalCfgManip.exe", 500));
+    UninstallThroughEntry(site);
+    CHECK(Joined(Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site))) == "");
+}

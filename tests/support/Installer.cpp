@@ -44,7 +44,7 @@ bool Exists(const std::wstring& path)
 }
 
 void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::wstring& line,
-                     const wchar_t* program)
+                     const wchar_t* program, bool leaveRunning)
 {
     {
         ForcedExit forced(rule);
@@ -55,7 +55,7 @@ void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::w
         TerminateProcess(child.Process(), 1);
         WaitForSingleObject(child.Process(), 10000);
     }
-    if (program)
+    if (program && !leaveRunning)
         KillProcesses(program);
 }
 

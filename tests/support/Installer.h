@@ -27,9 +27,10 @@ struct ForcedExit {
 
 // Runs the installer with `args` and kills it once it has written a line
 // that begins with `line` and, when `program` is given, that program of the
-// package (hanging by `rule`) runs; then kills that program too.
+// package (hanging by `rule`) runs; then kills that program too, unless it
+// is to be left running (as nobody ends it when a run dies for real).
 void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::wstring& line,
-                     const wchar_t* program);
+                     const wchar_t* program, bool leaveRunning = false);
 
 // Runs the site's own uninstaller as its uninstall entry names it, unattended,
 // and waits until the copy that does the work has removed the entry.
