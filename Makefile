@@ -13,7 +13,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 
 	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick \
 	osslsigncode openssl
 
-.PHONY: all deps build test reproducible reproducible-check sign check-release demo bench screenshots clean
+.PHONY: all deps build test reproducible reproducible-check sign check-release demo bench crash-sweep screenshots clean
 
 all: build
 
@@ -115,6 +115,19 @@ bench: deps build
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-260MB.bin)'
 
 # The main dialog as a person sees it, into docs/images.
+# The crash sweep (docs/recovery.md) with many moments, on each build this
+# host runs: N moments (spread over the five ways) from SEED, printed so that
+# a failure can be replayed with the same SEED.
+N    ?= 50
+SEED ?= $(shell date +%s)
+crash-sweep: deps build
+	@for dir in $(WIN64_DIR) $(if $(filter $(WIN32_DIR),$(SHOWN_DIR)),$(WIN32_DIR)); do \
+	  echo "== $$dir"; \
+	  tools/make-wine-template.sh $$dir/wine-template >/dev/null || exit 1; \
+	  QUENDAL_WINE_TEMPLATE=$$(realpath $$dir/wine-template) tools/with-xvfb.sh tests/e2e/crash-sweep.sh \
+	    $$dir/QuendalInstaller.exe $$dir/tests/crash_probe.exe $(SEED) $(N) || exit 1; \
+	done
+
 screenshots: deps build
 	@tools/with-xvfb.sh tools/screenshots.sh $(SHOWN_DIR) docs/images
 

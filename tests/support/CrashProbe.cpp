@@ -3,7 +3,9 @@
 // moments within one session, and the product's uninstaller run as its entry
 // names it.
 //
-//   crash_probe snapshot FILE              the machine's picture into FILE
+//   crash_probe snapshot FILE [FOLDER]     the machine's picture into FILE, after
+//                                          making FOLDER (where the sites go: a
+//                                          removal leaves the folder it was in)
 //   crash_probe compare FILE DIR SITE      the differences since FILE, but what
 //                                          a removed site keeps; exit 1 if any
 //   crash_probe terminate MS[,MS...] LOG COMMAND...
@@ -153,8 +155,11 @@ int Uninstall(const std::wstring& site)
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring what = argc > 1 ? argv[1] : L"";
-    if (what == L"snapshot" && argc == 3)
+    if (what == L"snapshot" && (argc == 3 || argc == 4)) {
+        if (argc == 4)
+            CreateDirectoryW(argv[3], nullptr);
         return WriteSnapshot(argv[2]);
+    }
     if (what == L"compare" && argc == 5)
         return Compare(argv[2], argv[3], argv[4]);
     if (what == L"uninstall" && argc == 3)

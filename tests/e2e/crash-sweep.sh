@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The installer stopped at random moments of a whole installation, in five
+# ways, each in a prefix of its own; after each, the same command must finish
+# the installation (0, or 300 and then 0 after a restart) and the product's
+# uninstaller must leave the machine as a clean installation and removal
+# leave it. The moments come from a seed, printed, so that a failure replays.
+#
+# The ways:
+#   terminate   the installer alone, as TerminateProcess ends it; the next
+#               run in the same session, with what the killed run started
+#   session     the whole Wine session (every process at once: wineserver -k)
+#   power       the wineserver itself with SIGKILL: files written stay, the
+#               registry changes it had not saved are lost, as at a power cut
+#   twice       killed, and the run that recovers killed too
+#   upgrade     killed while it replaces an installed, running site
+#
+#   usage: crash-sweep.sh INSTALLER.exe CRASH_PROBE.exe SEED COUNT
+set -u
+installer=$1 probe=$2 seed=$3 count=$4
+here=$(dirname "$(realpath "$0")")
+run="$here/../../tools/wine-run.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/quendal-sweep.XXXXXX")
+cleanup() {
+  for p in "$work"/p*/; do [ -d "$p" ] && WINEPREFIX=${p%/} wineserver -k >/dev/null 2>&1; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
+installer_win=$(winpath "$installer")
+site=Quendal-Crash
+dir='C:\Sites\Quendal-Crash'
+args=("-installDir=$dir" -acceptEULA)
+before='C:\windows\temp\before.txt'
+kinds=(terminate session power twice upgrade)
+declare -A done_by_kind
+failed=0
+
+# The wineserver of a prefix and its processes: matched by WINEPREFIX in
+# their environment, as tests/support/unix-signal.sh does.
+prefix_pids() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    { tr '\0' '\n' < "$proc/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$1" && echo "${proc#/proc/}"
+  done
+}
+power_cut() {
+  local pid
+  for pid in $(prefix_pids "$1"); do kill -9 "$pid" 2>/dev/null; done
+}
+
+# How long a whole installation takes here: the moments spread over it.
+export QUENDAL_PREFIX=$work/measure
+start=$(date +%s%N)
+"$run" "$installer" "${args[@]}" > "$work/measure.log" 2>&1 || { cat "$work/measure.log"; echo "FAIL: the clean installation"; exit 1; }
+span=$(( ($(date +%s%N) - start) / 1000000 ))
+WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1; rm -rf "$QUENDAL_PREFIX"
+echo "crash sweep: seed $seed, $count moments over ${span} ms, a clean installation's time"
+
+RANDOM=$seed
+for i in $(seq "$count"); do
+  kind=${kinds[$(( (i - 1) % ${#kinds[@]} ))]}
+  moment=$(( RANDOM * span / 32768 ))
+  second=$(( RANDOM * span / 32768 ))
+  export QUENDAL_PREFIX=$work/p$i
+  log=$work/p$i.log
+  : > "$log"
+  note() { echo "$*" >> "$log"; }
+  fail() { echo "FAIL: moment $i ($kind at ${moment} ms, seed $seed): $*"; tr -d '\r' < "$log" | sed 's/^/    /'; failed=$((failed + 1)); }
+  "$run" "$probe" snapshot "$before" 'C:\Sites' >> "$log" 2>&1 || { fail "no snapshot"; continue; }
+  code=
+  case $kind in
+    terminate|twice|upgrade)
+      delays=$moment
+      [ "$kind" = twice ] && delays="$moment,$second"
+      if [ "$kind" = upgrade ]; then
+        "$run" "$installer" "${args[@]}" -startService >> "$log" 2>&1 || { fail "the site to upgrade"; continue; }
+      fi
+      note "== $kind: killed after $delays ms, then the same command"
+      "$run" "$probe" terminate "$delays" 'C:\windows\temp\runs.log' "$installer_win" "${args[@]}" >> "$log" 2>&1
+      code=$?
+      "$run" cmd /c type 'C:\windows\temp\runs.log' >> "$log" 2>&1
+      ;;
+    session|power)
+      note "== $kind: cut after $moment ms"
+      "$run" "$installer" "${args[@]}" >> "$log" 2>&1 &
+      runner=$!
+      sleep "$(printf '%d.%03d' $((moment / 1000)) $((moment % 1000)))"
+      if [ "$kind" = session ]; then
+        WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1
+      else
+        power_cut "$QUENDAL_PREFIX"
+      fi
+      wait "$runner" 2>/dev/null
+      sleep 0.5
+      power_cut "$QUENDAL_PREFIX" # whatever did not go with it
+      note "== the same command, the next session"
+      "$run" "$installer" "${args[@]}" >> "$log" 2>&1
+      code=$?
+      ;;
+  esac
+  if [ "$code" = 300 ]; then
+    note "== 300: the same command after the restart (the next session)"
+    "$run" "$installer" "${args[@]}" >> "$log" 2>&1
+    code=$?
+  fi
+  [ "$code" = 0 ] || { fail "the same command ended with $code"; continue; }
+  note "== the product's uninstaller"
+  "$run" "$probe" uninstall "$site" >> "$log" 2>&1 || { fail "the uninstaller left its entry"; continue; }
+  if ! "$run" "$probe" compare "$before" "$dir" "$site" > "$work/diff.txt" 2>&1; then
+    cat "$work/diff.txt" >> "$log"
+    fail "the machine differs from a clean installation and removal"
+    continue
+  fi
+  done_by_kind[$kind]=$(( ${done_by_kind[$kind]:-0} + 1 ))
+  WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1
+  rm -rf "$QUENDAL_PREFIX"
+done
+summary=
+for kind in "${kinds[@]}"; do summary="$summary $kind ${done_by_kind[$kind]:-0},"; done
+echo "sound by way:${summary%,}"
+echo "$((count - failed)) passed, $failed failed"
+[ "$failed" = 0 ]
