@@ -116,16 +116,18 @@ bench: deps build
 
 # The main dialog as a person sees it, into docs/images.
 # The crash sweep (docs/recovery.md) with many moments, on each build this
-# host runs: N moments (spread over the five ways) from SEED, printed so that
-# a failure can be replayed with the same SEED.
+# host runs: N moments (spread over the five ways) from SEED over SPAN
+# milliseconds (by default a clean installation's time, measured), both
+# printed so that a failure can be replayed with the same SEED and SPAN.
 N    ?= 50
 SEED ?= $(shell date +%s)
+SPAN ?=
 crash-sweep: deps build
 	@for dir in $(WIN64_DIR) $(if $(filter $(WIN32_DIR),$(SHOWN_DIR)),$(WIN32_DIR)); do \
 	  echo "== $$dir"; \
 	  tools/make-wine-template.sh $$dir/wine-template >/dev/null || exit 1; \
 	  QUENDAL_WINE_TEMPLATE=$$(realpath $$dir/wine-template) tools/with-xvfb.sh tests/e2e/crash-sweep.sh \
-	    $$dir/QuendalInstaller.exe $$dir/tests/crash_probe.exe $(SEED) $(N) || exit 1; \
+	    $$dir/QuendalInstaller.exe $$dir/tests/crash_probe.exe $(SEED) $(N) $(SPAN) || exit 1; \
 	done
 
 screenshots: deps build

@@ -238,12 +238,13 @@ void EndRecordedPrograms(const WStringList& entries, const JournalScope& scope)
     EndProcessesRunning(programs, [](const WString& program) { StepLine(L"Ending " + program); });
 }
 
-// Ends the open journal, keeping `kept`. Throws when it cannot.
-void Finish(OpenJournal& j, const WStringList& kept)
+// Ends the open journal, keeping `kept` (or, for a completed run with
+// nothing to keep, its records behind the end record). Throws when it cannot.
+void Finish(OpenJournal& j, const WStringList& kept, bool completed)
 {
     j.open = false;
     if (kept.empty()) {
-        j.file.End();
+        j.file.End(completed);
         return;
     }
     j.file.Close();
@@ -276,8 +277,15 @@ void InstallJournal::Open(const WString& site)
 void InstallJournal::Commit()
 {
     OpenJournal& j = TheJournal();
-    if (open_ && j.open)
-        Finish(j, j.carriedOutside);
+    if (open_ && j.open) {
+        // What the steps wrote to the registry reaches the disk before the
+        // journal says the run completed (Windows writes the registry out
+        // lazily). The ended journal stays as the run's record: a machine
+        // that lost the registry's last changes anyway (Wine saves it only
+        // from time to time) has files that only the journal still knows.
+        RegFlushKey(HKEY_LOCAL_MACHINE);
+        Finish(j, j.carriedOutside, true);
+    }
     open_ = false;
     committed = true;
 }
@@ -293,7 +301,7 @@ InstallJournal::~InstallJournal()
         return;
     }
     try {
-        Finish(j, j.carried);
+        Finish(j, j.carried, false);
     } catch (const std::exception& e) {
         // The steps undid themselves: the journal's records are stale, and
         // the next recovery passes over what is gone already.
@@ -326,13 +334,22 @@ bool RecoverUnfinishedRun(const WString& site)
     } catch (const std::exception& e) {
         StepLine(L"Warning: the installation journal cannot be read (" + ReasonOf(e) + L"); it is passed over");
     }
-    if (state == JournalFile::State::Ended)
-        JournalFile::Remove(path); // the run ended; only the file's deletion was lost
-    if (state != JournalFile::State::Unfinished && legacy.Failed())
+    // A completed run's record: done with, while the machine still knows the
+    // installation by its entry; without the entry (its registry changes were
+    // lost) its files are known only here, and are undone as an unfinished run's.
+    const bool registered = CRegOpen<0>(WString(kUninstallKey) + L"\\" + site, KEY_READ).Succeeded();
+    if (state == JournalFile::State::Ended && (registered || recorded.empty())) {
+        JournalFile::Remove(path);
+        state = JournalFile::State::None;
+    }
+    if (state == JournalFile::State::None && legacy.Failed())
         return false;
     for (std::size_t i = 0; i < recorded.size(); ++i)
         entries.push_back(recorded[i]);
-    StepLine(L"An earlier installation of " + site + L" did not finish; undoing what it changed");
+    if (state == JournalFile::State::Ended)
+        StepLine(L"The earlier installation of " + site + L" is not registered any more; undoing what it changed");
+    else
+        StepLine(L"An earlier installation of " + site + L" did not finish; undoing what it changed");
     if (damaged)
         StepLine(L"Warning: the installation journal " + path + L" is damaged; what it holds after the damage is "
                  L"passed over");
@@ -354,7 +371,7 @@ bool RecoverUnfinishedRun(const WString& site)
         StepLine(WString(count) + L" change(s) of the earlier installation of " + site +
                  L" were not undone; they stay recorded for the next run");
     }
-    if (!path.empty() && (state == JournalFile::State::Unfinished || j.carried.size()))
+    if (!path.empty() && (state != JournalFile::State::None || j.carried.size()))
         JournalFile::Replace(j.carried.size() ? JournalFile::PathFor(site) : path, j.carried);
     if (legacy.Succeeded()) {
         CRegDeleteValue<0>(SiteKeyPath(site), kLegacyJournalValue);

@@ -26,8 +26,9 @@ enum class UndoKind : wchar_t {
 // disk before the change it undoes, so a run that was killed, or whose machine
 // stopped, leaves a list that the next run of the same site can carry out.
 // The journal ends (durably) when the run completes, before anything says so,
-// and when the steps rolled themselves back; -noRollback leaves it for the
-// next run. What an earlier run left and the recovery could not undo stays in
+// and stays behind its end record as the completed run's record, for the
+// case that the machine loses the run's registry changes; it goes when the
+// steps rolled themselves back; -noRollback leaves it open for the next run. What an earlier run left and the recovery could not undo stays in
 // the journal until a run undoes it or the uninstaller removes the site.
 //
 // One journal is open per process; Record writes to it and does nothing when
@@ -62,8 +63,10 @@ private:
 };
 
 // A journal that an earlier, unfinished run of the site left behind (a
-// journal file, or the registry value earlier versions kept): said in one
-// line, undone last action first. What was undone leaves the journal; what
+// journal file, or the registry value earlier versions kept), or a completed
+// run's whose uninstall entry is gone (its registry changes were lost): said
+// in one line, undone last action first. A completed run's journal whose
+// entry is there is only deleted. What was undone leaves the journal; what
 // could not be, or lies outside this run's site and directory, stays, said in
 // one line, and is carried into this run's journal. Returns whether there was
 // one. Undo failures are reported as a rollback's are; never throws for them.

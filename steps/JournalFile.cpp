@@ -169,13 +169,14 @@ void JournalFile::Append(const WString& record)
     WriteAll(file_.get(), EncodeLine(record));
 }
 
-void JournalFile::End()
+void JournalFile::End(bool keepFile)
 {
     if (!file_.valid())
         return;
     WriteAll(file_.get(), EncodeLine(WString(L"E|")));
     file_.reset();
-    Remove(path_);
+    if (!keepFile)
+        Remove(path_);
 }
 
 void JournalFile::Replace(const WString& path, const WStringList& records)

@@ -36,8 +36,9 @@ public:
     void Append(const WString& record);
     // Ends the journal: an end record reaches the disk first, so a journal
     // whose deletion the disk did not keep still reads as ended; then the
-    // file goes. Throws SystemError when the end record cannot be written.
-    void End();
+    // file goes, unless it is kept as the record of a completed run. Throws
+    // SystemError when the end record cannot be written.
+    void End(bool keepFile = false);
     // Closes the journal and leaves it as it is (for the next run).
     void Close() noexcept { file_.reset(); }
     bool IsOpen() const { return file_.valid(); }

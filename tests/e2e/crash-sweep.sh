@@ -14,9 +14,11 @@
 #   twice       killed, and the run that recovers killed too
 #   upgrade     killed while it replaces an installed, running site
 #
-#   usage: crash-sweep.sh INSTALLER.exe CRASH_PROBE.exe SEED COUNT
+# The moments are spread over SPAN milliseconds, by default the time a clean
+# installation takes here (measured first); a seed and a span replay a sweep.
+#   usage: crash-sweep.sh INSTALLER.exe CRASH_PROBE.exe SEED COUNT [SPAN]
 set -u
-installer=$1 probe=$2 seed=$3 count=$4
+installer=$1 probe=$2 seed=$3 count=$4 span=${5:-}
 here=$(dirname "$(realpath "$0")")
 run="$here/../../tools/wine-run.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/quendal-sweep.XXXXXX")
@@ -49,12 +51,14 @@ power_cut() {
 }
 
 # How long a whole installation takes here: the moments spread over it.
-export QUENDAL_PREFIX=$work/measure
-start=$(date +%s%N)
-"$run" "$installer" "${args[@]}" > "$work/measure.log" 2>&1 || { cat "$work/measure.log"; echo "FAIL: the clean installation"; exit 1; }
-span=$(( ($(date +%s%N) - start) / 1000000 ))
-WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1; rm -rf "$QUENDAL_PREFIX"
-echo "crash sweep: seed $seed, $count moments over ${span} ms, a clean installation's time"
+if [ -z "$span" ]; then
+  export QUENDAL_PREFIX=$work/measure
+  start=$(date +%s%N)
+  "$run" "$installer" "${args[@]}" > "$work/measure.log" 2>&1 || { cat "$work/measure.log"; echo "FAIL: the clean installation"; exit 1; }
+  span=$(( ($(date +%s%N) - start) / 1000000 ))
+  WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1; rm -rf "$QUENDAL_PREFIX"
+fi
+echo "crash sweep: seed $seed, $count moments over $span ms (replay: SEED=$seed N=$count SPAN=$span)"
 
 RANDOM=$seed
 for i in $(seq "$count"); do

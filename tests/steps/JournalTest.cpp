@@ -132,10 +132,39 @@ TEST_CASE("the journal: ended at the commit and after the steps' own rollback, k
         // Ended at the commit itself, before the steps are committed: a run
         // killed after this point is a completed one.
         journal.Commit();
-        CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
+        CHECK(Stored().empty());
         dir.Commit();
     }
     CHECK(IsDirectory((root.Path() + L"\\kept").c_str()));
+    // The ended journal stays as the completed run's record: the next run
+    // drops it while the site's entry is there...
+    const std::wstring entry = std::wstring(kUninstallKey) + L"\\" + kSite;
+    {
+        Test::ScopedRegKey registered(HKEY_LOCAL_MACHINE, entry);
+        registered.SetString(L"Version", L"5.18");
+        Test::ConsoleCapture recovery;
+        TheInstallSettings().installDir = root.Path().c_str();
+        CHECK_FALSE(RecoverUnfinishedRun(kSite));
+        CHECK(recovery.Lines().empty());
+        CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
+    }
+    // ... and undoes the run when the entry was lost (its registry changes
+    // never reached the disk): only the journal knows its files then.
+    {
+        InstallJournal journal(kSite);
+        MakeInstallDir dir((root.Path() + L"\\lost").c_str(), nullptr, 0);
+        journal.Commit();
+        dir.Commit();
+    }
+    {
+        Test::ConsoleCapture recovery;
+        TheInstallSettings().installDir = root.Path().c_str();
+        CHECK(RecoverUnfinishedRun(kSite));
+        CHECK(recovery.Lines() == Lines{L"The earlier installation of Quendal-JournalTest is not registered any more; "
+                                        L"undoing what it changed",
+                                        L"Rollback: removing previously created " + root.Path() + L"\\lost"});
+        CHECK(GetFileAttributesW(JournalPath().c_str()) == INVALID_FILE_ATTRIBUTES);
+    }
 
     {
         Test::RunMode leftInPlace(false, false, true);
@@ -177,9 +206,12 @@ TEST_CASE("the journal file: checksummed lines, a torn last record, damage, the 
     CHECK(records.size() == 0);
     CHECK(damaged);
 
-    // Ended, with its deletion lost: nothing to undo.
+    // Ended, the installation registered: nothing to undo.
     Test::WriteTextFile(path, bytes + JournalFile::EncodeLine(L"E|").c_str());
     CHECK(JournalFile::Read(path.c_str(), records, damaged) == JournalFile::State::Ended);
+    CHECK(records.size() == 2);
+    Test::ScopedRegKey registered(HKEY_LOCAL_MACHINE, std::wstring(kUninstallKey) + L"\\" + kSite);
+    registered.SetString(L"Version", L"5.18");
     Test::ConsoleCapture console;
     Test::RunMode mode(false);
     CHECK_FALSE(RecoverUnfinishedRun(kSite));

@@ -86,15 +86,7 @@ void StartService(const wchar_t* name)
 void PressCtrlC(const std::wstring& programs)
 {
     // The script's path is a Unix one: the shell reads it.
-    std::wstring command = L"Z:\\bin\\sh \"" + Env(L"QUENDAL_UNIX_SIGNAL") + L"\" INT " + programs;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    REQUIRE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
+    StartDetached(L"Z:\\bin\\sh \"" + Env(L"QUENDAL_UNIX_SIGNAL") + L"\" INT " + programs);
 }
 
 } // namespace Test

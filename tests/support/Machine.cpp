@@ -92,7 +92,17 @@ std::string UnixName(const std::wstring& path)
 template <class Done>
 void RunUnix(const std::wstring& command, Done done)
 {
-    std::wstring line = command;
+    StartDetached(command);
+    for (int i = 0; i < 500 && !done(); ++i)
+        Sleep(20);
+    REQUIRE_MESSAGE(done(), Narrow(command));
+}
+
+} // namespace
+
+void StartDetached(const std::wstring& commandLine)
+{
+    std::wstring line = commandLine;
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
@@ -101,12 +111,7 @@ void RunUnix(const std::wstring& command, Done done)
         CloseHandle(pi.hProcess);
     if (pi.hThread)
         CloseHandle(pi.hThread);
-    for (int i = 0; i < 500 && !done(); ++i)
-        Sleep(20);
-    REQUIRE_MESSAGE(done(), Narrow(command));
 }
-
-} // namespace
 
 void MakeLink(const std::wstring& target, const std::wstring& link)
 {

@@ -49,6 +49,9 @@ void DeleteTree(const std::wstring& path);
 // with ln: Wine shows it as a reparse point when it points at a folder, and
 // as a plain file when it points at a file.
 void MakeLink(const std::wstring& target, const std::wstring& link);
+// Starts a program and lets it run on its own (a Unix program started
+// through Wine gives no handle to wait for anyway).
+void StartDetached(const std::wstring& commandLine);
 void RemoveLink(const std::wstring& link);
 void WriteTextFile(const std::wstring& path, const std::string& bytes);
 // A file's bytes; empty when it cannot be read.
