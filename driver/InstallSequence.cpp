@@ -211,6 +211,9 @@ void RunInstallationSequence()
     if (running)
         RememberRunningService(site);
     server.startService = server.startService || running || RunningServiceRemembered(site);
+    // Open before the previous installation goes: a run killed while its
+    // uninstaller works leaves files that only this journal can name.
+    journal.Open(site);
     UninstallExisting();
     StopIfInterrupted();
     DeleteResumeEntry();
@@ -227,7 +230,6 @@ void RunInstallationSequence()
 
     // 6. The install steps; each undoes itself when the run stops before the
     // commit, and the journal keeps how, for a run that cannot.
-    journal.Open(site);
     secured.Secure();
     StopIfInterrupted();
     MakeInstallDir termInfo(PathJoin(dir, L"TermInfo"), nullptr, MakeInstallDir::NoParents | MakeInstallDir::SecurityHereOnly);

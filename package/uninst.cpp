@@ -464,7 +464,9 @@ int wmain(int argc, wchar_t** argv)
             if (SamePath(p.name, L"feedback") && SamePath(p.value, L"yes"))
                 g_feedback = true;
         result = Uninstall(options, params, installDir);
-        RemoveInstallJournal(options.site);
+        // Run by the installer, the journal is that installer's, open and in use.
+        if (!(options.result && options.done))
+            RemoveInstallJournal(options.site);
     } catch (...) {
         result = kException;
     }

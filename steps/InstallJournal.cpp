@@ -7,6 +7,7 @@
 #include "FirstRunFlag.h"
 #include "InstallSettings.h"
 #include "MakeInstallDir.h"
+#include "PreviousInstallation.h"
 #include "RegisterServer.h"
 #include "RegisterService.h"
 #include "RegisterUninstaller.h"
@@ -82,6 +83,7 @@ bool IsKnownKind(wchar_t letter)
     case UndoKind::FirstRunFlag:
     case UndoKind::ServerData:
     case UndoKind::ServerFile:
+    case UndoKind::PreviousInstallation:
         return true;
     }
     return false;
@@ -115,6 +117,7 @@ public:
             return EqualNoCase(d, dir_) || PathBelow(d, dir_) || PathBelow(dir_, d) || EqualNoCase(d, startMenu_);
         }
         case UndoKind::Security:
+        case UndoKind::PreviousInstallation:
             return EqualNoCase(ComparablePath(subject), dir_);
         case UndoKind::File:
         case UndoKind::TakenOverFile:
@@ -205,6 +208,9 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
         case UndoKind::ServerFile:
             if (PathExists(subject))
                 undone = ServerInstallCommand::RemoveFileIfUnchanged(subject, detail);
+            break;
+        case UndoKind::PreviousInstallation:
+            undone = PreviousInstallation::RemoveWhatIsLeft(subject, detail);
             break;
         case UndoKind::SiteKey:
             break; // after the journal itself is gone

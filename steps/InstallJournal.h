@@ -19,6 +19,8 @@ enum class UndoKind : wchar_t {
     FirstRunFlag = L'R',   // the first-run value of the site's key: deleted
     ServerData = L'T',     // the folder the server's installation command makes: removed when empty
     ServerFile = L'W',     // a file that command made: detail is its size and time; deleted while unchanged
+    PreviousInstallation = L'O', // the site's previous installation, about to be removed by its uninstaller:
+                                 // detail is its parameter list; what it names in the folder and is left goes
 };
 
 // The undo actions of the run's steps, kept in a journal file that is

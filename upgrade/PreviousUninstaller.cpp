@@ -6,6 +6,7 @@
 #include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../steps/DeferredFileOps.h"
+#include "../steps/InstallJournal.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/StepReport.h"
 #include "../steps/TargetDirectory.h"
@@ -197,6 +198,7 @@ bool UninstallExisting()
     if (command.empty() || params.empty())
         return false;
     StepLine(L"Uninstalling the existing " + site + L" " + version + L" installation");
+    InstallJournal::Record(UndoKind::PreviousInstallation, settings.installDir, params);
 
     unsigned long result = kNoResult;
     WString error;

@@ -264,6 +264,15 @@ TEST_CASE("the installer's option table")
         }
         CHECK(Parse(L"-installDir=\"" + ProgramFiles() + L"\\Korvane Quendal\" -acceptEULA").error.empty());
         CHECK(Parse(L"-installDir=C:\\Windowsfolder -acceptEULA").error.empty());
+
+        // A folder that is a link: securing it would secure what it points at.
+        Test::TempDir root;
+        REQUIRE(CreateDirectoryW((root.Path() + L"\\target").c_str(), nullptr));
+        const std::wstring link = root.Path() + L"\\Quendal-Linked";
+        Test::MakeLink(root.Path() + L"\\target", link);
+        CHECK(Parse(L"\"-installDir=" + link + L"\" -acceptEULA").error ==
+              L"Refusing to install into '" + link + L"': it is a link (a junction, a symbolic link or a mount point).");
+        Test::RemoveLink(link);
     }
     SUBCASE("an entry whose directory is of another name is not the site's")
     {

@@ -94,9 +94,11 @@ for i in $(seq "$count"); do
       else
         power_cut "$QUENDAL_PREFIX"
       fi
-      wait "$runner" 2>/dev/null
+      # A process still starting when its server went may wait for it for
+      # ever: whatever did not go with the session goes now.
       sleep 0.5
-      power_cut "$QUENDAL_PREFIX" # whatever did not go with it
+      power_cut "$QUENDAL_PREFIX"
+      wait "$runner" 2>/dev/null
       note "== the same command, the next session"
       "$run" "$installer" "${args[@]}" >> "$log" 2>&1
       code=$?

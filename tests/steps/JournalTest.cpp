@@ -470,3 +470,31 @@ TEST_CASE("the journal: an older uninstall entry that a killed run had replaced 
     CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"DisplayName") == L"an older installation");
     CHECK(Stored().empty());
 }
+
+TEST_CASE("the journal: what the previous installation's uninstaller left when the run was killed goes")
+{
+    Clean();
+    Test::TempDir root, other;
+    const std::wstring dir = root.Path(), outside = other.Path() + L"\\keep.txt";
+    REQUIRE(CreateDirectoryW((dir + L"\\TermInfo").c_str(), nullptr));
+    Test::WriteTextFile(dir + L"\\TermInfo\\dumb", "old");
+    Test::WriteTextFile(dir + L"\\Quendal.exe", "old");
+    Test::WriteTextFile(outside, "keep");
+    // The uninstaller had removed its entry and some of its files.
+    const std::wstring params = L" -feedback=yes \"-workDir=" + dir + L"\" \"-delFile=" + dir + L"\\uninst.exe\" \"-delFile=" +
+                                dir + L"\\Quendal.exe\" \"-delFile=" + dir + L"\\TermInfo\\dumb\" \"-delFile=" + outside +
+                                L"\" \"-delDir=" + dir + L"\" \"-delDir=" + dir + L"\\TermInfo\"";
+    WriteStored({L"O|" + dir + L"|" + params});
+    Test::ConsoleCapture console;
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = dir.c_str();
+    CHECK(RecoverUnfinishedRun(kSite));
+    CHECK(console.Lines() == Lines{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it "
+                                   L"changed",
+                                   L"Rollback: removing the previous installation's " + dir + L"\\Quendal.exe",
+                                   L"Rollback: removing the previous installation's " + dir + L"\\TermInfo\\dumb"});
+    CHECK_FALSE(PathExists((dir + L"\\TermInfo").c_str()));
+    CHECK(IsDirectory(dir.c_str())); // the run's own folder, made by the test
+    CHECK(Test::ReadFileBytes(outside) == "keep");
+    CHECK(Stored().empty());
+}

@@ -1,0 +1,71 @@
+#include "PreviousInstallation.h"
+#include "StepReport.h"
+#include "TargetDirectory.h"
+#include "../nocrtlib/NoCrtCompare.h"
+#include "../wwlib/CReg.h"
+#include <windows.h>
+
+namespace {
+
+// The values of one parameter of a stored list (" -feedback=yes "-delFile=C:\x" ..."),
+// in order.
+WWLib::WStringList ValuesOf(const WString& params, const wchar_t* name)
+{
+    WWLib::WStringList values;
+    const WString prefix = WString(L"-") + name + L"=";
+    std::size_t i = 0;
+    while (i < params.size()) {
+        while (i < params.size() && params[i] == L' ')
+            ++i;
+        if (i >= params.size())
+            break;
+        WString token;
+        if (params[i] == L'"') {
+            std::size_t close = params.find(L'"', i + 1);
+            if (close == WString::npos)
+                close = params.size();
+            token = params.substr(i + 1, close - i - 1);
+            i = close + 1;
+        } else {
+            std::size_t end = params.find(L' ', i);
+            if (end == WString::npos)
+                end = params.size();
+            token = params.substr(i, end - i);
+            i = end;
+        }
+        if (token.size() > prefix.size() && EqualNoCase(token.substr(0, prefix.size()), prefix))
+            values.push_back(token.substr(prefix.size()));
+    }
+    return values;
+}
+
+} // namespace
+
+namespace PreviousInstallation {
+
+bool RemoveWhatIsLeft(const WString& dir, const WString& params) noexcept
+{
+    bool removed = true;
+    try {
+        const WString top = ComparablePath(dir);
+        WWLib::WStringList files = ValuesOf(params, L"delFile");
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const WString path = ComparablePath(files[i]);
+            if (!PathBelow(path, top) || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+                continue;
+            removed = RemoveOnRollback(L"Rollback: removing the previous installation's " + path, path, &DeleteFileW,
+                                       RollbackKind::File) && removed;
+        }
+        WWLib::WStringList dirs = ValuesOf(params, L"delDir");
+        for (std::size_t i = dirs.size(); i-- > 0;) {
+            const WString path = ComparablePath(dirs[i]);
+            if (PathBelow(path, top) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+                RemoveDirectoryW(path.c_str()); // one that still holds something stays
+        }
+    } catch (...) {
+        return false;
+    }
+    return removed;
+}
+
+} // namespace PreviousInstallation
