@@ -139,6 +139,8 @@ public:
         return false;
     }
 
+    const WString& Site() const { return site_; }
+
 private:
     WString site_, dir_, startMenu_, adminShortcut_;
 };
@@ -210,7 +212,7 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
                 undone = ServerInstallCommand::RemoveFileIfUnchanged(subject, detail);
             break;
         case UndoKind::PreviousInstallation:
-            undone = PreviousInstallation::RemoveWhatIsLeft(subject, detail);
+            undone = PreviousInstallation::RemoveWhatIsLeft(scope.Site(), subject, detail);
             break;
         case UndoKind::SiteKey:
             break; // after the journal itself is gone

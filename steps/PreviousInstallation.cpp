@@ -3,6 +3,7 @@
 #include "TargetDirectory.h"
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../wwlib/CReg.h"
+#include "../wwlib/Product.h"
 #include <windows.h>
 
 namespace {
@@ -43,10 +44,18 @@ WWLib::WStringList ValuesOf(const WString& params, const wchar_t* name)
 
 namespace PreviousInstallation {
 
-bool RemoveWhatIsLeft(const WString& dir, const WString& params) noexcept
+bool RemoveWhatIsLeft(const WString& site, const WString& dir, const WString& params) noexcept
 {
     bool removed = true;
     try {
+        const WString entry = WString(kUninstallKey) + L"\\" + site;
+        WString stored;
+        if (WWLib::CRegRead<0>(WWLib::RegKeyName(HKEY_LOCAL_MACHINE, entry), L"UninstallParam", stored).Succeeded() &&
+            stored == params) {
+            StepLine(L"Rollback: removing the previous installation's uninstall entry");
+            LONG r = WWLib::RegDeleteKeyTree(HKEY_LOCAL_MACHINE, entry);
+            removed = r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+        }
         const WString top = ComparablePath(dir);
         WWLib::WStringList files = ValuesOf(params, L"delFile");
         for (std::size_t i = 0; i < files.size(); ++i) {

@@ -11,8 +11,10 @@ namespace PreviousInstallation {
 
 // Deletes the files (-delFile=) of `params` that lie in `dir` and are left,
 // then its folders (-delDir=) below `dir` that are empty, innermost first,
-// saying each. Never follows a link. Returns false when a file could not go
-// (it is then left to the restart where that can be had). Never throws.
-bool RemoveWhatIsLeft(const WString& dir, const WString& params) noexcept;
+// saying each, and the site's uninstall entry when it is still that
+// installation's (its parameter list is `params`): its uninstaller is gone
+// with the files. Never follows a link. Returns false when a file could not
+// go (it is then left to the restart where that can be had). Never throws.
+bool RemoveWhatIsLeft(const WString& site, const WString& dir, const WString& params) noexcept;
 
 } // namespace PreviousInstallation

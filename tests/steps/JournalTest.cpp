@@ -485,12 +485,21 @@ TEST_CASE("the journal: what the previous installation's uninstaller left when t
                                 dir + L"\\Quendal.exe\" \"-delFile=" + dir + L"\\TermInfo\\dumb\" \"-delFile=" + outside +
                                 L"\" \"-delDir=" + dir + L"\" \"-delDir=" + dir + L"\\TermInfo\"";
     WriteStored({L"O|" + dir + L"|" + params});
+    // Its entry is still there (the uninstaller had not reached it), and
+    // another site's that lists the same folder is not its.
+    const std::wstring entry = std::wstring(kUninstallKey) + L"\\" + kSite, otherEntry = entry + L"-Other";
+    Test::ScopedRegKey registered(HKEY_LOCAL_MACHINE, entry), unrelated(HKEY_LOCAL_MACHINE, otherEntry);
+    registered.SetString(L"UninstallParam", params);
+    unrelated.SetString(L"UninstallParam", params);
     Test::ConsoleCapture console;
     Test::RunMode mode(false);
     TheInstallSettings().installDir = dir.c_str();
     CHECK(RecoverUnfinishedRun(kSite));
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+    CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, otherEntry));
     CHECK(console.Lines() == Lines{L"An earlier installation of Quendal-JournalTest did not finish; undoing what it "
                                    L"changed",
+                                   L"Rollback: removing the previous installation's uninstall entry",
                                    L"Rollback: removing the previous installation's " + dir + L"\\Quendal.exe",
                                    L"Rollback: removing the previous installation's " + dir + L"\\TermInfo\\dumb"});
     CHECK_FALSE(PathExists((dir + L"\\TermInfo").c_str()));
