@@ -234,10 +234,21 @@ void EndRecordedPrograms(const WStringList& entries, const JournalScope& scope)
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const WString& entry = entries[i];
         if (entry.size() < 2 || entry[1] != kSeparator ||
-            (entry[0] != static_cast<wchar_t>(UndoKind::File) && entry[0] != static_cast<wchar_t>(UndoKind::TakenOverFile)))
+            (entry[0] != static_cast<wchar_t>(UndoKind::File) && entry[0] != static_cast<wchar_t>(UndoKind::TakenOverFile) &&
+             entry[0] != static_cast<wchar_t>(UndoKind::PreviousInstallation)))
             continue;
         WString subject, detail;
         SplitEntry(entry, subject, detail);
+        if (entry[0] == static_cast<wchar_t>(UndoKind::PreviousInstallation)) {
+            // The previous installation's own programs (its service, its
+            // control panel), which its uninstaller had not ended yet.
+            if (scope.Allows(UndoKind::PreviousInstallation, subject, detail)) {
+                WStringList previous = PreviousInstallation::ProgramsIn(subject, detail);
+                for (std::size_t k = 0; k < previous.size(); ++k)
+                    programs.push_back(previous[k]);
+            }
+            continue;
+        }
         WString program = ComparablePath(subject);
         if (program.size() > 4 && EqualNoCase(program.substr(program.size() - 4), L".exe") &&
             scope.Allows(static_cast<UndoKind>(entry[0]), subject, detail))

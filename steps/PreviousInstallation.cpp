@@ -77,4 +77,17 @@ bool RemoveWhatIsLeft(const WString& site, const WString& dir, const WString& pa
     return removed;
 }
 
+WWLib::WStringList ProgramsIn(const WString& dir, const WString& params)
+{
+    WWLib::WStringList programs;
+    const WString top = ComparablePath(dir);
+    WWLib::WStringList files = ValuesOf(params, L"delFile");
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const WString path = ComparablePath(files[i]);
+        if (PathBelow(path, top) && path.size() > 4 && EqualNoCase(path.substr(path.size() - 4), L".exe"))
+            programs.push_back(path);
+    }
+    return programs;
+}
+
 } // namespace PreviousInstallation

@@ -1,5 +1,6 @@
 #pragma once
 #include "../nocrtlib/NoCrtString.h"
+#include "../wwlib/CReg.h"
 
 // The site's previous installation while its uninstaller removes it. The
 // uninstaller deletes the uninstall entry before the files, so a run killed
@@ -16,5 +17,9 @@ namespace PreviousInstallation {
 // with the files. Never follows a link. Returns false when a file could not
 // go (it is then left to the restart where that can be had). Never throws.
 bool RemoveWhatIsLeft(const WString& site, const WString& dir, const WString& params) noexcept;
+
+// The programs (.exe) that `params` names to delete in `dir`, in the
+// canonical form: what of the previous installation may still run.
+WWLib::WStringList ProgramsIn(const WString& dir, const WString& params);
 
 } // namespace PreviousInstallation

@@ -104,7 +104,8 @@ for i in $(seq "$count"); do
       code=$?
       ;;
   esac
-  if [ "$code" = 300 ]; then
+  # A Unix exit status keeps the low 8 bits: 300 arrives as 44.
+  if [ "$code" = 300 ] || [ "$code" = 44 ]; then
     note "== 300: the same command after the restart (the next session)"
     "$run" "$installer" "${args[@]}" >> "$log" 2>&1
     code=$?
