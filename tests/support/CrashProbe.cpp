@@ -143,9 +143,19 @@ int Uninstall(const std::wstring& site)
         return 2;
     WaitForSingleObject(p, 120000);
     CloseHandle(p);
-    // Run from its folder it hands over to its copy, which removes the entry last.
+    // Run from its folder it hands over to its copy, which removes the entry
+    // last; the service control manager deletes a service it was asked to
+    // delete once the service has stopped. Both before this session ends.
     for (int i = 0; i < 600 && !RegString(kUninstall + site, L"UninstallString").empty(); ++i)
         Sleep(100);
+    const std::wstring service = L"SYSTEM\\CurrentControlSet\\Services\\" + site;
+    for (int i = 0; i < 300; ++i) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            break;
+        RegCloseKey(key);
+        Sleep(100);
+    }
     Sleep(1000);
     return RegString(kUninstall + site, L"UninstallString").empty() ? 0 : 1;
 }
