@@ -60,6 +60,10 @@ WString EntryText(UndoKind kind, const WString& subject, const WString& detail)
     return entry;
 }
 
+// One stored entry: its kind, subject and detail. False for a damaged entry
+// or a kind this program does not know (a later version's).
+bool ParseEntry(const WString& entry, UndoKind& kind, WString& subject, WString& detail);
+
 void SplitEntry(const WString& entry, WString& subject, WString& detail)
 {
     std::size_t bar = entry.find(kSeparator, 2);
@@ -87,6 +91,15 @@ bool IsKnownKind(wchar_t letter)
         return true;
     }
     return false;
+}
+
+bool ParseEntry(const WString& entry, UndoKind& kind, WString& subject, WString& detail)
+{
+    if (entry.size() < 2 || entry[1] != kSeparator || !IsKnownKind(entry[0]))
+        return false;
+    kind = static_cast<UndoKind>(entry[0]);
+    SplitEntry(entry, subject, detail);
+    return true;
 }
 
 // Where a journal's action may reach: the same places as the run that wrote
@@ -156,18 +169,16 @@ enum class Outcome {
 Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
 {
     try {
-        if (entry.size() < 2 || entry[1] != kSeparator)
-            return Outcome::Undone;
-        if (!IsKnownKind(entry[0]))
-            return Outcome::Undone; // a later version's action: not this program's to guess
+        UndoKind kind;
         WString subject, detail;
-        SplitEntry(entry, subject, detail);
-        if (!scope.Allows(static_cast<UndoKind>(entry[0]), subject, detail)) {
+        if (!ParseEntry(entry, kind, subject, detail))
+            return Outcome::Undone; // damaged, or a later version's: not this program's to guess
+        if (!scope.Allows(kind, subject, detail)) {
             StepLine(L"Skipped, outside the site: " + entry.substr(0, 2) + subject);
             return Outcome::Outside;
         }
         bool undone = true;
-        switch (static_cast<UndoKind>(entry[0])) {
+        switch (kind) {
         case UndoKind::Directory:
             if (IsDirectory(subject))
                 undone = MakeInstallDir::Undo(subject);
@@ -232,26 +243,21 @@ void EndRecordedPrograms(const WStringList& entries, const JournalScope& scope)
 {
     WStringList programs;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const WString& entry = entries[i];
-        if (entry.size() < 2 || entry[1] != kSeparator ||
-            (entry[0] != static_cast<wchar_t>(UndoKind::File) && entry[0] != static_cast<wchar_t>(UndoKind::TakenOverFile) &&
-             entry[0] != static_cast<wchar_t>(UndoKind::PreviousInstallation)))
-            continue;
+        UndoKind kind;
         WString subject, detail;
-        SplitEntry(entry, subject, detail);
-        if (entry[0] == static_cast<wchar_t>(UndoKind::PreviousInstallation)) {
+        if (!ParseEntry(entries[i], kind, subject, detail) || !scope.Allows(kind, subject, detail))
+            continue;
+        if (kind == UndoKind::PreviousInstallation) {
             // The previous installation's own programs (its service, its
             // control panel), which its uninstaller had not ended yet.
-            if (scope.Allows(UndoKind::PreviousInstallation, subject, detail)) {
-                WStringList previous = PreviousInstallation::ProgramsIn(subject, detail);
-                for (std::size_t k = 0; k < previous.size(); ++k)
-                    programs.push_back(previous[k]);
-            }
+            WStringList previous = PreviousInstallation::ProgramsIn(subject, detail);
+            for (std::size_t k = 0; k < previous.size(); ++k)
+                programs.push_back(previous[k]);
             continue;
         }
         WString program = ComparablePath(subject);
-        if (program.size() > 4 && EqualNoCase(program.substr(program.size() - 4), L".exe") &&
-            scope.Allows(static_cast<UndoKind>(entry[0]), subject, detail))
+        if ((kind == UndoKind::File || kind == UndoKind::TakenOverFile) && program.size() > 4 &&
+            EqualNoCase(program.substr(program.size() - 4), L".exe"))
             programs.push_back(program);
     }
     EndProcessesRunning(programs, [](const WString& program) { StepLine(L"Ending " + program); });
