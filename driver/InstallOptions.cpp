@@ -7,6 +7,8 @@
 #include "../wwlib/Product.h"
 #include "../wwlib/SilentExit.h"
 #include "../wwlib/SystemInfo.h"
+#include "../wwlib/ErrorText.h"
+#include "../wwlib/SystemError.h"
 #include "../nocrtlib/NoCrtCompare.h"
 
 namespace {
@@ -27,6 +29,7 @@ const wchar_t kUsageBody[] =
     L"                  [-acceptEULA] [-force] [-noRollback]\n"
     L"                  [-settings=settings-file]\n"
     L"                  [-startService]\n"
+    L"                  [-log=log-file]\n"
     L"\n"
     L" site-name: \"Quendal\" for the default site\n"
     L"            \"Quendal-<name>\" for a named site\n"
@@ -111,4 +114,22 @@ void ReadServerOptions(CmdLine& cmd, ServerOptions& options)
         options.settingsFile = settings;
         WWLib::CPathMakeAbs<0> abs(options.settingsFile, settings);
     }
+}
+
+std::unique_ptr<WWLib::LogFile> OpenLogOption(CmdLine& cmd)
+{
+    WString path;
+    if (!cmd.Value(L"log", path))
+        return nullptr;
+    if (path.empty())
+        throw CmdLine::Err(L"Missing log file name in '-log='.");
+    std::unique_ptr<WWLib::LogFile> log;
+    try {
+        log.reset(new WWLib::LogFile(path));
+    } catch (const SystemError& e) {
+        throw CmdLine::Err(L"Cannot open the log file '" + path + L"': " + WWLib::WindowsErrorText(e.Code()));
+    }
+    WWLib::SetProcessLog(log.get());
+    log->Started(WString(Product::kMakerPrefix) + Product::kName + L" " + Product::kVersion + L" setup");
+    return log;
 }

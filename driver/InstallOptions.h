@@ -1,6 +1,8 @@
 #pragma once
 #include "CmdLine.h"
 #include "../steps/InstallSettings.h"
+#include "../wwlib/LogFile.h"
+#include <memory>
 
 // The usage text, built once when the program starts.
 const WString& UsageText();
@@ -13,3 +15,9 @@ void ParseInstallOptions(CmdLine& cmd, InstallSettings& settings, const wchar_t*
 
 // Reads -startService and -settings= (made absolute against the current directory).
 void ReadServerOptions(CmdLine& cmd, ServerOptions& options);
+
+// The log file that -log= names, opened (appending) and made the process's
+// log, its first line written; null when the option is absent. Opened before
+// the other options are read, so that a refused command line is in it too.
+// Throws CmdLine::Err when the file cannot be opened.
+std::unique_ptr<WWLib::LogFile> OpenLogOption(CmdLine& cmd);

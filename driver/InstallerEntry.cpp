@@ -54,9 +54,11 @@ int InstallerEntry(void (*sequence)())
     WWLib::LoadProcessUxtheme();
     int exitCode = 0;
     std::unique_ptr<NoCrtRandom> random;
+    std::unique_ptr<WWLib::LogFile> log;
     try {
         random.reset(new NoCrtRandom);
         CmdLine cmd(GetCommandLineW());
+        log = OpenLogOption(cmd);
         ParseInstallOptions(cmd, TheInstallSettings(), Product::kName);
         ReadServerOptions(cmd, TheServerOptions());
         cmd.CheckAllUsed();
@@ -85,5 +87,7 @@ int InstallerEntry(void (*sequence)())
     if (exitCode != 0 && exitCode != kExitRestart && WWLib::Interrupted())
         exitCode = WWLib::kExitInterrupted;
     random.reset();
+    if (log)
+        log->Ended(static_cast<unsigned long>(exitCode));
     return exitCode;
 }

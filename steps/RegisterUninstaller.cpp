@@ -61,6 +61,19 @@ bool WriteBack(HKEY key, const WString& saved)
     return true;
 }
 
+// The day of the installation as Windows' program list shows it: YYYYMMDD,
+// local time.
+WString InstallDate()
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t text[16] = {};
+    std::size_t n = FormatUnsigned(now.wYear, 4, 10, text);
+    n += FormatUnsigned(now.wMonth, 2, 10, text + n);
+    FormatUnsigned(now.wDay, 2, 10, text + n);
+    return WString(text);
+}
+
 } // namespace
 
 RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& displayName,
@@ -90,6 +103,7 @@ RegisterUninstaller::RegisterUninstaller(const WString& keyName, const WString& 
         CRegWrite<1>(keyPath, L"InstallLocation", settings.installDir);
         CRegWrite<1>(keyPath, L"QuietUninstallString",
                      L"\"" + settings.uninstallerPath + L"\" " + QuotedForShell(keyName) + L" -unat");
+        CRegWrite<1>(keyPath, L"InstallDate", InstallDate());
         if (estimatedSizeKb)
             CRegWrite<1>(keyPath, L"EstimatedSize", static_cast<DWORD>(estimatedSizeKb));
         CRegWrite<1>(keyPath, L"NoModify", DWORD(1));

@@ -9,8 +9,9 @@
 //
 // Beside the values earlier uninstallers read, the entry carries those that
 // Windows' program list and deployment tools look for: DisplayVersion,
-// Publisher, InstallLocation, QuietUninstallString, EstimatedSize (KB, when
-// given), NoModify, NoRepair and URLInfoAbout.
+// Publisher, InstallLocation, QuietUninstallString, InstallDate (YYYYMMDD,
+// local time), EstimatedSize (KB, when given), NoModify, NoRepair and
+// URLInfoAbout.
 class RegisterUninstaller : public OperationWithRollback {
 public:
     RegisterUninstaller(const WString& keyName, const WString& displayName, const WString& productName,

@@ -1,4 +1,5 @@
 #include "ConsoleOutput.h"
+#include "LogFile.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include <iostream>
 
@@ -53,6 +54,11 @@ int ConsoleStreamBuf::sync()
 
 void ConsoleStreamBuf::Flush()
 {
+    // The log takes the text also where there is no console to write to (a
+    // run as SYSTEM).
+    if (!pending_.empty())
+        if (LogFile* log = ProcessLog())
+            log->Write(pending_.data(), pending_.size());
     if (pending_.empty() || !out_ || out_ == INVALID_HANDLE_VALUE) {
         pending_.clear();
         return;

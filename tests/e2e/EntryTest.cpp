@@ -41,6 +41,7 @@ const std::string kUsage =
     "                  [-acceptEULA] [-force] [-noRollback]\r\n"
     "                  [-settings=settings-file]\r\n"
     "                  [-startService]\r\n"
+    "                  [-log=log-file]\r\n"
     "\r\n"
     " site-name: \"Quendal\" for the default site\r\n"
     "            \"Quendal-<name>\" for a named site\r\n"
@@ -51,8 +52,6 @@ const std::string kUsage =
     "code indicates that the installer must be run again using the same parameters\r\n"
     "after the computer has been restarted, or after ALL programs that had locked\r\n"
     "Quendal files, in any logon session, have been closed.\r\n";
-
-} // namespace
 
 TEST_CASE("help: the usage text and 200, whatever else is given")
 {
@@ -118,6 +117,98 @@ TEST_CASE("command-line errors: the message, a blank line, the usage text and 20
         ChildResult r = Run(L"-installDir=C:\\Q Z\u00fcrich\u65e5\u672c");
         CHECK(r.exitCode == 201);
         CHECK(r.text.rfind(L"Unexpected command option: Z\u00fcrich\u65e5\u672c.\r\n", 0) == 0);
+    }
+}
+
+// The log's first line: "YYYY-MM-DD HH:MM:SS <program> (<n>-bit build), user
+// <name>, command line: <the whole command line>".
+void CheckFirstLine(const std::string& line, const std::string& program, const std::wstring& commandLine)
+{
+    CAPTURE(line);
+    REQUIRE(line.size() > 20);
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u, 11u, 12u, 14u, 15u, 17u, 18u})
+        CHECK((line[i] >= '0' && line[i] <= '9'));
+    CHECK(line.substr(19, program.size() + 1) == " " + program);
+    const std::string build = sizeof(void*) == 8 ? " (64-bit build), user " : " (32-bit build), user ";
+    CHECK(line.compare(20 + program.size(), build.size(), build) == 0);
+    const std::string tail = ", command line: " + Test::Narrow(commandLine);
+    REQUIRE(line.size() > tail.size());
+    CHECK(line.substr(line.size() - tail.size()) == tail);
+}
+
+// The lines of a log file, each without its CR LF; a line that does not end
+// with CR LF is kept as it is, which a check on it then shows.
+std::vector<std::string> LogLines(const std::wstring& path)
+{
+    const std::string bytes = Test::ReadFileBytes(path);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(bytes.substr(start, end - start));
+    if (start < bytes.size())
+        lines.push_back(bytes.substr(start) + "(no line end)");
+    return lines;
+}
+
+std::string LastLineCode(const std::vector<std::string>& lines)
+{
+    REQUIRE(!lines.empty());
+    const std::string& last = lines.back();
+    REQUIRE(last.size() > 20);
+    return last.substr(19);
+}
+
+} // namespace
+
+TEST_CASE("-log=FILE keeps the run: a first line, every console line, the exit code; appended, also for early ends")
+{
+    Test::TempDir dir(L"quendal-log");
+    const std::wstring log = dir.Path() + L"\\setup run.log";
+    const std::wstring installer = L"\"" + Installer() + L"\"";
+    std::vector<std::string> expected;
+    // Each run's console text, as the log must hold it between its first and last line.
+    auto runLogged = [&](const std::wstring& commandLine, DWORD code, const std::string& program) {
+        CAPTURE(Test::Narrow(commandLine));
+        ChildResult r = Test::RunCaptured(commandLine);
+        CHECK(r.exitCode == code);
+        std::vector<std::string> lines = LogLines(log);
+        REQUIRE(lines.size() >= expected.size() + 2);
+        CHECK(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()) == expected);
+        CheckFirstLine(lines[expected.size()], program, commandLine);
+        std::string console;
+        for (std::size_t i = expected.size() + 1; i + 1 < lines.size(); ++i)
+            console += lines[i] + "\r\n";
+        CHECK(console == r.output);
+        CHECK(LastLineCode(lines) == " Exit code " + std::to_string(code));
+        expected = lines;
+        return r;
+    };
+    SUBCASE("a refused command line (201), the agreement missing (140), help (200), one after the other")
+    {
+        runLogged(installer + L" -installDir=C:\\ -acceptEULA \"-log=" + log + L"\"", 201,
+                  "Korvane Quendal 5.18 setup");
+        CHECK(expected[1] == "Refusing to install into 'C:\\': it is the root of a drive.");
+        runLogged(installer + L" -site=Quendal-LogTest -log=\"" + log + L"\"", 140, "Korvane Quendal 5.18 setup");
+        runLogged(installer + L" -help -log=\"" + log + L"\"", 200, "Korvane Quendal 5.18 setup");
+        CHECK(GetFileAttributesW((Test::Env(L"ProgramFiles") + L"\\Quendal-LogTest").c_str()) ==
+              INVALID_FILE_ATTRIBUTES);
+    }
+    SUBCASE("an unexpected failure (150), and a non-ASCII line as UTF-8")
+    {
+        SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", "std-exception");
+        runLogged(L"\"" + Test::OwnDirectory() + L"\\failing_installer.exe\" -installDir=C:\\Q -log=\"" + log + L"\"",
+                  150, "Korvane Quendal 5.18 setup");
+        SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", nullptr);
+        ChildResult r = runLogged(installer + L" -installDir=C:\\Q Z\u00fcrich -log=\"" + log + L"\"", 201,
+                                  "Korvane Quendal 5.18 setup");
+        CHECK(r.output.rfind("Unexpected command option: Z\xc3\xbcrich.\r\n", 0) == 0);
+    }
+    SUBCASE("a log that cannot be opened is a command-line error, and nothing else is read")
+    {
+        ChildResult r = Run(L"-site=Quendal -acceptEULA \"-log=" + dir.Path() + L"\\no such folder\\x.log\"");
+        CHECK(r.exitCode == 201);
+        CHECK(r.text.rfind(L"Cannot open the log file '" + dir.Path() + L"\\no such folder\\x.log': ", 0) == 0);
+        CHECK(Run(L"-site=Quendal -acceptEULA -log=").output.rfind("Missing log file name in '-log='.\r\n", 0) == 0);
     }
 }
 

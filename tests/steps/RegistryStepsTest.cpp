@@ -8,6 +8,7 @@
 #include "../support/RunMode.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
+#include <cwchar>
 #include <sddl.h>
 #include <doctest/doctest.h>
 #include <algorithm>
@@ -48,6 +49,29 @@ std::vector<std::pair<std::wstring, std::wstring>> Values(const std::wstring& ke
     return values;
 }
 
+// YYYYMMDD, local time.
+std::wstring Today()
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t text[16];
+    swprintf(text, 16, L"%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+// The entry's InstallDate, which is the day the step ran (either side of a
+// midnight that fell while it ran).
+std::wstring InstallDate(const std::vector<std::pair<std::wstring, std::wstring>>& values, const std::wstring& before,
+                         const std::wstring& after)
+{
+    for (const auto& v : values)
+        if (v.first == L"InstallDate") {
+            CHECK((v.second == before || v.second == after));
+            return v.second;
+        }
+    return L"(none)";
+}
+
 std::vector<BYTE> DaclBytes(HKEY key)
 {
     std::vector<BYTE> sd(65536);
@@ -80,8 +104,10 @@ TEST_CASE("the uninstall entry")
         older.SetString(L"Publisher", L"an older installation");
         older.Sub(L"Child");
         {
+            const std::wstring dayBefore = Today();
             RegisterUninstaller step(L"Quendal-Test", L"Korvane Quendal-Test 5.18 (remove only)", L"Quendal", L"5.18",
                                      5432);
+            const std::wstring dayAfter = Today();
             std::wstring params = L" -feedback=yes \"-delRegKey=HKEY_LOCAL_MACHINE\\" + kEntry + L"\"";
             CHECK(W(TheInstallSettings().uninstallParams) == params);
             auto values = Values(kEntry);
@@ -98,6 +124,7 @@ TEST_CASE("the uninstall entry")
                 {L"Publisher", L"Korvane"},
                 {L"InstallLocation", L"C:\\Sites\\Quendal-Test"},
                 {L"QuietUninstallString", L"\"C:\\Sites\\Quendal-Test\\uninst.exe\" Quendal-Test -unat"},
+                {L"InstallDate", InstallDate(Values(kEntry), dayBefore, dayAfter)},
                 {L"EstimatedSize", L"dword:5432"},
                 {L"NoModify", L"dword:1"},
                 {L"NoRepair", L"dword:1"},
@@ -126,8 +153,8 @@ TEST_CASE("the uninstall entry")
             RegisterUninstaller step(L"Quendal-Test", L"D", L"Quendal", L"5.18");
             step.Commit();
         }
-        // The seven values of the format, and seven more; no size given, none written.
-        CHECK(Values(kEntry).size() == 14);
+        // The seven values of the format, and eight more; no size given, none written.
+        CHECK(Values(kEntry).size() == 15);
         CHECK(console.Lines() == Lines{L"Registering uninstaller"});
     }
 }
