@@ -235,7 +235,7 @@ void RunInstallationSequence()
     MakeInstallDir termInfo(PathJoin(dir, L"TermInfo"), nullptr, MakeInstallDir::NoParents | MakeInstallDir::SecurityHereOnly);
     WriteFilesFromLzmaStream files({dir, WString(), WString(), WString()}, WriteFilesFromLzmaStream::AllFiles);
     StopIfInterrupted();
-    const WString startMenu = PathJoin(GetProgramsDir(), Product::kMakerPrefix + site);
+    const WString startMenu = PathJoin(GetStartMenuProgramsDir(), Product::kMakerPrefix + site);
     MakeInstallDir startMenuDir(startMenu, nullptr, MakeInstallDir::SecurityHereOnly);
     CreateShortcutPlan shortcuts(startMenu);
     StopIfInterrupted();

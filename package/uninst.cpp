@@ -1,6 +1,6 @@
 // The product's uninstaller.
 //
-//   uninst.exe SITE [-unat] [-result=HEX -done=HEX] [-reinstall] [-skipUnregSvc]
+//   uninst.exe SITE [-unat] [-result=HEX -done=HEX] [-reinstall] [-skipUnregSvc] [-log=FILE]
 //
 // It loads the uninstall parameter list that the installation stored in the
 // site's uninstall entry and removes what it names: it stops the service,
@@ -12,23 +12,40 @@
 //
 // It cannot delete itself while it runs: started from the installation
 // directory it starts a copy of itself from the temporary folder with the
-// same arguments (and the inherited result handles) and exits with bit 0x1;
-// the copy does the work, writes its result into the shared block, signals
-// the event and has itself deleted at the next restart.
+// same arguments; the copy does the work and has itself deleted at the next
+// restart. With the installer's result channel (-result= and -done=, handle
+// values the copy inherits) the first process ends at once with bit 0x1, and
+// the copy writes its result into the shared block and signals the event.
+// Without it (the uninstall entry's commands, which deployment tools run and
+// judge by the exit code) the first process waits for the copy and ends with
+// its result; the copy moves the waiting process's program file out of the
+// way into the temporary folder, so that the installation folder goes now.
 //
-// Results: 0 success; 0x2 a restart is needed to finish; 0x20000 an
-// unexpected failure; 0x40000 usage error; 0x80000 the uninstallation data
-// could not be loaded; 0x100000 another installation or removal of the
-// product is running (run on its own, the uninstaller takes the installer's
-// machine-wide lock; run by the installer, it works under the installer's).
+// Results with the channel: 0 success; 0x2 a restart is needed to finish;
+// 0x20000 an unexpected failure; 0x40000 usage error; 0x80000 the
+// uninstallation data could not be loaded (the site is not installed);
+// 0x100000 another installation or removal of the product is running (run on
+// its own, the uninstaller takes the installer's machine-wide lock; run by
+// the installer, it works under the installer's). The exit code without the
+// channel is the same, except that a restart needed to finish is 3010, the
+// code deployment tools know for it (and which still carries bit 0x2).
+//
+// -log=FILE appends every line written to the console to FILE, after a first
+// line naming the run and before a last line with the exit code.
 #include "ForcedExit.h"
 #include "UninstallScope.h"
+#include "../wwlib/ErrorText.h"
+#include "../wwlib/LogFile.h"
+#include "../wwlib/Product.h"
+#include "../wwlib/SystemError.h"
 #include "../wwlib/MachineWideLock.h"
 #include "Win2000Api.h"
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
+#include <algorithm>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +57,7 @@ const DWORD kException = 0x20000;
 const DWORD kUsage = 0x40000;
 const DWORD kLoadFailed = 0x80000;
 const DWORD kBusy = 0x100000;
+const DWORD kExitRestartNeeded = 3010; // ERROR_SUCCESS_REBOOT_REQUIRED
 const wchar_t kSetupLock[] = L"Global\\Korvane-Quendal-Setup"; // the installer's wwlib/Product.h kSetupLock
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -50,6 +68,9 @@ struct Options {
     bool skipUnregSvc = false;
     HANDLE result = nullptr;
     HANDLE done = nullptr;
+    std::wstring log;
+
+    bool Channel() const { return result && done; }
 };
 
 struct Param {
@@ -58,14 +79,27 @@ struct Param {
 };
 
 bool g_feedback = false;
+WWLib::LogFile* g_log = nullptr;
+
+// One line to the console, and to the log when there is one.
+void Print(const std::wstring& text)
+{
+    std::fwprintf(stdout, L"%ls\n", text.c_str());
+    std::fflush(stdout);
+    if (g_log)
+        g_log->Line(WString(text.c_str()));
+}
 
 void Say(const std::wstring& text)
 {
-    if (g_feedback) {
-        std::fwprintf(stdout, L"%ls\n", text.c_str());
-        std::fflush(stdout);
-    }
+    if (g_feedback)
+        Print(text);
 }
+
+// The program file of the process that started this one and waits for its
+// result (the first uninstaller process, in the installation folder); empty
+// when there is none.
+std::wstring g_waitingParentImage;
 
 std::wstring ReadEntry(const std::wstring& site, const wchar_t* value)
 {
@@ -220,6 +254,25 @@ void DeleteRegKey(const std::wstring& path)
 // Deletes a file now, or at the next restart when it stays in use. A short
 // wait first lets a program that was just ended (or the first uninstaller
 // process, which started this copy) let go of its file.
+// The waiting first uninstaller's program file cannot be deleted while it
+// waits, but it can be renamed: it goes into the temporary folder (on the
+// same volume only; a move across volumes would be a copy and a delete), and
+// from there at the next restart, which the removal then does not need.
+bool MoveAsideIfWaitingParent(const std::wstring& path)
+{
+    if (g_waitingParentImage.empty() || !SamePath(path, g_waitingParentImage))
+        return false;
+    wchar_t temp[MAX_PATH + 1] = {}, aside[MAX_PATH] = {};
+    if (!GetTempPathW(MAX_PATH + 1, temp) || !GetTempFileNameW(temp, L"unq", 0, aside))
+        return false;
+    if (!MoveFileExW(path.c_str(), aside, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(aside);
+        return false;
+    }
+    MoveFileExW(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return true;
+}
+
 DWORD DeleteOrSchedule(const std::wstring& path, const std::wstring& top)
 {
     // DeleteFileNotLink clears a read-only attribute: a file of the
@@ -235,6 +288,8 @@ DWORD DeleteOrSchedule(const std::wstring& path, const std::wstring& top)
             return 0;
         if (err == ERROR_CANT_RESOLVE_FILENAME)
             break;
+        if (!link && MoveAsideIfWaitingParent(path))
+            return 0;
         Sleep(100);
     }
     if (link || err == ERROR_CANT_RESOLVE_FILENAME) {
@@ -366,27 +421,43 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options)
             options.result = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(arg.c_str() + 8, nullptr, 16)));
         else if (lower.rfind(L"-done=", 0) == 0)
             options.done = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(arg.c_str() + 6, nullptr, 16)));
+        else if (lower.rfind(L"-log=", 0) == 0 && arg.size() > 5)
+            options.log = arg.substr(5);
         else
             return false;
     }
     return true;
 }
 
-// Hands the result to whoever waits on the channel.
+// The log that -log= names, looked for also on a command line that is
+// otherwise wrong, so that a usage error is logged too.
+std::wstring LogOption(int argc, wchar_t** argv)
+{
+    std::wstring log;
+    for (int i = 1; i < argc; ++i)
+        if (Package::Lower(std::wstring(argv[i], std::min<std::size_t>(5, std::wcslen(argv[i])))) == L"-log=")
+            log = argv[i] + 5;
+    return log;
+}
+
+// Hands the result to whoever waits on the channel; gives the exit code.
 DWORD Report(const Options& options, DWORD result)
 {
-    if (options.result && options.done) {
+    if (options.Channel()) {
         if (void* view = MapViewOfFile(options.result, FILE_MAP_WRITE, 0, 0, 4)) {
             *static_cast<volatile DWORD*>(view) = result;
             UnmapViewOfFile(view);
         }
         SetEvent(options.done);
+        return result;
     }
-    return result;
+    return result != 0 && result <= 0xFFFF && (result & kRestartNeeded) ? kExitRestartNeeded : result;
 }
 
 // Started from the installation directory: run a temporary copy instead.
-bool RelaunchFromTemp(int argc, wchar_t** argv, DWORD& exitCode)
+// With the channel this process ends at once (bit 0x1); without it, it waits
+// for the copy and gives the copy's exit code.
+bool RelaunchFromTemp(const Options& options, int argc, wchar_t** argv, DWORD& exitCode)
 {
     wchar_t self[MAX_PATH * 2] = {}, temp[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
@@ -404,6 +475,9 @@ bool RelaunchFromTemp(int argc, wchar_t** argv, DWORD& exitCode)
     std::wstring cmd = L"\"" + target + L"\"";
     for (int i = 1; i < argc; ++i)
         cmd += std::wstring(L" \"") + argv[i] + L"\"";
+    // Out of the installation folder, which the copy removes: a process's
+    // current directory keeps its folder from being removed.
+    SetCurrentDirectoryW(temp);
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
@@ -411,43 +485,72 @@ bool RelaunchFromTemp(int argc, wchar_t** argv, DWORD& exitCode)
         DeleteFileW(target.c_str());
         return false;
     }
-    CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     exitCode = kResultFollows;
+    if (!options.Channel()) {
+        // Ctrl+C reaches the copy as well, which decides what it means; set
+        // only now, as a child would inherit it.
+        SetConsoleCtrlHandler(nullptr, TRUE);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        if (!GetExitCodeProcess(pi.hProcess, &exitCode))
+            exitCode = kException;
+    }
+    CloseHandle(pi.hProcess);
     return true;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv)
+// The first uninstaller process that started this copy and waits for it:
+// the parent, when its program file is the installation folder's copy of
+// this program.
+std::wstring WaitingParentImage(const std::wstring& installDir)
 {
-    Package::ApplyForcedExit(argc, argv);
-    Options options;
-    if (!ParseArguments(argc, argv, options))
-        return Report(options, kUsage);
+    DWORD parent = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe))
+        if (pe.th32ProcessID == GetCurrentProcessId())
+            parent = pe.th32ParentProcessID;
+    CloseHandle(snap);
+    if (!parent || installDir.empty())
+        return std::wstring();
+    std::wstring image = Package::ProcessImagePath(parent);
+    std::size_t slash = image.rfind(L'\\');
+    if (slash == std::wstring::npos || !SamePath(image.substr(0, slash), installDir))
+        return std::wstring();
+    return image;
+}
+
+int Main(int argc, wchar_t** argv, const Options& options, bool parsed)
+{
+    if (!parsed)
+        return static_cast<int>(Report(options, kUsage));
     std::wstring installDir = ReadEntry(options.site, L"InstallDir");
     std::wstring list = ReadEntry(options.site, L"UninstallParam");
     if (list.empty())
-        return Report(options, kLoadFailed);
+        return static_cast<int>(Report(options, kLoadFailed));
 
     if (!installDir.empty() && SamePath(Package::OwnDirectory(), installDir)) {
         DWORD code = 0;
-        if (RelaunchFromTemp(argc, argv, code))
+        if (RelaunchFromTemp(options, argc, argv, code))
             return static_cast<int>(code);
+    } else if (!options.Channel()) {
+        g_waitingParentImage = WaitingParentImage(installDir);
     }
     std::wstring title = L"Korvane " + options.site + L" Uninstallation";
     WWLib::MachineWideLock lock;
     bool busy = false;
     try {
-        busy = !(options.result && options.done) && !lock.TryTake(kSetupLock);
+        busy = !options.Channel() && !lock.TryTake(kSetupLock);
     } catch (...) {
         // No lock to be had at all: the removal goes on as it did without one.
     }
     if (busy) {
         const wchar_t busy[] = L"Another installation or removal of Quendal is running on this computer; try again "
                                L"when it has finished.";
-        std::fwprintf(stdout, L"%ls\n", busy);
-        std::fflush(stdout);
+        Print(busy);
         if (!options.unattended)
             MessageBoxW(nullptr, busy, title.c_str(), MB_OK | MB_ICONERROR);
         return static_cast<int>(kBusy);
@@ -455,7 +558,7 @@ int wmain(int argc, wchar_t** argv)
     if (!options.unattended) {
         std::wstring question = L"Do you want to remove Korvane " + options.site + L" from this computer?";
         if (MessageBoxW(nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return Report(options, 0);
+            return static_cast<int>(Report(options, 0));
     }
     DWORD result;
     try {
@@ -465,7 +568,7 @@ int wmain(int argc, wchar_t** argv)
                 g_feedback = true;
         result = Uninstall(options, params, installDir);
         // Run by the installer, the journal is that installer's, open and in use.
-        if (!(options.result && options.done))
+        if (!options.Channel())
             RemoveInstallJournal(options.site);
     } catch (...) {
         result = kException;
@@ -484,4 +587,32 @@ int wmain(int argc, wchar_t** argv)
         MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | (result > 0xFFFF ? MB_ICONERROR : MB_ICONINFORMATION));
     }
     return static_cast<int>(Report(options, result));
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Package::ApplyForcedExit(argc, argv);
+    Options options;
+    const bool parsed = ParseArguments(argc, argv, options);
+    std::unique_ptr<WWLib::LogFile> log;
+    const std::wstring logPath = LogOption(argc, argv);
+    if (!logPath.empty()) {
+        try {
+            log.reset(new WWLib::LogFile(WString(logPath.c_str())));
+            log->Started(WString(Product::kMakerPrefix) + Product::kName + L" " + Product::kVersion + L" uninstaller");
+            g_log = log.get();
+        } catch (const SystemError& e) {
+            // As the installer does: a log asked for and not to be had is a
+            // usage error, before anything is changed.
+            Print(L"Cannot open the log file '" + logPath + L"': " +
+                  std::wstring(WWLib::WindowsErrorText(e.Code()).c_str()));
+            return static_cast<int>(Report(options, kUsage));
+        }
+    }
+    const int code = Main(argc, argv, options, parsed);
+    if (log)
+        log->Ended(static_cast<unsigned long>(code));
+    return code;
 }

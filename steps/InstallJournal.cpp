@@ -110,11 +110,17 @@ class JournalScope {
 public:
     JournalScope(const WString& site, const WString& installDir) : site_(site), dir_(ComparablePath(installDir))
     {
+        // The user's and the all-users' folder, as the uninstaller has it:
+        // the run that wrote the journal may have been LocalSystem's and the
+        // one undoing it an administrator's, or the other way round.
         try {
             startMenu_ = ComparablePath(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
         } catch (const std::exception&) {
             // No Start menu: no shortcut entry is the site's.
         }
+        WString common = GetCommonProgramsDir();
+        if (!common.empty())
+            commonStartMenu_ = ComparablePath(PathJoin(common, Product::kMakerPrefix + site));
         WString adminTools = GetCommonAdminToolsDir();
         if (!adminTools.empty())
             adminShortcut_ = ComparablePath(PathJoin(adminTools, site + L" Control Panel.lnk"));
@@ -127,7 +133,7 @@ public:
             return EqualNoCase(subject, site_);
         case UndoKind::Directory: {
             WString d = ComparablePath(subject);
-            return EqualNoCase(d, dir_) || PathBelow(d, dir_) || PathBelow(dir_, d) || EqualNoCase(d, startMenu_);
+            return EqualNoCase(d, dir_) || PathBelow(d, dir_) || PathBelow(dir_, d) || IsStartMenu(d);
         }
         case UndoKind::Security:
         case UndoKind::PreviousInstallation:
@@ -140,7 +146,8 @@ public:
             return PathBelow(ComparablePath(subject), dir_);
         case UndoKind::Shortcut: {
             WString link = ComparablePath(subject);
-            return PathBelow(link, startMenu_) || (!adminShortcut_.empty() && EqualNoCase(link, adminShortcut_));
+            return PathBelow(link, startMenu_) || PathBelow(link, commonStartMenu_) ||
+                   (!adminShortcut_.empty() && EqualNoCase(link, adminShortcut_));
         }
         case UndoKind::Service:
             return EqualNoCase(subject, site_) && PathBelow(ComparablePath(detail), dir_);
@@ -155,7 +162,13 @@ public:
     const WString& Site() const { return site_; }
 
 private:
-    WString site_, dir_, startMenu_, adminShortcut_;
+    bool IsStartMenu(const WString& dir) const
+    {
+        return (!startMenu_.empty() && EqualNoCase(dir, startMenu_)) ||
+               (!commonStartMenu_.empty() && EqualNoCase(dir, commonStartMenu_));
+    }
+
+    WString site_, dir_, startMenu_, commonStartMenu_, adminShortcut_;
 };
 
 enum class Outcome {

@@ -3,6 +3,7 @@
 #include "../wwlib/CReg.h"
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/InstallError.h"
+#include "../wwlib/Sid.h"
 #include "../wwlib/SystemInfo.h"
 #include <shlobj.h>
 
@@ -99,4 +100,25 @@ WString GetCommonAppDataDir()
     if (dir.empty())
         FromRegistry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData", dir);
     return dir;
+}
+
+WString StartMenuProgramsDirFor(PSID user)
+{
+    if (user && Sid::LocalSystem().Equals(user)) {
+        WString common = GetCommonProgramsDir();
+        if (IsAbsolutePath(common))
+            return common;
+    }
+    return GetProgramsDir();
+}
+
+WString GetStartMenuProgramsDir()
+{
+    Sid user;
+    try {
+        user = Sid::ProcessUser();
+    } catch (const std::exception&) {
+        // No token to ask: the user's folder, as before the question existed.
+    }
+    return StartMenuProgramsDirFor(user.Get());
 }

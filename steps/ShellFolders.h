@@ -1,5 +1,6 @@
 #pragma once
 #include "../nocrtlib/NoCrtString.h"
+#include <windows.h>
 
 // The folders the installation writes into. Each asks the shell first (when
 // its version has the special-folder function; a missing folder is created)
@@ -12,3 +13,11 @@ WString GetProgramsDir();
 WString GetCommonProgramsDir();
 WString GetCommonAdminToolsDir();
 WString GetCommonAppDataDir();
+
+// The Programs folder that the site's Start-menu folder goes into: the
+// all-users one for a run as LocalSystem (a deployment tool's), whose own
+// Programs folder, in the system profile, no user ever sees; the running
+// user's otherwise. Throws as GetProgramsDir does.
+WString GetStartMenuProgramsDir();
+// The same decision for the token user `user`.
+WString StartMenuProgramsDirFor(PSID user);

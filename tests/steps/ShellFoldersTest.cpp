@@ -1,5 +1,6 @@
 #include "../../steps/ShellFolders.h"
 #include "../../wwlib/InstallError.h"
+#include "../../wwlib/Sid.h"
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
@@ -89,4 +90,18 @@ TEST_CASE("without the shell's function the registry answers")
     CHECK(adminWithout == L"");
     CHECK(programsEmpty == common);
     CHECK(noPrograms);
+}
+
+TEST_CASE("the Start-menu folder goes to all users for LocalSystem, to the user's Programs for anyone else")
+{
+    // Under Wine every process, a service's too, has the one user's token,
+    // so the decision is taken here on the SIDs themselves, with the real
+    // folder lookups.
+    CHECK(W(StartMenuProgramsDirFor(Sid::LocalSystem().Get())) == ShellFolder(CSIDL_COMMON_PROGRAMS));
+    CHECK(W(StartMenuProgramsDirFor(Sid::ProcessUser().Get())) == ShellFolder(CSIDL_PROGRAMS));
+    CHECK(W(StartMenuProgramsDirFor(Sid::Administrators().Get())) == ShellFolder(CSIDL_PROGRAMS));
+    CHECK(ShellFolder(CSIDL_COMMON_PROGRAMS) != ShellFolder(CSIDL_PROGRAMS));
+    // This process's own answer is its token user's.
+    const bool system = Sid::LocalSystem().Equals(Sid::ProcessUser().Get());
+    CHECK(W(GetStartMenuProgramsDir()) == ShellFolder(system ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS));
 }

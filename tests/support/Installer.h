@@ -33,7 +33,7 @@ void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::w
                      const wchar_t* program, bool leaveRunning = false);
 
 // Runs the site's own uninstaller as its uninstall entry names it, unattended,
-// and waits until the copy that does the work has removed the entry.
+// and checks that it reports the removal done (0) with the entry gone.
 void UninstallThroughEntry(const std::wstring& site);
 
 void StartService(const wchar_t* name);

@@ -15,6 +15,7 @@
 #include "../../package/UninstallScope.h"
 #include "../../upgrade/PreviousUninstaller.h"
 #include "../../wwlib/Product.h"
+#include "../../wwlib/Sid.h"
 #include "../support/Console.h"
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
@@ -54,7 +55,9 @@ struct Installation {
     std::wstring startMenu;
     std::wstring entryKey = std::wstring(kUninstallKey) + L"\\Quendal-Test";
 
-    Installation()
+    // `startMenuUser`: the token user whose Start-menu folder the
+    // installation takes (LocalSystem's is the all-users one); the test's own by default.
+    explicit Installation(PSID startMenuUser = nullptr)
     {
         InstallSettings& settings = TheInstallSettings();
         settings.installDir = dir.c_str();
@@ -66,7 +69,8 @@ struct Installation {
         for (const wchar_t* program : {L"srvctrl.exe", L"srvcfg.exe", L"QuendalCfgManip.exe"})
             AppendUninstallParam(L"killProc", (dir + L"\\" + program).c_str());
         AppendUninstallParam(L"execUninst", (dir + L"\\srvctrl.exe").c_str());
-        startMenu = W(GetProgramsDir()) + L"\\Korvane Quendal-Test";
+        startMenu = W(startMenuUser ? StartMenuProgramsDirFor(startMenuUser) : GetProgramsDir()) +
+                    L"\\Korvane Quendal-Test";
 
         SecuredInstallDir secured;
         secured.Secure();
@@ -233,15 +237,93 @@ TEST_CASE("run interactively, the uninstaller asks first and reports the outcome
     Installation install;
     Test::MessageBoxAnswerer boxes(L"Korvane Quendal-Test Uninstallation", IDYES);
     Test::ChildResult r = Test::RunCaptured(install.UninstallString());
-    CHECK(r.exitCode == 1);
-    for (int i = 0; i < 300 && boxes.Texts().size() < 2; ++i)
-        Sleep(100);
+    CHECK(r.exitCode == 0); // the copy's result, which the first process waited for
     auto texts = boxes.Texts();
     REQUIRE(texts.size() == 2);
     CHECK(texts[0] == L"Do you want to remove Korvane Quendal-Test from this computer?");
     CHECK(texts[1] == L"Korvane Quendal-Test was removed.");
     CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
     CHECK(ServiceState() == 0);
+    TheSiteName() = L"";
+}
+
+TEST_CASE("the quiet removal a deployment tool runs ends with its real result, once everything is done")
+{
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    Test::TempDir logs(L"quendal-uninstall-log");
+    const std::wstring log = logs.Path() + L"\\removal.log";
+    SUBCASE("removed: 0, the folder gone when the code is read, the program file moved out of its way")
+    {
+        Installation install;
+        const std::wstring quiet = install.UninstallString() + L"-unat -log=\"" + log + L"\"";
+        Test::ChildResult r = Test::RunCaptured(quiet);
+        CHECK(r.exitCode == 0);
+        CHECK_FALSE(Exists(install.dir));
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+        CHECK_FALSE(Exists(install.startMenu));
+        // Nothing of the folder waits for a restart; the moved program file
+        // and the copy that did the work wait in the temporary folder.
+        const std::wstring pending = PendingText();
+        CAPTURE(Test::Narrow(pending));
+        CHECK(pending.find(install.dir) == std::wstring::npos);
+        CHECK(pending.find(L"\\unq") != std::wstring::npos);
+        // The log: both processes' first and last lines, the copy's lines between.
+        const std::string text = Test::ReadFileBytes(log);
+        CAPTURE(text);
+        std::size_t first = text.find(" Korvane Quendal 5.18 uninstaller ("), second = text.find(" uninstaller (", first + 1);
+        CHECK(first != std::string::npos);
+        CHECK(second != std::string::npos);
+        CHECK(text.find("Deleting " + Test::Narrow(install.dir) + "\\uninst.exe\r\n") != std::string::npos);
+        CHECK(text.find(r.output) != std::string::npos);
+        const std::string last = " Exit code 0\r\n";
+        CHECK(text.size() > last.size());
+        CHECK(text.substr(text.size() - last.size()) == last);
+    }
+    SUBCASE("installed by LocalSystem: the all-users shortcuts go as well")
+    {
+        Installation install(Sid::LocalSystem().Get());
+        wchar_t common[MAX_PATH] = {};
+        REQUIRE(SHGetSpecialFolderPathW(nullptr, common, CSIDL_COMMON_PROGRAMS, FALSE));
+        REQUIRE(install.startMenu.rfind(common, 0) == 0);
+        REQUIRE(Exists(install.startMenu + L"\\Uninstall Quendal-Test.lnk"));
+        Test::ChildResult r = Test::RunCaptured(install.UninstallString() + L"-unat");
+        CHECK(r.exitCode == 0);
+        CHECK_FALSE(Exists(install.startMenu));
+        CHECK_FALSE(Exists(install.dir));
+    }
+    SUBCASE("a file held open: 3010, a restart finishes the removal")
+    {
+        Installation install;
+        const std::wstring locked = install.dir + L"\\ReadMe.txt";
+        HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(lock != INVALID_HANDLE_VALUE);
+        Test::ChildResult r = Test::RunCaptured(install.UninstallString() + L"-unat");
+        CloseHandle(lock);
+        CHECK(r.exitCode == 3010);
+        CHECK(r.text.find(L"Scheduling deletion on restart: " + locked + L"\r\n") != std::wstring::npos);
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, install.entryKey));
+        CHECK(PendingText().find(L"\\??\\" + locked + L"||") != std::wstring::npos);
+        DeleteFileW(locked.c_str());
+        RemoveDirectoryW(install.dir.c_str());
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    }
+    SUBCASE("failures keep their codes: a site that is not installed, a wrong command line, a log not to be had")
+    {
+        const std::wstring uninst = Test::OwnDirectory() + L"\\..\\package\\uninst.exe";
+        REQUIRE(Exists(uninst));
+        CHECK(Test::RunCaptured(L"\"" + uninst + L"\" Quendal-NotInstalled -unat -log=\"" + log + L"\"").exitCode ==
+              0x80000);
+        CHECK(Test::RunCaptured(L"\"" + uninst + L"\" -unat -log=\"" + log + L"\"").exitCode == 0x40000);
+        const std::string text = Test::ReadFileBytes(log);
+        CHECK(text.find(" Exit code 524288\r\n") != std::string::npos);
+        CHECK(text.find(" Exit code 262144\r\n") != std::string::npos);
+        Test::ChildResult r =
+            Test::RunCaptured(L"\"" + uninst + L"\" Quendal-NotInstalled -unat \"-log=" + logs.Path() + L"\\no\\x.log\"");
+        CHECK(r.exitCode == 0x40000);
+        CHECK(r.text.rfind(L"Cannot open the log file '" + logs.Path() + L"\\no\\x.log': ", 0) == 0);
+    }
     TheSiteName() = L"";
 }
 
