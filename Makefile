@@ -11,9 +11,9 @@ JOBS       ?= 2
 DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
 	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick \
-	osslsigncode openssl python3-jsonschema python3-yaml
+	osslsigncode openssl python3-jsonschema python3-yaml softhsm2 libengine-pkcs11-openssl
 
-.PHONY: all deps build test reproducible reproducible-check sign check-release demo bench crash-sweep screenshots clean
+.PHONY: all deps build test reproducible reproducible-check sign sign-preflight check-release demo bench crash-sweep screenshots clean
 
 all: build
 
@@ -48,11 +48,13 @@ SIGN_KEY       ?=
 SIGN_PASS_FILE ?=
 TIMESTAMP_URL  ?=
 SIGN_CA        ?=
+PKCS11_MODULE  ?=
+PKCS11_ENGINE  ?=
 TEST_CERT_DIR  := $(BUILD)/test-cert
 # The one time a build records (the signing time without a timestamp server):
 # the commit's, so that two builds of one commit give the same bytes.
 SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
-export SOURCE_DATE_EPOCH SIGN_PASS_FILE TIMESTAMP_URL
+export SOURCE_DATE_EPOCH SIGN_PASS_FILE TIMESTAMP_URL PKCS11_MODULE PKCS11_ENGINE
 
 ifeq ($(SIGN_CERT),)
 BUILD_SIGNING = SIGN_CERT=$(TEST_CERT_DIR)/signing.pem SIGN_KEY=$(TEST_CERT_DIR)/signing.key SIGN_CA=$(TEST_CERT_DIR)/ca.pem
@@ -81,16 +83,25 @@ reproducible-check:
 	  $(WIN32_DIR)/QuendalInstaller.exe $(WIN64_DIR)/QuendalInstaller.exe
 
 # A release (docs/release.md): built without the tests into build/release,
-# signed with the certificate and key named, its signatures verified.
-RELEASE_DIR := $(BUILD)/release
-sign: deps
-	@if [ -z "$(SIGN_CERT)" ] || [ -z "$(SIGN_KEY)" ]; then \
-	  echo "make sign: SIGN_CERT and SIGN_KEY must name the release certificate and its key (docs/release.md)"; exit 2; fi
+# signed with the certificate and key named, its signatures verified, its
+# checksums and winget manifest written. Signing without a timestamp server
+# is refused unless NO_TIMESTAMP=1 says it is meant: such signatures expire
+# with the certificate.
+RELEASE_DIR  := $(BUILD)/release
+NO_TIMESTAMP ?=
+sign: sign-preflight deps
 	@$(BUILD_SIGNING) XZ_SOURCE=$(BUILD)/liblzma/src tools/build.sh $(RELEASE_DIR) OFF $(JOBS)
-	@tools/verify-signatures.sh $(RELEASE_DIR)/win32/QuendalInstaller.exe $(SIGN_CA)
-	@tools/verify-signatures.sh $(RELEASE_DIR)/win64/QuendalInstaller.exe $(SIGN_CA) | tail -n 1
+	@tools/verify-release.sh $(RELEASE_DIR) $(SIGN_CA)
 	@tools/build-info.sh > $(RELEASE_DIR)/BUILDINFO
 	@cd $(RELEASE_DIR) && sha256sum win32/QuendalInstaller.exe win64/QuendalInstaller.exe | tee SHA256SUMS
+	@python3 tools/winget-manifests.py docs/deployment.md $(RELEASE_DIR)/win32/QuendalInstaller.exe $(RELEASE_DIR)/winget
+
+sign-preflight:
+	@if [ -z "$(SIGN_CERT)" ] || [ -z "$(SIGN_KEY)" ]; then \
+	  echo "make sign: SIGN_CERT and SIGN_KEY must name the release certificate and its key (docs/release.md)"; exit 2; fi
+	@if [ -z "$(TIMESTAMP_URL)" ] && [ "$(NO_TIMESTAMP)" != 1 ]; then \
+	  echo "make sign: no TIMESTAMP_URL: signatures without a timestamp expire with the certificate."; \
+	  echo "Name the CA's timestamp server, or say NO_TIMESTAMP=1 if that is meant (docs/release.md)."; exit 2; fi
 
 # Whether a released installer comes from these sources: RELEASE=<installer ...>.
 check-release: deps
@@ -101,7 +112,11 @@ check-release: deps
 # host runs 32-bit code (asked when used, after deps), else the x86-64 build.
 SHOWN_DIR = $(shell tools/host-runs-i386.sh && [ -x /usr/lib/wine/wine ] && echo $(WIN32_DIR) || echo $(WIN64_DIR))
 
-demo: deps build
+# Builds only the installers it shows, configured as `make build` configures
+# them, so that a later `make build` or `make test` goes on from there.
+demo: deps
+	@$(if $(SIGN_CERT),,tools/make-test-cert.sh $(TEST_CERT_DIR))
+	@$(BUILD_SIGNING) tools/build.sh $(BUILD) ON $(JOBS) $(if $(filter $(WIN32_DIR),$(SHOWN_DIR)),installers,installer64)
 	@tools/demo.sh $(SHOWN_DIR)/QuendalInstaller.exe
 
 # The package writer against liblzma alone, on a package of about 26 MB of

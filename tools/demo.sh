@@ -23,13 +23,33 @@ wineboot -i >/dev/null 2>&1
 wineserver -w
 drive_c=$prefix/drive_c
 
+# The command as it would be typed at a Windows prompt: an argument with a
+# space in double quotes.
+shown() {
+  local arg line=""
+  for arg in "$@"; do
+    case "$arg" in *" "*) line+=" \"$arg\"";; *) line+=" $arg";; esac
+  done
+  printf '%s' "$line"
+}
 run() {
   echo
-  echo "== C:\\> QuendalInstaller.exe $*"
+  echo "== C:\\> QuendalInstaller.exe$(shown "$@")"
   wine "$exe" "$@" 2>&1 | quiet | tr -d '\r'
   echo "== exit code: ${PIPESTATUS[0]}"
 }
-run -installDir='C:\Program Files\Quendal-Demo' -site=Quendal-Other -acceptEULA | tail -n 3
+# A refused command line: its message, and the usage text after it in brief.
+run_refused() {
+  echo
+  echo "== C:\\> QuendalInstaller.exe$(shown "$@")"
+  local out code
+  out=$(wine "$exe" "$@" 2>&1 | quiet | tr -d '\r'; exit "${PIPESTATUS[0]}")
+  code=$?
+  sed -n '1,/^$/p' <<<"$out" | sed '/^$/d'
+  echo "   (then the usage text, $(sed -n '/^$/,$p' <<<"$out" | sed '1d' | wc -l) lines)"
+  echo "== exit code: $code"
+}
+run_refused -installDir='C:\Program Files\Quendal-Demo' -site=Quendal-Other -acceptEULA
 run -installDir='C:\Program Files\Quendal-Demo' -acceptEULA -startService
 
 echo
@@ -50,11 +70,9 @@ echo "== Its uninstall parameter list, one parameter a line"
 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' /v UninstallParam $view 2>&1 \
   | quiet | tr -d '\r' | grep UninstallParam | sed 's/.*REG_SZ *//' | sed 's/" "/"\n"/g; s/yes "/yes\n"/' | sed 's/^/  /'
 echo
-echo "== Removing it with its own uninstaller, as the Start menu's shortcut does, unattended"
+echo "== Removing it with its quiet uninstall command, as deployment tools do (last lines)"
+echo "== C:\\> \"C:\\Program Files\\Quendal-Demo\\uninst.exe\" Quendal-Demo -unat"
 wine 'C:\Program Files\Quendal-Demo\uninst.exe' Quendal-Demo -unat 2>&1 | quiet | tr -d '\r' | tail -n 3
-for _ in $(seq 50); do
-  wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quendal-Demo' $view >/dev/null 2>&1 || break
-  sleep 0.2
-done
+echo "== exit code: ${PIPESTATUS[0]} (it waits for the copy that does the work)"
 echo "== left in the installation folder (the server's own data):"
 (cd "$drive_c/Program Files/Quendal-Demo" 2>/dev/null && find . | sort | sed 's|^\./|  |; s|^\.$|  .|')

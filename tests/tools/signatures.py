@@ -6,6 +6,9 @@ program left unsigned all fail it. The build's signing step gives the same
 bytes each time, attaches a release's signature only to its own file, and
 with a timestamp server (a local RFC 3161 one made with openssl ts) gets a
 timestamp that verifies, or fails and leaves no file when the server is down.
+A key in a PKCS#11 token (SoftHSM) signs the same bytes as its key file. A
+release verifies only when both installers do, and `make sign` refuses to
+sign without a timestamp server unless NO_TIMESTAMP=1.
     usage: signatures.py TOOLS_DIR INSTALLER CA MANIFEST CERT KEY UNSIGNED_PROGRAM"""
 import http.server
 import os
@@ -202,6 +205,95 @@ with tempfile.TemporaryDirectory() as work:
     result = sign_step([f"cert={cert}", f"key={key}", f"timestamp_url={url}"], stamped)
     check(result.returncode != 0 and not os.path.exists(stamped),
           "signing fails without the timestamp server and leaves no file")
+
+
+# A key in a hardware token: a software token (SoftHSM) holding the same key
+# signs through osslsigncode's PKCS#11 engine, the PIN in the password file,
+# and gives the same bytes as the key file does.
+SOFTHSM_MODULES = ["/usr/lib/softhsm/libsofthsm2.so", "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so"]
+module = next((m for m in SOFTHSM_MODULES if os.path.exists(m)), None)
+check(module is not None and shutil.which("softhsm2-util"), "SoftHSM is installed (make deps)")
+if module:
+    with tempfile.TemporaryDirectory() as work:
+        env = dict(os.environ, SOFTHSM2_CONF=os.path.join(work, "softhsm2.conf"))
+        os.makedirs(os.path.join(work, "tokens"))
+        with open(env["SOFTHSM2_CONF"], "w") as f:
+            f.write(f"directories.tokendir = {work}/tokens\nobjectstore.backend = file\n")
+        hsm = lambda *args: subprocess.run(["softhsm2-util", *args], capture_output=True, text=True, env=env)
+        check(hsm("--init-token", "--free", "--label", "quendal", "--pin", "1234", "--so-pin", "5678").returncode == 0,
+              "a software token is made")
+        pkcs8 = os.path.join(work, "key8.pem")
+        subprocess.run(["openssl", "pkcs8", "-topk8", "-nocrypt", "-in", key, "-out", pkcs8], check=True)
+        check(hsm("--import", pkcs8, "--token", "quendal", "--label", "signing", "--id", "01",
+                  "--pin", "1234").returncode == 0, "the key goes into the token")
+        os.remove(pkcs8)
+        pin, wrong_pin = os.path.join(work, "pin"), os.path.join(work, "wrong-pin")
+        with open(pin, "w") as f:
+            f.write("1234\n")
+        with open(wrong_pin, "w") as f:
+            f.write("9999\n")
+        common = [f"cert={cert}", "signing_time=1700000000", "description=Korvane Quendal 5.18",
+                  "url=http://www.example.com/quendal"]
+
+        def token_sign(path, key_uri, pin_file, module_line=True):
+            lines = common + [f"key={key_uri}", f"pass_file={pin_file}"]
+            if module_line:
+                lines.append(f"pkcs11_module={module}")
+            config = path + ".conf"
+            with open(config, "w") as f:
+                f.write("".join(f"{line}\n" for line in lines))
+            return subprocess.run([os.path.join(tools, "sign.sh"), config, path], capture_output=True, text=True,
+                                  env=env)
+
+        from_file, from_token = os.path.join(work, "file.exe"), os.path.join(work, "token.exe")
+        shutil.copy(unsigned, from_file)
+        shutil.copy(unsigned, from_token)
+        check(sign_step(common + [f"key={key}"], from_file).returncode == 0, "signing with the key file")
+        result = token_sign(from_token, "pkcs11:token=quendal;object=signing;type=private", pin)
+        check(result.returncode == 0, "signing with the key in the token works:\n" + result.stderr)
+        check(os.path.exists(from_token) and read(from_token) == read(from_file),
+              "the token's signature is the key file's, byte for byte")
+        check(subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", from_token],
+                             capture_output=True).returncode == 0, "the token-signed file verifies")
+        for what, uri, pin_file, module_line in [
+                ("a wrong PIN", "pkcs11:token=quendal;object=signing;type=private", wrong_pin, True),
+                ("a key the token does not hold", "pkcs11:token=quendal;object=other;type=private", pin, True),
+                ("no module named", "pkcs11:token=quendal;object=signing;type=private", pin, False)]:
+            path = os.path.join(work, "refused.exe")
+            shutil.copy(unsigned, path)
+            result = token_sign(path, uri, pin_file, module_line)
+            check(result.returncode != 0 and not os.path.exists(path), f"{what} fails and leaves no file")
+
+# A release verifies only when both installers and all they hold do: a
+# broken signature in either one fails the whole check (and `make sign`).
+with tempfile.TemporaryDirectory() as release:
+    for build in ("win32", "win64"):
+        os.makedirs(os.path.join(release, build))
+        shutil.copy(installer, os.path.join(release, build, "QuendalInstaller.exe"))
+    verify_release = lambda: subprocess.run([os.path.join(tools, "verify-release.sh"), release, ca],
+                                            capture_output=True, text=True)
+    result = verify_release()
+    check(result.returncode == 0, "a release of good installers verifies:\n" + result.stdout)
+    broken = os.path.join(release, "win64", "QuendalInstaller.exe")
+    with open(broken, "r+b") as f:
+        f.seek(0x1000)
+        byte = f.read(1)
+        f.seek(0x1000)
+        f.write(bytes([byte[0] ^ 0xFF]))
+    result = verify_release()
+    check(result.returncode != 0 and "did NOT verify" in result.stdout,
+          "a broken signature in the second installer fails the release:\n" + result.stdout)
+
+# `make sign` refuses a release without a timestamp server unless told that is meant.
+source = os.path.dirname(tools)
+make = lambda *args: subprocess.run(["make", "--no-print-directory", "-C", source, "sign-preflight", *args],
+                                    capture_output=True, text=True)
+result = make(f"SIGN_CERT={cert}", f"SIGN_KEY={key}", "TIMESTAMP_URL=")
+check(result.returncode != 0 and "no TIMESTAMP_URL" in result.stdout, "no timestamp server: refused\n" + result.stdout)
+check(make(f"SIGN_CERT={cert}", f"SIGN_KEY={key}", "TIMESTAMP_URL=", "NO_TIMESTAMP=1").returncode == 0,
+      "NO_TIMESTAMP=1: allowed")
+check(make(f"SIGN_CERT={cert}", f"SIGN_KEY={key}", "TIMESTAMP_URL=http://timestamp.example.com").returncode == 0,
+      "a timestamp server: allowed")
 
 if failures:
     sys.exit(f"{failures} check(s) failed")
