@@ -9,7 +9,9 @@ stamp=$dir/.quendal-template
 # The stamp records whether Wine's 32-bit half was there: a prefix made
 # without it cannot start 32-bit programs ("could not load kernel32.dll").
 if [ -x /usr/lib/wine/wine ]; then half=wow64; else half=64-only; fi
-version="$(wine --version) unmanaged aedebug-both-views $half"
+# And whether Wine's own fonts were: the prefix's font cache is made with them.
+if [ -f /usr/share/wine/fonts/marlett.ttf ]; then fonts=wine-fonts; else fonts=no-wine-fonts; fi
+version="$(wine --version) unmanaged aedebug-both-views $half $fonts"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
   exit 0
 fi
