@@ -9,8 +9,9 @@ stamp=$dir/.quendal-template
 # The stamp records whether Wine's 32-bit half was there: a prefix made
 # without it cannot start 32-bit programs ("could not load kernel32.dll").
 if [ -x /usr/lib/wine/wine ]; then half=wow64; else half=64-only; fi
-# And whether Wine's own fonts were: the prefix's font cache is made with them.
-if [ -f /usr/share/wine/fonts/marlett.ttf ]; then fonts=wine-fonts; else fonts=no-wine-fonts; fi
+# And whether Wine's own fonts (Debian's fonts-wine) went into it.
+wine_fonts=/usr/share/wine/fonts
+if [ -f "$wine_fonts/marlett.ttf" ]; then fonts=wine-fonts-copied; else fonts=no-wine-fonts; fi
 version="$(wine --version) unmanaged aedebug-both-views $half $fonts"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
   exit 0
@@ -31,6 +32,12 @@ reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugg
 # The virtual display has no window manager; windows Wine would hand to one
 # wait for it in vain each time they close.
 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+# Debian's Wine does not look for its own fonts where fonts-wine puts them;
+# in the Windows fonts folder it finds them: Tahoma for the dialogs, Marlett
+# for the caption buttons (without it they show as the letters "0 1 r").
+if [ "$fonts" = wine-fonts-copied ]; then
+  cp "$wine_fonts"/* "$dir/drive_c/windows/Fonts/"
+fi
 wineserver -w
 if [ "$half" = wow64 ] && [ ! -f "$dir/drive_c/windows/syswow64/kernel32.dll" ]; then
   echo "make-wine-template.sh: the prefix has no 32-bit system folder" >&2
