@@ -15,7 +15,7 @@
 //                                          runs it once more to its end: its
 //                                          output into LOG, its exit code out
 //   crash_probe uninstall SITE             the site's quiet removal; exit 1
-//                                          when its entry stays
+//                                          when it fails or its entry stays
 #include "Snapshot.h"
 #include <windows.h>
 #include <cstdio>
@@ -141,13 +141,18 @@ int Uninstall(const std::wstring& site)
     HANDLE p = Start(command, GetStdHandle(STD_OUTPUT_HANDLE));
     if (!p)
         return 2;
-    WaitForSingleObject(p, 120000);
+    // It waits for the copy that does the work: its exit code is the
+    // removal's (3010: files left to the restart).
+    DWORD code = 1;
+    if (WaitForSingleObject(p, 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(p, &code))
+        code = 1;
     CloseHandle(p);
-    // Run from its folder it hands over to its copy, which removes the entry
-    // last; the service control manager deletes a service it was asked to
-    // delete once the service has stopped. Both before this session ends.
-    for (int i = 0; i < 600 && !RegString(kUninstall + site, L"UninstallString").empty(); ++i)
-        Sleep(100);
+    if (code != 0 && code != 3010) {
+        std::printf("the quiet removal ended with %lu\n", code);
+        return 1;
+    }
+    // The service control manager deletes a service it was asked to delete
+    // once the service has stopped: before this session ends.
     const std::wstring service = L"SYSTEM\\CurrentControlSet\\Services\\" + site;
     for (int i = 0; i < 300; ++i) {
         HKEY key;
@@ -156,7 +161,6 @@ int Uninstall(const std::wstring& site)
         RegCloseKey(key);
         Sleep(100);
     }
-    Sleep(1000);
     return RegString(kUninstall + site, L"UninstallString").empty() ? 0 : 1;
 }
 
