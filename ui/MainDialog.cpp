@@ -11,6 +11,7 @@
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../nocrtlib/WException.h"
+#include "../wwlib/DllLoader.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/Product.h"
 #include <commctrl.h>
@@ -222,13 +223,30 @@ void ShowLocation(HWND dlg, const WString& dir)
     LocationChanged(dlg, false);
 }
 
+// Where a new site goes when the location names no folder to put it in
+// (empty, or not an absolute path): Program Files, as for the command line's
+// -site=.
+WString DefaultParent()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    try {
+        if (WWLib::Shell32Dll().SHGetSpecialFolderPathW(path, CSIDL_PROGRAM_FILES) && IsAbsolutePath(WString(path)))
+            return WString(path);
+    } catch (const std::exception&) {
+        // No shell to ask: the usual folder.
+    }
+    return WString(L"C:\\Program Files");
+}
+
 void RewriteForDefaultSite(HWND dlg)
 {
     if (!Checked(dlg, kNewSite) || !Checked(dlg, kNewDefaultSite))
         return;
     WString& dir = *DataOf(dlg).installDir;
     SplitPath split = SplitAtLast(dir, L'\\');
-    if (split.tail.empty() || StartsWithNoCase(split.tail, kNamedPrefix))
+    if (!IsAbsolutePath(dir))
+        dir = PathJoin(DefaultParent(), Product::kDefaultFolder);
+    else if (split.tail.empty() || StartsWithNoCase(split.tail, kNamedPrefix))
         dir = PathJoin(split.head, Product::kDefaultFolder);
     ShowLocation(dlg, dir);
 }
@@ -242,8 +260,10 @@ void RewriteForNamedSite(HWND dlg)
     name = WString(kNamedPrefix) + name;
     WString& dir = *DataOf(dlg).installDir;
     SplitPath split = SplitAtLast(dir, L'\\');
-    if (split.tail.empty() || StartsWithNoCase(split.tail, kDefaultSiteName) ||
-        StartsWithNoCase(split.tail, Product::kDefaultFolder))
+    if (!IsAbsolutePath(dir))
+        dir = PathJoin(DefaultParent(), name);
+    else if (split.tail.empty() || StartsWithNoCase(split.tail, kDefaultSiteName) ||
+             StartsWithNoCase(split.tail, Product::kDefaultFolder))
         dir = PathJoin(split.head, name);
     else
         dir = PathJoin(dir, name);
@@ -524,8 +544,12 @@ INT_PTR OnCommand(HWND dlg, WORD id, WORD code)
     Pending pending;
     switch (id) {
     case kExistingSite:
-        if (code == BN_CLICKED)
+        // The choice moves the highlight; the acceptance and enablement rules
+        // run again after it, as after every other choice.
+        if (code == BN_CLICKED) {
             ExistingSiteClicked(dlg);
+            pending.reevaluate = !g_state.updating;
+        }
         break;
     case kNewSite:
         if (code != BN_CLICKED)

@@ -11,6 +11,7 @@
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <exception>
 #include <cstdlib>
 #include <string>
@@ -218,6 +219,20 @@ TEST_CASE("main dialog: new named and default sites from the location and the na
         CHECK(d.Checked(kNewNamed));
         CHECK(d.Enabled(IDOK));
     }
+    SUBCASE("a location without a parent folder takes the default one, Program Files")
+    {
+        wchar_t programFiles[MAX_PATH] = {};
+        REQUIRE(SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE));
+        d.Type(kLocation, L"");
+        d.Click(kNewNamed);
+        d.Type(kSiteName, L"x");
+        CHECK(run.Location() == std::wstring(programFiles) + L"\\Quendal-x");
+        CHECK(d.Enabled(IDOK));
+        d.Type(kLocation, L"Quendal-");
+        d.Click(kNewDefault);
+        CHECK(run.Location() == std::wstring(programFiles) + L"\\Korvane Quendal");
+        CHECK(d.Enabled(IDOK));
+    }
     SUBCASE("a name typed while the location is the default folder replaces that folder")
     {
         d.Click(kNewNamed);
@@ -262,6 +277,24 @@ TEST_CASE("main dialog: installed sites")
         run.d.Type(kLocation, L"C:\\C\\Quendal-C");
         CHECK(MainDialog::HighlightedSite() == 2);
         CHECK(run.Caption() == L"Upgrade");
+    }
+    SUBCASE("only named sites: back from a new site to the existing one, Install is enabled again")
+    {
+        run.sites.push_back(Site(L"Quendal-A", L"C:\\A\\Quendal-A", L"5.10"));
+        run.sites.push_back(Site(L"Quendal-B", L"C:\\B\\Quendal-B", L"5.18"));
+        run.Start(L"C:\\A\\Quendal-A");
+        Test::DialogDriver& d = run.d;
+        CHECK(d.Enabled(IDOK));
+        d.Click(kNew);
+        CHECK_FALSE(d.Enabled(IDOK)); // an installed site's folder is no new site
+        d.Click(kExisting);
+        CHECK(MainDialog::HighlightedSite() == 0);
+        CHECK(run.Caption() == L"Upgrade");
+        CHECK(d.Enabled(IDOK));
+        CHECK(run.InstallBold());
+        d.Click(IDOK);
+        CHECK(run.Finish() == IDOK);
+        CHECK(run.dir == L"C:\\A\\Quendal-A");
     }
     SUBCASE("selecting a row chooses its site; the highlight follows the location")
     {
