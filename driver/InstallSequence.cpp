@@ -133,9 +133,13 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
             settings.installDir = PathJoin(GetProgramFilesDir(), Product::kDefaultFolder);
     }
     WWLib::LoadProcessRichEdit();
+    // A site whose entry names a folder that is not its own (another site's,
+    // or another program's) is not offered: choosing it would say "Upgrade"
+    // for one site and install into another.
     MainDialog::SiteList shown;
     for (std::size_t i = 0; i < sites.size(); ++i)
-        shown.push_back(MainDialog::Site{sites[i].siteName, sites[i].installDir, sites[i].version});
+        if (!OwnDirectoryOf(Product::kName, sites[i]).empty())
+            shown.push_back(MainDialog::Site{sites[i].siteName, sites[i].installDir, sites[i].version});
     bool accepted = settings.acceptEULA;
     MainDialog::Data data{&accepted, &settings.installDir, &launchControlPanel, &shown};
     if (MainDialog::Run(data) != IDOK)

@@ -48,6 +48,8 @@ WString Widen(const char* narrow)
 
 int InstallerEntry(void (*sequence)())
 {
+    // Before anything loads a library on this program's behalf.
+    WWLib::RestrictDllSearch();
     StructuredExceptionTranslator translator;
     std::set_new_handler(&ThrowBadAlloc);
     WWLib::InstallConsoleOutput();

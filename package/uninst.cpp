@@ -34,6 +34,7 @@
 // line naming the run and before a last line with the exit code.
 #include "ForcedExit.h"
 #include "UninstallScope.h"
+#include "../wwlib/DllLoader.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/LogFile.h"
 #include "../wwlib/Product.h"
@@ -161,16 +162,30 @@ DWORD Run(const std::wstring& commandLine, const std::wstring& workDir)
     return code;
 }
 
+// Stops the service and waits until its process has ended, not only until
+// it says it stopped: a service process reports SERVICE_STOPPED before it
+// exits, and its program file stays in use until it has.
 void StopService(const std::wstring& name)
 {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE svc = scm ? OpenServiceW(scm, name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS_PROCESS running = {};
+    DWORD needed = 0;
+    HANDLE process = nullptr;
+    if (svc && QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running), sizeof(running),
+                                    &needed) &&
+        running.dwProcessId)
+        process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
     SERVICE_STATUS status = {};
     if (svc && ControlService(svc, SERVICE_CONTROL_STOP, &status)) {
         Say(L"Stopping service " + name);
         for (int i = 0; i < 150 && QueryServiceStatus(svc, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
             Sleep(100);
+        if (process)
+            WaitForSingleObject(process, 15000);
     }
+    if (process)
+        CloseHandle(process);
     if (svc)
         CloseServiceHandle(svc);
     if (scm)
@@ -209,7 +224,7 @@ void UnregisterServer(const std::wstring& path)
         Run(L"\"" + path + L"\" /UnregServer", std::wstring());
         return;
     }
-    HMODULE dll = LoadLibraryW(path.c_str());
+    HMODULE dll = WWLib::LoadLibraryWithItsFolder(WString(path.c_str()));
     if (!dll)
         return;
     using Entry = HRESULT(STDAPICALLTYPE*)();
@@ -251,9 +266,9 @@ void DeleteRegKey(const std::wstring& path)
         Package::DeleteRegTree(root, rest);
 }
 
-// Deletes a file now, or at the next restart when it stays in use. A short
-// wait first lets a program that was just ended (or the first uninstaller
-// process, which started this copy) let go of its file.
+// Deletes a file now, or at the next restart when it stays in use. Up to
+// three seconds of retries first let a program that was just ended let go of
+// its file (a busy machine ends processes slowly).
 // The waiting first uninstaller's program file cannot be deleted while it
 // waits, but it can be renamed: it goes into the temporary folder (on the
 // same volume only; a move across volumes would be a copy and a delete), and
@@ -280,7 +295,7 @@ DWORD DeleteOrSchedule(const std::wstring& path, const std::wstring& top)
     // the installation's own, and must not stop the removal.
     const bool link = WWLib::IsReparsePoint(WString(path.c_str()));
     DWORD err = 0;
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    for (int attempt = 0; attempt < 30; ++attempt) {
         if (WWLib::DeleteFileNotLink(WString(path.c_str()), WString(top.c_str())))
             return 0;
         err = GetLastError();
@@ -593,6 +608,8 @@ int Main(int argc, wchar_t** argv, const Options& options, bool parsed)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Its copy runs from the temporary folder, where anyone may put a library.
+    WWLib::RestrictDllSearch();
     Package::ApplyForcedExit(argc, argv);
     Options options;
     const bool parsed = ParseArguments(argc, argv, options);

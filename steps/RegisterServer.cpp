@@ -1,4 +1,5 @@
 #include "RegisterServer.h"
+#include "../wwlib/DllLoader.h"
 #include "InstallJournal.h"
 #include "RegisterService.h"
 #include "StepReport.h"
@@ -89,7 +90,7 @@ void RegisterServer::Run(const WString& serverPath, bool unregister, bool inheri
     }
     // COM goes before the DLL: what COM still holds of it is released while
     // its code is there (locals go in reverse order).
-    Library dll{LoadLibraryW(serverPath.c_str())};
+    Library dll{WWLib::LoadLibraryWithItsFolder(serverPath)};
     if (!dll.h)
         ThrowCallFailed(L"LoadLibraryW()", GetLastError());
     OleScope ole;

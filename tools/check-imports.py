@@ -9,7 +9,13 @@ time. This reads the import tables of the given PE files and fails on any
 name of the list below: the functions of later Windows versions that a MinGW
 build is likely to pick up.
 
-    usage: check-imports.py FILE.exe|FILE.dll ...
+With --known-dlls it checks instead that the files import from no library
+but those Windows (2000 on) always loads from its own folder, its "known
+DLLs": a program that runs from a folder anyone can write to (the installer
+from Downloads, the uninstaller's copy from the temporary folder) would
+otherwise load a library put beside it before its first instruction.
+
+    usage: check-imports.py [--known-dlls] FILE.exe|FILE.dll ...
 """
 import re
 import struct
@@ -114,9 +120,28 @@ def imports(path):
     return result
 
 
+# Known DLLs on every Windows version from 2000 on (ntdll is always the system's).
+KNOWN_DLLS = {"ntdll.dll", "kernel32.dll", "advapi32.dll", "gdi32.dll", "user32.dll", "shell32.dll", "ole32.dll",
+              "oleaut32.dll", "comdlg32.dll", "rpcrt4.dll", "msvcrt.dll"}
+
+
+def check_known_dlls(paths):
+    refused = 0
+    for path in paths:
+        dlls = sorted({dll for dll, _ in imports(path)})
+        others = [dll for dll in dlls if dll not in KNOWN_DLLS]
+        for dll in others:
+            print(f"{path}: imports from {dll}, which Windows may load from the program's own folder")
+        refused += len(others) + (0 if dlls else 1)
+        print(f"{path}: imports from {', '.join(dlls) or 'nothing read'}")
+    return refused
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
+    if sys.argv[1] == "--known-dlls":
+        sys.exit(1 if check_known_dlls(sys.argv[2:]) else 0)
     refused = 0
     for path in sys.argv[1:]:
         found = imports(path)

@@ -60,7 +60,9 @@ trap cleanup EXIT
 [ $reuse = 1 ] || copy_prefix
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# QUENDAL_DLL_OVERRIDES: more overrides for this run (a test of planted
+# libraries makes Wine search for them as Windows does).
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${QUENDAL_DLL_OVERRIDES:+;$QUENDAL_DLL_OVERRIDES}"
 if [ -n "${QUENDAL_CDROM_DRIVE:-}" ]; then
   mkdir -p "$prefix/cdrom"
   ln -s ../cdrom "$prefix/dosdevices/${QUENDAL_CDROM_DRIVE}:"

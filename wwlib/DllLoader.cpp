@@ -154,9 +154,15 @@ const Kernel32Dll& ProcessKernel32()
 
 void LoadProcessUxtheme()
 {
-    static DllLoader uxtheme;
+    static DllLoader uxtheme, msimg32;
     if (!uxtheme.Handle())
         uxtheme.LoadFromSystemDirectory(L"Uxtheme.dll", true);
+    // The theming library loads this one by name on its first drawing (a
+    // delay load), which on systems without a restricted search (and under
+    // Wine even with one) looks beside the program first: loaded from the
+    // system folder now, that load finds it loaded.
+    if (!msimg32.Handle())
+        msimg32.LoadFromSystemDirectory(L"msimg32.dll", true);
 }
 
 } // namespace WWLib
@@ -167,7 +173,49 @@ void LoadProcessRichEdit()
 {
     static DllLoader richEdit;
     if (!richEdit.Handle())
-        richEdit.Load(L"RICHED20.DLL", false);
+        richEdit.LoadFromSystemDirectory(L"RICHED20.DLL", false);
+}
+
+namespace {
+
+bool g_searchRestricted = false;
+
+FARPROC Kernel32Proc(const char* name) noexcept
+{
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+}
+
+} // namespace
+
+bool RestrictDllSearch() noexcept
+{
+    const DWORD kSearchSystem32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+    if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+            reinterpret_cast<void*>(Kernel32Proc("SetDefaultDllDirectories"))))
+        g_searchRestricted = setDefault(kSearchSystem32) != FALSE;
+    if (!g_searchRestricted)
+        if (auto setDirectory =
+                reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(Kernel32Proc("SetDllDirectoryW"))))
+            setDirectory(L"");
+    return g_searchRestricted;
+}
+
+bool DllSearchRestricted() noexcept
+{
+    return g_searchRestricted;
+}
+
+HMODULE LoadLibraryWithItsFolder(const WString& path) noexcept
+{
+    const DWORD kSearchDllLoadDir = 0x00000100; // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+    const DWORD kSearchSystem32 = 0x00000800;
+    // With the restricted search the flags name the places; without it, the
+    // altered search path puts the library's folder first.
+    return LoadLibraryExW(path.c_str(), nullptr,
+                          g_searchRestricted ? kSearchDllLoadDir | kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 } // namespace WWLib

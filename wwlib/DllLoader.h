@@ -64,6 +64,22 @@ public:
     BOOL SHGetSpecialFolderPathW(wchar_t* path, int folder) const;
 };
 
+// An elevated program must not load a library that someone put beside it or
+// into the current folder (a Downloads folder, the temporary folder): from
+// here on, libraries loaded by name, by this program or by the system's own
+// libraries on its behalf, come from the system folder only. Where the
+// system lacks that (before Windows 7 with KB2533623, bound at run time), at
+// least the current folder leaves the search (SetDllDirectoryW, XP SP1 on).
+// Called first thing; never throws. Returns whether the search is the system
+// folder's alone.
+bool RestrictDllSearch() noexcept;
+// Whether RestrictDllSearch made the system folder the only place searched.
+bool DllSearchRestricted() noexcept;
+// Loads a library named by its full path, its own folder searched for the
+// libraries it needs (a package's server beside its libraries), whatever
+// the process's search; null and the last error on failure.
+HMODULE LoadLibraryWithItsFolder(const WString& path) noexcept;
+
 // The process-wide loaders: created on first use, freed at exit.
 const Advapi32Dll& ProcessAdvapi32();
 const Kernel32Dll& ProcessKernel32();

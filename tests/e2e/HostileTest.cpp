@@ -1,5 +1,6 @@
 // A machine with a hostile or foreign history: entries, folders and programs
 // that are not this product's must never be run, written into or removed.
+#include "../support/DialogDriver.h"
 #include "../support/Installer.h"
 #include "../support/Snapshot.h"
 #include <doctest/doctest.h>
@@ -49,4 +50,93 @@ TEST_CASE("hostile: another program's folder named by the default site's entry i
     UninstallThroughEntry(L"Quendal");
     CHECK(ReadFileBytes(other + L"\\data.db") == "another program's");
     SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", nullptr);
+}
+
+namespace {
+
+std::vector<std::wstring> Split(const std::wstring& list)
+{
+    std::vector<std::wstring> parts;
+    for (std::size_t at = 0; at <= list.size();) {
+        std::size_t comma = list.find(L',', at);
+        if (comma == std::wstring::npos)
+            comma = list.size();
+        parts.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return parts;
+}
+
+// An environment variable set for the children started while it lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name), old_(Env(name))
+    {
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedEnv() { SetEnvironmentVariableW(name_, old_.empty() ? nullptr : old_.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const wchar_t* name_;
+    std::wstring old_;
+};
+
+} // namespace
+
+TEST_CASE("hostile: libraries planted beside the installer and in its current folder never run")
+{
+    // A Downloads folder with the installer in it, and beside it a library
+    // under the name of each one the installer or the system may load by
+    // name; it is the current folder too. Wine takes the libraries it has
+    // built in from itself: the run's "n,b" overrides make it search for them
+    // as Windows does for a library outside its known set, beside the program
+    // first. Without them this test could not fail.
+    TempDir downloads(L"Downloads");
+    TempDir markers(L"markers");
+    const std::wstring installer = downloads.Path() + L"\\QuendalInstaller.exe";
+    REQUIRE(CopyFileW(Env(L"QUENDAL_INSTALLER").c_str(), installer.c_str(), FALSE));
+    const std::wstring overrides = Env(L"WINEDLLOVERRIDES");
+    for (const std::wstring& name : Split(QUENDAL_PLANTED)) {
+        REQUIRE(CopyFileW((OwnDirectory() + L"\\planted\\" + name + L".dll").c_str(),
+                          (downloads.Path() + L"\\" + name + L".dll").c_str(), FALSE));
+        CAPTURE(Narrow(overrides));
+        REQUIRE(overrides.find(name + L"=n,b") != std::wstring::npos);
+    }
+    ScopedEnv markerDir(L"QUENDAL_MARKER_DIR", markers.Path());
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    REQUIRE(SetCurrentDirectoryW(downloads.Path().c_str()));
+
+    // The dialog (with its Rich Edit control), cancelled.
+    {
+        CapturedChild dialog(L"\"" + installer + L"\"");
+        HWND window = WaitForWindow(L"Korvane Quendal 5.18 Installer", 60000);
+        CHECK(window != nullptr);
+        if (window)
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        CHECK(dialog.Wait(60000).exitCode == 202);
+    }
+    // An unattended installation, all of it.
+    ChildResult installed = RunCaptured(L"\"" + installer + L"\" -site=Quendal-Planted -acceptEULA", 120000);
+    CHECK(installed.exitCode == 0);
+    SetCurrentDirectoryW(previous);
+    UninstallThroughEntry(L"Quendal-Planted");
+
+    std::vector<std::wstring> ran;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((markers.Path() + L"\\*.ran").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            ran.push_back(found.cFileName);
+        while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    CAPTURE(Narrow(installed.text));
+    std::string names;
+    for (const std::wstring& r : ran)
+        names += Narrow(r) + " ";
+    CAPTURE(names);
+    CHECK(ran.empty());
 }

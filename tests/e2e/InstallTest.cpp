@@ -9,8 +9,10 @@
 #include <doctest/doctest.h>
 #include <shlobj.h>
 #include <aclapi.h>
+#include <commctrl.h>
 #include <sddl.h>
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -971,6 +973,38 @@ TEST_CASE("install: the main dialog of a run without options")
         CHECK(d.Text(1001) == ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Quendal-Ui");
         CHECK(d.Checked(1016));
         CHECK_FALSE(d.Checked(1004));
+        d.PressEscape();
+        CHECK(child.Wait(60000).exitCode == 202);
+    }
+    SUBCASE("an entry whose folder is another site's is not offered: no row, never its folder")
+    {
+        // Quendal-A's entry names Quendal-B's folder (a stale history);
+        // Quendal-C's is its own.
+        auto entry = [](const std::wstring& site, const std::wstring& dir) {
+            Test::ScopedRegKey* key = new Test::ScopedRegKey(HKEY_LOCAL_MACHINE, kUninstall + site);
+            key->SetString(L"Version", L"5.10");
+            key->SetString(L"InstallDir", dir);
+            key->SetString(L"UninstallString", L"\"" + dir + L"\\uninst.exe\" " + site + L" ");
+            return std::unique_ptr<Test::ScopedRegKey>(key);
+        };
+        // The sites installed by the subcases before this one, each in its own folder.
+        LRESULT installedBefore = 0;
+        HKEY list;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), 0, KEY_READ, &list) == ERROR_SUCCESS) {
+            wchar_t name[256];
+            for (DWORD i = 0, n = 256; RegEnumKeyExW(list, i, name, &n, nullptr, nullptr, nullptr, nullptr) == 0;
+                 ++i, n = 256)
+                installedBefore += std::wstring(name).rfind(L"Quendal", 0) == 0;
+            RegCloseKey(list);
+        }
+        auto stale = entry(L"Quendal-A", L"C:\\Sites\\Quendal-B");
+        auto own = entry(L"Quendal-C", L"C:\\Sites\\Quendal-C");
+        Test::CapturedChild child(installer);
+        HWND dlg = Test::WaitForWindow(title, 60000);
+        REQUIRE(dlg != nullptr);
+        Test::DialogDriver d(dlg);
+        CHECK(SendMessageW(d.Item(1012), LVM_GETITEMCOUNT, 0, 0) == installedBefore + 1);
+        CHECK(d.Text(1001) != L"C:\\Sites\\Quendal-B");
         d.PressEscape();
         CHECK(child.Wait(60000).exitCode == 202);
     }

@@ -65,6 +65,7 @@ void UninstallThroughEntry(const std::wstring& site)
     REQUIRE(command != L"(none)");
     ChildResult r = RunCaptured(command + L"-unat");
     // It waits for the copy that does the work, and ends with its result.
+    CAPTURE(Narrow(r.text));
     CHECK(r.exitCode == 0);
     CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
 }
