@@ -142,6 +142,7 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
             shown.push_back(MainDialog::Site{sites[i].siteName, sites[i].installDir, sites[i].version});
     bool accepted = settings.acceptEULA;
     MainDialog::Data data{&accepted, &settings.installDir, &launchControlPanel, &shown};
+    data.refusedTarget = &RefusedTargetReason; // refused in the dialog, where it can be corrected
     if (MainDialog::Run(data) != IDOK)
         throw SilentExit(202);
     settings.acceptEULA = accepted;

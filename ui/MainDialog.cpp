@@ -11,6 +11,7 @@
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../nocrtlib/WException.h"
+#include "../wwlib/CanonicalPath.h"
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/Product.h"
@@ -45,6 +46,8 @@ struct DialogState {
     RefPtr<SubWnd_AnchorCtrl> layout;
     HFONT boldFont = nullptr;
     std::vector<std::uint8_t> contentsTemplate;
+    HWND locationTip = nullptr; // the location field's tooltip: why Install is disabled
+    WString locationProblem;
 };
 DialogState g_state;
 
@@ -145,6 +148,44 @@ private:
     bool was_;
 };
 
+// Shows why the location cannot be installed into, or nothing.
+void ShowLocationProblem(HWND dlg, const WString& problem)
+{
+    g_state.locationProblem = problem;
+    if (!g_state.locationTip)
+        return;
+    TOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = dlg;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, kLocation));
+    tool.lpszText = const_cast<wchar_t*>(problem.c_str());
+    SendMessageW(g_state.locationTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(g_state.locationTip, TTM_ACTIVATE, problem.empty() ? FALSE : TRUE, 0);
+}
+
+// The location as the installation takes it: the canonical form of an
+// absolute path (as the command line's -installDir=), and why there is none
+// or why no installation may go there. The location becomes that form.
+WString CheckLocation(const MainDialog::Data& data)
+{
+    const WString& typed = *data.installDir;
+    if (typed.empty())
+        return L"Enter the folder to install into.";
+    if (!IsAbsolutePath(typed))
+        return L"Enter the whole path of the folder, such as C:\\Program Files\\Korvane Quendal.";
+    WString canonical;
+    WString why = WWLib::CanonicalPath(typed, canonical);
+    if (!why.empty())
+        return L"This is no folder to install into: " + why + L".";
+    if (data.refusedTarget) {
+        why = data.refusedTarget(canonical);
+        if (!why.empty())
+            return L"No installation may go into this folder: " + why + L".";
+    }
+    *data.installDir = canonical;
+    return WString();
+}
+
 void LocationChanged(HWND dlg, bool fromUser)
 {
     MainDialog::Data& data = DataOf(dlg);
@@ -155,6 +196,8 @@ void LocationChanged(HWND dlg, bool fromUser)
         if (GetWindowTextString(GetDlgItem(dlg, kLocation), text))
             *data.installDir = text;
     }
+    const WString problem = CheckLocation(data);
+    ShowLocationProblem(dlg, problem);
     const WString folder = LastFolder(*data.installDir);
     const bool accepted = Checked(dlg, kAgreementCheckId);
     int i = FindSite(sites, *data.installDir, folder);
@@ -206,6 +249,7 @@ void LocationChanged(HWND dlg, bool fromUser)
         CheckDlgButton(dlg, kNewDefaultSite, BST_UNCHECKED);
         CheckDlgButton(dlg, kNewNamedSite, BST_UNCHECKED);
     }
+    enable = enable && problem.empty();
     HWND install = GetDlgItem(dlg, IDOK);
     EnableWindow(install, enable);
     auto font = enable ? reinterpret_cast<WPARAM>(g_state.boldFont) : static_cast<WPARAM>(SendMessageW(dlg, WM_GETFONT, 0, 0));
@@ -467,6 +511,20 @@ INT_PTR InitDialog(HWND dlg, LPARAM lp)
     StreamRichText(LoadRtfResource(MainDialog::kAgreementResource), viewer, TextFormat::Rich);
     AttachSubWnd(viewer, RefPtr<SubWnd>(new SubWnd_RichView));
     AttachSubWnd(GetDlgItem(dlg, kLocationLink), RefPtr<SubWnd>(new SubWnd_HyperLink));
+    // Why Install is disabled for the location typed, on the field itself.
+    g_state.locationTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dlg, nullptr,
+                                          module, nullptr);
+    if (g_state.locationTip) {
+        TOOLINFOW tool = {};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = dlg;
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, kLocation));
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(g_state.locationTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageW(g_state.locationTip, TTM_SETMAXTIPWIDTH, 0, 400);
+    }
 
     CheckDlgButton(dlg, kAgreementCheckId, *data.agreementAccepted ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dlg, kRunControlPanel, *data.runControlPanel ? BST_CHECKED : BST_UNCHECKED);
@@ -671,6 +729,11 @@ INT_PTR CALLBACK MainDialog::DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp
 int MainDialog::HighlightedSite()
 {
     return g_state.highlighted;
+}
+
+WString MainDialog::LocationProblem()
+{
+    return g_state.locationProblem;
 }
 
 INT_PTR MainDialog::Run(Data& data)

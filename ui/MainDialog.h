@@ -21,9 +21,12 @@ public:
     // What the caller hands in and reads back; the caller owns everything.
     struct Data {
         bool* agreementAccepted;   // in: the box's first state; out: at every click
-        WString* installDir;       // in: the first location; out: kept equal to the location
+        WString* installDir;       // in: the first location; out: the location, in canonical form when it has one
         bool* runControlPanel;     // in: the box's first state; out: when Install is pressed
         const SiteList* sites;     // in only
+        // in: why no installation may go into a folder (given in its
+        // canonical form), empty when one may; null for no such check.
+        WString (*refusedTarget)(const WString& dir) = nullptr;
     };
 
     // Shows the dialog modally, without owner. 1 (IDOK) means install with
@@ -60,4 +63,7 @@ public:
     static INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
     // The row of the site list drawn highlighted; -1 for none.
     static int HighlightedSite();
+    // Why the location cannot be installed into, as the location field's
+    // tooltip says it; empty when it can.
+    static WString LocationProblem();
 };

@@ -38,6 +38,7 @@ struct DialogRun {
     bool runPanel = true;
     MainDialog::SiteList sites;
     MainDialog::Data data = {};
+    WString (*refuse)(const WString&) = nullptr;
     HANDLE thread = nullptr;
     INT_PTR result = -2;
     std::exception_ptr error;
@@ -60,6 +61,7 @@ struct DialogRun {
     {
         dir = location;
         data = MainDialog::Data{&accepted, &dir, &runPanel, &sites};
+        data.refusedTarget = refuse;
         thread = CreateThread(nullptr, 0, &Main, this, 0, nullptr);
         REQUIRE(thread != nullptr);
         HWND h = Test::WaitForWindow(kTitle, 15000);
@@ -242,6 +244,79 @@ TEST_CASE("main dialog: new named and default sites from the location and the na
         CHECK(run.Location() == L"C:\\Program Files\\Quendal-web");
         CHECK(d.Enabled(IDOK));
     }
+}
+
+namespace {
+
+// The installer's refusal stands in: C:\Windows and below, and a drive root.
+WString RefuseWindows(const WString& dir)
+{
+    const std::wstring d(dir.c_str(), dir.size());
+    if (_wcsnicmp(d.c_str(), L"C:\\windows", 10) == 0)
+        return L"it is the Windows folder or lies in it";
+    return d.size() <= 3 ? WString(L"it is the root of a drive") : WString();
+}
+
+// The text the location field's tooltip holds.
+std::wstring TipText(HWND dlg)
+{
+    HWND tip = nullptr;
+    for (HWND w = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w && !tip;
+         w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr))
+        if (GetWindow(w, GW_OWNER) == dlg)
+            tip = w;
+    REQUIRE(tip != nullptr);
+    wchar_t text[512] = {};
+    TOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = dlg;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, MainDialog::kLocation));
+    tool.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    return text;
+}
+
+} // namespace
+
+TEST_CASE("main dialog: a location that is no folder to install into keeps Install disabled and says why")
+{
+    DialogRun run;
+    run.accepted = true;
+    run.refuse = &RefuseWindows;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    Test::DialogDriver& d = run.d;
+    CHECK(d.Enabled(IDOK));
+    CHECK(MainDialog::LocationProblem().empty());
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* problem;
+    };
+    const Case cases[] = {
+        {L"", L"Enter the folder to install into."},
+        {L"relative", L"Enter the whole path of the folder, such as C:\\Program Files\\Korvane Quendal."},
+        {L"Sites\\Quendal-web", L"Enter the whole path of the folder, such as C:\\Program Files\\Korvane Quendal."},
+        {L"C:\\Sites\\a|b", L"This is no folder to install into: "},
+        {L"C:\\Windows\\Quendal", L"No installation may go into this folder: it is the Windows folder or lies in it."},
+        {L"D:\\", L"No installation may go into this folder: it is the root of a drive."},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(Test::Narrow(c.typed));
+        d.Type(kLocation, c.typed);
+        CHECK_FALSE(d.Enabled(IDOK));
+        const std::wstring problem(MainDialog::LocationProblem().c_str());
+        CHECK(problem.rfind(c.problem, 0) == 0);
+        CHECK(TipText(d.Window()) == problem);
+    }
+    // A trailing backslash and ".." are the canonical folder: a named site.
+    d.Type(kLocation, L"C:\\Sites\\x\\..\\Quendal-web\\");
+    CHECK(d.Enabled(IDOK));
+    CHECK(d.Checked(kNewNamed));
+    CHECK(d.Text(kSiteName) == L"web");
+    CHECK(MainDialog::LocationProblem().empty());
+    CHECK(TipText(d.Window()).empty());
+    d.Click(IDOK);
+    CHECK(run.Finish() == IDOK);
+    CHECK(std::wstring(run.dir.c_str()) == L"C:\\Sites\\Quendal-web");
 }
 
 TEST_CASE("main dialog: installed sites")
