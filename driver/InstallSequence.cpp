@@ -143,6 +143,7 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
     bool accepted = settings.acceptEULA;
     MainDialog::Data data{&accepted, &settings.installDir, &launchControlPanel, &shown};
     data.refusedTarget = &RefusedTargetReason; // refused in the dialog, where it can be corrected
+    data.newSiteParent = GetProgramFilesDir(); // as for the command line's -site=
     if (MainDialog::Run(data) != IDOK)
         throw SilentExit(202);
     settings.acceptEULA = accepted;

@@ -69,7 +69,6 @@ struct Options {
     bool skipUnregSvc = false;
     HANDLE result = nullptr;
     HANDLE done = nullptr;
-    std::wstring log;
 
     bool Channel() const { return result && done; }
 };
@@ -437,7 +436,7 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options)
         else if (lower.rfind(L"-done=", 0) == 0)
             options.done = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(arg.c_str() + 6, nullptr, 16)));
         else if (lower.rfind(L"-log=", 0) == 0 && arg.size() > 5)
-            options.log = arg.substr(5);
+            continue; // opened by wmain before anything else (LogOption)
         else
             return false;
     }

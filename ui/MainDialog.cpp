@@ -12,7 +12,6 @@
 #include "../nocrtlib/NoCrtPath.h"
 #include "../nocrtlib/WException.h"
 #include "../wwlib/CanonicalPath.h"
-#include "../wwlib/DllLoader.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/Product.h"
 #include <commctrl.h>
@@ -267,29 +266,15 @@ void ShowLocation(HWND dlg, const WString& dir)
     LocationChanged(dlg, false);
 }
 
-// Where a new site goes when the location names no folder to put it in
-// (empty, or not an absolute path): Program Files, as for the command line's
-// -site=.
-WString DefaultParent()
-{
-    wchar_t path[MAX_PATH + 1] = {};
-    try {
-        if (WWLib::Shell32Dll().SHGetSpecialFolderPathW(path, CSIDL_PROGRAM_FILES) && IsAbsolutePath(WString(path)))
-            return WString(path);
-    } catch (const std::exception&) {
-        // No shell to ask: the usual folder.
-    }
-    return WString(L"C:\\Program Files");
-}
-
 void RewriteForDefaultSite(HWND dlg)
 {
     if (!Checked(dlg, kNewSite) || !Checked(dlg, kNewDefaultSite))
         return;
-    WString& dir = *DataOf(dlg).installDir;
+    const MainDialog::Data& data = DataOf(dlg);
+    WString& dir = *data.installDir;
     SplitPath split = SplitAtLast(dir, L'\\');
-    if (!IsAbsolutePath(dir))
-        dir = PathJoin(DefaultParent(), Product::kDefaultFolder);
+    if (!IsAbsolutePath(dir) && IsAbsolutePath(data.newSiteParent))
+        dir = PathJoin(data.newSiteParent, Product::kDefaultFolder);
     else if (split.tail.empty() || StartsWithNoCase(split.tail, kNamedPrefix))
         dir = PathJoin(split.head, Product::kDefaultFolder);
     ShowLocation(dlg, dir);
@@ -302,10 +287,11 @@ void RewriteForNamedSite(HWND dlg)
     WString name;
     GetWindowTextString(GetDlgItem(dlg, kSiteName), name);
     name = WString(kNamedPrefix) + name;
-    WString& dir = *DataOf(dlg).installDir;
+    const MainDialog::Data& data = DataOf(dlg);
+    WString& dir = *data.installDir;
     SplitPath split = SplitAtLast(dir, L'\\');
-    if (!IsAbsolutePath(dir))
-        dir = PathJoin(DefaultParent(), name);
+    if (!IsAbsolutePath(dir) && IsAbsolutePath(data.newSiteParent))
+        dir = PathJoin(data.newSiteParent, name);
     else if (split.tail.empty() || StartsWithNoCase(split.tail, kDefaultSiteName) ||
              StartsWithNoCase(split.tail, Product::kDefaultFolder))
         dir = PathJoin(split.head, name);

@@ -27,6 +27,9 @@ public:
         // in: why no installation may go into a folder (given in its
         // canonical form), empty when one may; null for no such check.
         WString (*refusedTarget)(const WString& dir) = nullptr;
+        // in: where a new site goes when the location names no folder to put
+        // it in (empty, or not an absolute path); empty for nowhere.
+        WString newSiteParent = WString();
     };
 
     // Shows the dialog modally, without owner. 1 (IDOK) means install with

@@ -180,10 +180,15 @@ namespace {
 
 bool g_searchRestricted = false;
 
-FARPROC Kernel32Proc(const char* name) noexcept
+// A kernel32 function of a later Windows, or null where the system lacks it.
+template <class Fn>
+Fn LaterKernel32Function(const char* name) noexcept
 {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+    try {
+        return ProcessKernel32().Proc<Fn>(name);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 } // namespace
@@ -191,20 +196,11 @@ FARPROC Kernel32Proc(const char* name) noexcept
 bool RestrictDllSearch() noexcept
 {
     const DWORD kSearchSystem32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
-    if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void*>(Kernel32Proc("SetDefaultDllDirectories"))))
+    if (auto setDefault = LaterKernel32Function<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories"))
         g_searchRestricted = setDefault(kSearchSystem32) != FALSE;
     if (!g_searchRestricted)
-        if (auto setDirectory =
-                reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(Kernel32Proc("SetDllDirectoryW"))))
+        if (auto setDirectory = LaterKernel32Function<BOOL(WINAPI*)(LPCWSTR)>("SetDllDirectoryW"))
             setDirectory(L"");
-    return g_searchRestricted;
-}
-
-bool DllSearchRestricted() noexcept
-{
     return g_searchRestricted;
 }
 

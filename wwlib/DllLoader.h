@@ -73,8 +73,6 @@ public:
 // Called first thing; never throws. Returns whether the search is the system
 // folder's alone.
 bool RestrictDllSearch() noexcept;
-// Whether RestrictDllSearch made the system folder the only place searched.
-bool DllSearchRestricted() noexcept;
 // Loads a library named by its full path, its own folder searched for the
 // libraries it needs (a package's server beside its libraries), whatever
 // the process's search; null and the last error on failure.

@@ -62,6 +62,9 @@ struct DialogRun {
         dir = location;
         data = MainDialog::Data{&accepted, &dir, &runPanel, &sites};
         data.refusedTarget = refuse;
+        wchar_t programFiles[MAX_PATH] = {};
+        SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+        data.newSiteParent = programFiles; // what the installer gives
         thread = CreateThread(nullptr, 0, &Main, this, 0, nullptr);
         REQUIRE(thread != nullptr);
         HWND h = Test::WaitForWindow(kTitle, 15000);
