@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Renders the installer's main dialog under a virtual display, in a fresh Wine
 # prefix of its own: with no installed site, with three installed sites (one
-# of them highlighted), and the package contents window.
+# of them highlighted), and the package contents window; then the dialog with
+# three sites and the focus on a link at 100, 150 and 200 % (96, 144 and 192
+# DPI).
 #   usage: screenshots.sh BUILD_DIR OUTPUT_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -45,3 +47,27 @@ wine "$driver" space "$title" 1006
 shot "Korvane Quendal 5.18 Package Contents" package-contents.png
 wine "$driver" click "$title" 2
 wait || true
+
+# The same machine at each DPI: the prefix copied with the setting changed.
+wineserver -w
+base=$prefix
+for dpi in 96 144 192; do
+  echo "== Three installed sites at $dpi DPI"
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-shots.XXXXXX")
+  cp -a "$base/." "$prefix/"
+  hex=$(printf '%08x' $dpi)
+  sed -i "s/^\"LogPixels\"=dword:.*/\"LogPixels\"=dword:$hex/" "$prefix/system.reg" "$prefix/user.reg"
+  export WINEPREFIX=$prefix
+  wine "$installer" >/dev/null 2>&1 &
+  wine "$driver" rect "$title" >/dev/null
+  wine "$driver" click "$title" 1004
+  wine "$driver" type "$title" 1001 'C:\Sites\Quendal-Web'
+  wine "$driver" focus "$title" 1006
+  shot "$title" "dialog-${dpi}dpi.png"
+  wine "$driver" click "$title" 2
+  wait || true
+  wineserver -w
+  rm -rf "$prefix"
+done
+prefix=$base
+export WINEPREFIX=$prefix

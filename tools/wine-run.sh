@@ -11,7 +11,8 @@
 # control lists. QUENDAL_PREFIX=<dir> runs in that prefix (made from the
 # template when the directory does not exist yet) and leaves it for the
 # caller: each run there is a session of its own, as from one start of
-# Windows to the next.
+# Windows to the next. QUENDAL_LOG_PIXELS=<dpi> gives a new prefix that
+# system DPI (96 is 100 %, 144 is 150 %, 192 is 200 %).
 set -u
 template=${QUENDAL_WINE_TEMPLATE:?QUENDAL_WINE_TEMPLATE names the template prefix}
 reuse=0
@@ -58,6 +59,11 @@ cleanup() {
 trap cleanup EXIT
 
 [ $reuse = 1 ] || copy_prefix
+if [ $reuse = 0 ] && [ -n "${QUENDAL_LOG_PIXELS:-}" ]; then
+  # Every copy of the setting, so that each part of Wine reads the same DPI.
+  hex=$(printf '%08x' "$QUENDAL_LOG_PIXELS")
+  sed -i "s/^\"LogPixels\"=dword:.*/\"LogPixels\"=dword:$hex/" "$prefix/system.reg" "$prefix/user.reg"
+fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # QUENDAL_DLL_OVERRIDES: more overrides for this run (a test of planted

@@ -642,7 +642,10 @@ INT_PTR OnCommand(HWND dlg, WORD id, WORD code)
         }
         break;
     case IDOK:
-        if (code == BN_CLICKED) {
+        // Only the enabled button stands for a valid, agreed choice; a command
+        // that names it while it is disabled (from a control's Enter, an
+        // accessibility tool) is no consent.
+        if (code == BN_CLICKED && IsWindowEnabled(GetDlgItem(dlg, IDOK))) {
             *data.runControlPanel = Checked(dlg, kRunControlPanel);
             EndDialog(dlg, IDOK);
         }

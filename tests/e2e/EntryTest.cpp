@@ -5,6 +5,7 @@
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -338,6 +339,48 @@ TEST_CASE("the manifest asks for administrator rights and common controls 6")
     CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
 }
 
+TEST_CASE("the manifest, as the loader reads it: system DPI aware, and the Windows versions it supports")
+{
+    // Read by the system's own parser: a manifest it cannot parse would stop
+    // the program from starting at all.
+    const std::wstring path = Installer();
+    ACTCTXW act = {};
+    act.cbSize = sizeof(act);
+    act.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    act.lpSource = path.c_str();
+    act.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE ctx = CreateActCtxW(&act);
+    REQUIRE(ctx != INVALID_HANDLE_VALUE);
+    wchar_t value[32] = {};
+    SIZE_T written = 0;
+    CHECK(QueryActCtxSettingsW(0, ctx, L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", value,
+                               32, &written));
+    CHECK(std::wstring(value) == L"true");
+    // No per-monitor awareness: the dialog does not rescale when moved.
+    CHECK_FALSE(QueryActCtxSettingsW(0, ctx, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                                     L"dpiAwareness", value, 32, &written));
+
+    SIZE_T needed = 0;
+    QueryActCtxW(0, ctx, nullptr, CompatibilityInformationInActivationContext, nullptr, 0, &needed);
+    std::string info(needed, '\0');
+    REQUIRE(needed > sizeof(DWORD));
+    REQUIRE(QueryActCtxW(0, ctx, nullptr, CompatibilityInformationInActivationContext, &info[0], needed, &needed));
+    ReleaseActCtx(ctx);
+    CHECK(*reinterpret_cast<const DWORD*>(info.data()) == 5);
+    // Vista, 7, 8, 8.1, 10 (and 11).
+    const GUID supported[] = {
+        {0xe2011457, 0x1546, 0x43c5, {0xa5, 0xfe, 0x00, 0x8d, 0xee, 0xe3, 0xd3, 0xf0}},
+        {0x35138b9a, 0x5d96, 0x4fbd, {0x8e, 0x2d, 0xa2, 0x44, 0x02, 0x25, 0xf9, 0x3a}},
+        {0x4a2f28e3, 0x53b9, 0x4441, {0xba, 0x9c, 0xd6, 0x9d, 0x4a, 0x4a, 0x6e, 0x38}},
+        {0x1f676c76, 0x80e1, 0x4239, {0x95, 0xbb, 0x83, 0xd0, 0xf6, 0xd0, 0xda, 0x78}},
+        {0x8e0f7a12, 0xbfb3, 0x4fe8, {0xb9, 0xa5, 0x48, 0xfd, 0x50, 0xa1, 0x5a, 0x9a}},
+    };
+    for (const GUID& id : supported) {
+        CAPTURE(id.Data1);
+        CHECK(info.find(std::string(reinterpret_cast<const char*>(&id), sizeof(id))) != std::string::npos);
+    }
+}
+
 namespace {
 
 // The bytes of a resource of the installer in US English (1033).
@@ -363,19 +406,151 @@ std::vector<int> IconWidths(const std::string& group)
     return widths;
 }
 
+// Reads an extended dialog template: the header and every item.
+class TemplateReader {
+public:
+    explicit TemplateReader(const std::string& bytes) : b_(bytes) {}
+    bool Ok() const { return ok_; }
+    WORD Word()
+    {
+        if (pos_ + 2 > b_.size()) {
+            ok_ = false;
+            return 0;
+        }
+        WORD w = static_cast<WORD>(static_cast<unsigned char>(b_[pos_]) | static_cast<unsigned char>(b_[pos_ + 1]) << 8);
+        pos_ += 2;
+        return w;
+    }
+    DWORD Dword()
+    {
+        DWORD low = Word();
+        return low | static_cast<DWORD>(Word()) << 16;
+    }
+    std::wstring String()
+    {
+        std::wstring s;
+        for (WORD c = Word(); ok_ && c; c = Word())
+            s += static_cast<wchar_t>(c);
+        return s;
+    }
+    // A name or an ordinal; the standard classes' ordinals as their names.
+    std::wstring NameOrOrdinal()
+    {
+        if (pos_ + 2 <= b_.size() && b_[pos_] == '\xFF' && b_[pos_ + 1] == '\xFF') {
+            Word();
+            switch (WORD ordinal = Word()) {
+            case 0x80: return L"Button";
+            case 0x81: return L"Edit";
+            case 0x82: return L"Static";
+            default: return L"#" + std::to_wstring(ordinal);
+            }
+        }
+        return String();
+    }
+    void AlignDword() { pos_ = (pos_ + 3) & ~std::size_t(3); }
+
+private:
+    const std::string& b_;
+    std::size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+struct TemplateItem {
+    int id;
+    std::wstring cls, text;
+    DWORD style, exStyle;
+    short x, y, cx, cy;
+    bool operator==(const TemplateItem& o) const
+    {
+        return id == o.id && _wcsicmp(cls.c_str(), o.cls.c_str()) == 0 && text == o.text && style == o.style &&
+               exStyle == o.exStyle && x == o.x && y == o.y && cx == o.cx && cy == o.cy;
+    }
+};
+
+doctest::String toString(const TemplateItem& i)
+{
+    char line[400];
+    std::snprintf(line, sizeof(line), "{%d %ls \"%ls\" style %08lX ex %08lX at %d,%d %dx%d}", i.id, i.cls.c_str(),
+                  i.text.c_str(), i.style, i.exStyle, i.x, i.y, i.cx, i.cy);
+    return line;
+}
+
 } // namespace
 
 TEST_CASE("the dialog's resources: the template, the icons, the agreement and the package description")
 {
     HMODULE exe = LoadLibraryExW(Installer().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     REQUIRE(exe);
-    // An extended dialog template: version 1, signature 0xFFFF, then style 0x92CD0040.
+    // The main dialog's template, control by control: text, class, style,
+    // extended style, position and size in dialog units; the template's
+    // order is the tab order.
     std::string dialog = ResourceOf(exe, RT_DIALOG, 103);
-    REQUIRE(dialog.size() > 26);
-    CHECK(dialog.substr(0, 4) == std::string("\x01\x00\xFF\xFF", 4));
-    CHECK(dialog.substr(12, 4) == std::string("\x40\x00\xCD\x92", 4));
-    CHECK(IconWidths(ResourceOf(exe, RT_GROUP_ICON, 117)) == std::vector<int>{16, 32, 48, 256});
-    CHECK(IconWidths(ResourceOf(exe, RT_GROUP_ICON, 119)) == std::vector<int>{16, 32});
+    TemplateReader t(dialog);
+    CHECK(t.Word() == 1);      // version
+    CHECK(t.Word() == 0xFFFF); // extended
+    t.Dword();                 // help id
+    CHECK(t.Dword() == 0x00040000);
+    CHECK(t.Dword() == 0x92CD0040);
+    const WORD count = t.Word();
+    CHECK(t.Word() == 0);
+    CHECK(t.Word() == 0);
+    CHECK(t.Word() == 289);
+    CHECK(t.Word() == 262);
+    CHECK(t.NameOrOrdinal().empty()); // no menu
+    CHECK(t.NameOrOrdinal().empty()); // the standard dialog class
+    CHECK(t.String() == L"Korvane Quendal Installer");
+    CHECK(t.Word() == 8);
+    t.Word(); // weight
+    t.Word(); // italic, character set
+    CHECK(t.String() == L"MS Shell Dlg"); // scalable, unlike the bitmap MS Sans Serif
+    std::vector<TemplateItem> items;
+    for (WORD i = 0; i < count && t.Ok(); ++i) {
+        t.AlignDword();
+        TemplateItem item = {};
+        t.Dword(); // help id
+        item.exStyle = t.Dword();
+        item.style = t.Dword();
+        item.x = static_cast<short>(t.Word());
+        item.y = static_cast<short>(t.Word());
+        item.cx = static_cast<short>(t.Word());
+        item.cy = static_cast<short>(t.Word());
+        item.id = static_cast<int>(t.Dword());
+        item.cls = t.NameOrOrdinal();
+        item.text = t.NameOrOrdinal();
+        WORD extra = t.Word();
+        for (WORD e = 0; e < extra; e += 2)
+            t.Word();
+        items.push_back(item);
+    }
+    REQUIRE(t.Ok());
+    const std::vector<TemplateItem> expected = {
+        {1006, L"Static", L"What's in the package", 0x50010200, 0, 7, 5, 91, 10},
+        {1002, L"Static", L"Visit the Quendal web page", 0x50010300, 0x1000, 179, 5, 103, 10},
+        {1011, L"Static", L"", 0x50000010, 0, 1, 18, 287, 1},
+        {1003, L"RichEdit20A", L"EULA", 0x50210804, 0x20000, 7, 23, 275, 88},
+        {1004, L"Button", L"I agree to accept all the terms of this License Agreement", 0x50030003, 0, 7, 116, 275, 10},
+        {1007, L"Static", L"", 0x50000010, 0, 1, 129, 287, 1},
+        {1013, L"Button", L"Upgrade or replace existing Quendal site:", 0x50030009, 0, 7, 134, 275, 12},
+        {1014, L"Button", L"Install new Quendal site:", 0x50000009, 0, 7, 162, 275, 12},
+        {1012, L"SysListView32", L"List1", 0x5003C00D, 0x4000, 21, 149, 261, 12},
+        {1015, L"Button", L"Install new default site (Quendal)", 0x50030009, 0, 21, 174, 134, 12},
+        {1016, L"Button", L"Install new named site:", 0x50000009, 0, 21, 186, 92, 12},
+        {1009, L"Static", L"Quendal -", 0x50000202, 0, 112, 186, 43, 12},
+        {1017, L"Edit", L"", 0x50830080, 0, 157, 186, 125, 12},
+        {1005, L"Static", L"Location:", 0x50030200, 0, 7, 203, 36, 12},
+        {1001, L"Edit", L"", 0x50830080, 0, 50, 203, 232, 12},
+        {1010, L"Button", L"Run Quendal Control Panel when done", 0x50010003, 0, 7, 220, 275, 10},
+        {1008, L"Static", L"", 0x50000010, 0, 1, 234, 287, 1},
+        {1, L"Button", L"Install", 0x50010001, 0, 82, 242, 60, 14},
+        {2, L"Button", L"Cancel", 0x50010000, 0, 147, 242, 60, 14},
+    };
+    CHECK(items.size() == expected.size());
+    for (std::size_t i = 0; i < items.size() && i < expected.size(); ++i) {
+        CAPTURE(i);
+        CHECK(items[i] == expected[i]);
+    }
+    CHECK(IconWidths(ResourceOf(exe, RT_GROUP_ICON, 117)) == std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256});
+    CHECK(IconWidths(ResourceOf(exe, RT_GROUP_ICON, 119)) == std::vector<int>{16, 20, 24, 32});
     for (WORD id : {WORD(129), WORD(130)}) {
         CAPTURE(id);
         std::string rtf = ResourceOf(exe, L"RTF", id);

@@ -3,6 +3,7 @@
 //   screenshot_driver type TITLE ID TEXT  types into a control
 //   screenshot_driver click TITLE ID    clicks a button
 //   screenshot_driver space TITLE ID    presses the space bar on a control (a link)
+//   screenshot_driver focus TITLE ID    moves the focus to a control, as Tab would
 // Exit code 1 when the window does not appear.
 #include "DialogDriver.h"
 #include <cstdio>
@@ -29,6 +30,8 @@ int wmain(int argc, wchar_t** argv)
         d.Click(id);
     } else if (verb == L"space") {
         SendMessageW(d.Item(id), WM_KEYDOWN, VK_SPACE, 0);
+    } else if (verb == L"focus") {
+        SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Item(id)), TRUE);
     } else {
         return 2;
     }

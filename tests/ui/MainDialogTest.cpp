@@ -5,16 +5,19 @@
 #include "../../ui/AgreementPanel.h"
 #include "../../ui/MainDialog.h"
 #include "../../ui/PackageContentsWindow.h"
+#include "../../ui/RichText.h"
 #include "../../ui/UiBoundary.h"
 #include "../../wwlib/DllLoader.h"
 #include "../support/DialogDriver.h"
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <commctrl.h>
+#include <richedit.h>
 #include <shlobj.h>
 #include <exception>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -450,6 +453,45 @@ TEST_CASE("main dialog: first size and place: 80 dialog units taller, centred in
     CHECK(r.top == (work.top + work.bottom) / 2 - (r.bottom - r.top) / 2);
 }
 
+TEST_CASE("main dialog: it scales with the system's DPI")
+{
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    // A run at a chosen DPI must really have it, or its checks are those of 100 %.
+    const std::wstring chosen = Test::Env(L"QUENDAL_LOG_PIXELS");
+    if (!chosen.empty())
+        REQUIRE(dpi == std::stoi(chosen));
+    DialogRun run;
+    run.sites.push_back(Site(L"Quendal-A", L"C:\\A\\Quendal-A", L"5.10"));
+    run.sites.push_back(Site(L"Quendal-B", L"C:\\B\\Quendal-B", L"5.18"));
+    run.Start(L"C:\\A\\Quendal-A");
+    // The template's width grows with the DPI: about 434 pixels at 96.
+    RECT r = {0, 0, 289, 262};
+    MapDialogRect(run.d.Window(), &r);
+    const double expected = 289.0 * 1.5 * dpi / 96;
+    CHECK(r.right > expected * 0.85);
+    CHECK(r.right < expected * 1.15);
+    // Every control inside the client area, the list shows both sites and
+    // each of its rows is at least as high as the font.
+    const RECT client = run.d.ClientRect();
+    for (int id : {int(Ids::kPackageLink), int(Ids::kWebLink), kViewer, kAgreement, kExisting, kSiteList, kNew, kNewDefault,
+                   kNewNamed, kSiteName, int(Ids::kLocationLink), kLocation, kRunPanel, IDOK, IDCANCEL}) {
+        CAPTURE(id);
+        const RECT item = run.d.ItemRect(id);
+        CHECK(item.left >= 0);
+        CHECK(item.right <= client.right);
+        CHECK(item.bottom <= client.bottom);
+    }
+    CHECK(RowsShown(run.d) == 2);
+    RECT row = {};
+    row.left = LVIR_BOUNDS;
+    REQUIRE(SendMessageW(run.d.Item(kSiteList), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)));
+    LOGFONTW font = {};
+    GetObjectW(run.NormalFont(), sizeof(font), &font);
+    CHECK(row.bottom - row.top >= std::abs(font.lfHeight));
+}
+
 TEST_CASE("main dialog: resizing keeps the buttons centred and gives the agreement the height")
 {
     DialogRun run;
@@ -557,8 +599,100 @@ TEST_CASE("main dialog: the Location link opens the folder browser; cancelled, t
     CHECK_FALSE(IsWindow(browser));
     CHECK(run.Location() == L"C:\\Browse\\Korvane Quendal");
     CHECK(run.d.Enabled(IDCANCEL)); // the dialog goes on
+
+    // Again, and a folder chosen in the browser becomes the location, and
+    // the site choice follows it.
+    CreateDirectoryW(L"C:\\Browse\\Quendal-Picked", nullptr);
+    PostMessageW(run.d.Item(Ids::kLocationLink), WM_KEYDOWN, VK_SPACE, 0);
+    browser = Test::WaitForWindow(L"Browse for Folder", 15000);
+    REQUIRE(browser != nullptr);
+    const wchar_t picked[] = L"C:\\Browse\\Quendal-Picked";
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(picked));
+    PostMessageW(browser, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && IsWindow(browser); ++i)
+        Sleep(50);
+    CHECK_FALSE(IsWindow(browser));
+    CHECK(run.Location() == picked);
+    CHECK(run.d.Checked(kNewNamed));
+    CHECK(run.d.Text(kSiteName) == L"Picked");
     run.d.Click(IDCANCEL);
     CHECK(run.Finish() == IDCANCEL);
+    RemoveDirectoryW(L"C:\\Browse\\Quendal-Picked");
     RemoveDirectoryW(L"C:\\Browse\\Korvane Quendal");
     RemoveDirectoryW(L"C:\\Browse");
+}
+
+namespace {
+
+// The identifiers of the controls that Tab visits, in order, from the first one.
+std::string TabOrder(HWND dlg)
+{
+    std::string ids;
+    HWND first = GetNextDlgTabItem(dlg, nullptr, FALSE);
+    for (HWND c = first; c && ids.size() < 400;) {
+        ids += (ids.empty() ? "" : " ") + std::to_string(GetDlgCtrlID(c));
+        c = GetNextDlgTabItem(dlg, c, FALSE);
+        if (c == first)
+            break;
+    }
+    return ids;
+}
+
+bool StillRunning(const DialogRun& run)
+{
+    return WaitForSingleObject(run.thread, 300) == WAIT_TIMEOUT;
+}
+
+} // namespace
+
+TEST_CASE("main dialog: the keyboard: the tab order, and Enter presses Install only while it is enabled")
+{
+    DialogRun run;
+    SUBCASE("no sites: the links, the agreement, the new-site choices, the location, the buttons")
+    {
+        run.Start(L"C:\\Program Files\\Korvane Quendal");
+        HWND dlg = run.d.Window();
+        CHECK(SendMessageW(dlg, DM_GETDEFID, 0, 0) == MAKELRESULT(IDOK, DC_HASDEFID));
+        // Each group of choices is entered at its checked button (a checked
+        // radio button takes the tab stop); Install is disabled until the
+        // agreement is accepted, so Tab skips it.
+        CHECK(TabOrder(dlg) == "1006 1002 1003 1004 1014 1015 1017 1005 1001 1010 2");
+        // Enter in the agreement or in the location does not install what was not agreed to.
+        PostMessageW(run.d.Item(kViewer), WM_KEYDOWN, VK_RETURN, 0);
+        PostMessageW(run.d.Item(kViewer), WM_CHAR, L'\r', 0);
+        PostMessageW(run.d.Item(kLocation), WM_KEYDOWN, VK_RETURN, 0);
+        CHECK(StillRunning(run));
+        // Nor does a command that names Install while it is disabled, from
+        // wherever it comes.
+        PostMessageW(run.d.Window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        CHECK(StillRunning(run));
+        run.d.Click(kAgreement);
+        REQUIRE(run.d.Enabled(IDOK));
+        CHECK(TabOrder(dlg) == "1006 1002 1003 1004 1014 1015 1017 1005 1001 1010 1 2");
+        PostMessageW(run.d.Item(kLocation), WM_KEYDOWN, VK_RETURN, 0);
+        CHECK(run.Finish() == IDOK);
+    }
+    SUBCASE("with a default site: the existing-site choice and the list; the default-site choice is gone")
+    {
+        run.accepted = true;
+        run.sites.push_back(Site(L"Quendal", L"C:\\Old\\Korvane Quendal", L"5.10"));
+        run.Start(L"C:\\Old\\Korvane Quendal");
+        CHECK(TabOrder(run.d.Window()) == "1006 1002 1003 1004 1013 1012 1016 1017 1005 1001 1010 1 2");
+        PostMessageW(run.d.Item(kSiteName), WM_KEYDOWN, VK_RETURN, 0);
+        CHECK(run.Finish() == IDOK);
+        CHECK(run.dir == L"C:\\Old\\Korvane Quendal");
+    }
+}
+
+TEST_CASE("main dialog: the agreement's background is the viewer colour, as near as the screen shows it")
+{
+    DialogRun run;
+    run.Start(L"C:\\Program Files\\Korvane Quendal");
+    HWND viewer = run.d.Item(kViewer);
+    HDC dc = GetWindowDC(run.d.Window());
+    const COLORREF expected = GetNearestColor(dc, ViewerBackgroundColour());
+    ReleaseDC(run.d.Window(), dc);
+    // Setting a background answers the one in use.
+    CHECK(static_cast<COLORREF>(SendMessageW(viewer, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3))) == expected);
+    SendMessageW(viewer, EM_SETBKGNDCOLOR, 0, expected);
 }

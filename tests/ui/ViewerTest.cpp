@@ -9,6 +9,7 @@
 #include "../../ui/UiBoundary.h"
 #include "../../wwlib/DllLoader.h"
 #include <doctest/doctest.h>
+#include <cstdlib>
 #include <richedit.h>
 #include <string>
 
@@ -262,9 +263,19 @@ TEST_CASE("the package contents window: one at a time, reopened after closing, f
     const wchar_t title[] = L"Korvane Quendal 5.18 Package Contents";
     std::vector<std::uint8_t> bytes = BuildPackageContentsTemplate(L"5.18");
 
+    // It opens where the pointer is, whoever asked for it.
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    REQUIRE(SetCursorPos((work.left + work.right) / 2 + 60, (work.top + work.bottom) / 2 - 40));
+    POINT cursor;
+    GetCursorPos(&cursor);
     HWND first = PackageContentsWindow::Open(g_owner, bytes);
     REQUIRE(first != nullptr);
     CHECK(GetWindow(first, GW_OWNER) == g_owner);
+    RECT placed;
+    GetWindowRect(first, &placed);
+    CHECK(std::abs((placed.left + placed.right) / 2 - cursor.x) <= 1);
+    CHECK(std::abs((placed.top + placed.bottom) / 2 - cursor.y) <= 1);
     CHECK(PackageContentsWindow::Open(g_owner, bytes) == first);
     CHECK(CountWindowsTitled(title) == 1);
 
@@ -275,6 +286,9 @@ TEST_CASE("the package contents window: one at a time, reopened after closing, f
     CHECK(std::wstring(cls) == L"RichEdit20W");
     CHECK(GetWindowTextLengthW(text) > 100);
     CHECK((SendMessageW(text, EM_GETOPTIONS, 0, 0) & ECO_READONLY) != 0);
+    // Setting a background answers the one in use: the tooltip colour.
+    CHECK(static_cast<COLORREF>(SendMessageW(text, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3))) == GetSysColor(COLOR_INFOBK));
+    SendMessageW(text, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_INFOBK));
     // The description shows from its beginning, also once the window has been
     // painted, and nothing of it is selected.
     UpdateWindow(first);

@@ -9,6 +9,7 @@
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <commctrl.h>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -356,4 +357,146 @@ TEST_CASE("placement helpers")
         GetCtrlLogFont(edit, lf);
         CHECK(lf.lfHeight != 0);
     }
+}
+
+TEST_CASE("a link's tooltip, cursor and focus frame")
+{
+    TestWindow w;
+    HWND link = w.Child(L"STATIC", L"Visit the Quendal web page", SS_LEFT, 10, 10, 300, 40, 1002);
+    const std::wstring target = L"https://quendal.example/download";
+    auto* object = new SubWnd_HyperLink(WString(target.c_str()));
+    RefPtr<SubWnd> ref(object);
+    REQUIRE(AttachSubWnd(link, ref));
+    Paint(link);
+    const RECT hit = object->HitRect();
+    REQUIRE(hit.right > hit.left);
+    const LPARAM overText = At((hit.left + hit.right) / 2, (hit.top + hit.bottom) / 2);
+    const LPARAM besideText = At(hit.right + 20, (hit.top + hit.bottom) / 2);
+
+    SUBCASE("one tool over the link, owned by it, that shows the target")
+    {
+        HWND tip = object->Tooltip();
+        // Created with the link as its owner; Windows gives a popup the
+        // top-level window instead, so it closes with the dialog.
+        CHECK(GetWindow(tip, GW_OWNER) == GetAncestor(link, GA_ROOT));
+        CHECK((GetWindowLongPtrW(tip, GWL_STYLE) & (TTS_ALWAYSTIP | TTS_NOPREFIX)) == (TTS_ALWAYSTIP | TTS_NOPREFIX));
+        CHECK(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0) == 1);
+        wchar_t text[128] = {};
+        TOOLINFOW tool = {};
+        tool.cbSize = sizeof(tool);
+        tool.hwnd = link;
+        tool.lpszText = text;
+        SendMessageW(tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
+        CHECK(std::wstring(text) == target);
+    }
+    SUBCASE("the hand over the text, the arrow beside it")
+    {
+        const LPARAM setCursor = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
+        SendMessageW(link, WM_MOUSEMOVE, 0, overText);
+        CHECK(SendMessageW(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), setCursor) == TRUE);
+        CHECK(GetCursor() == LoadCursorW(nullptr, IDC_HAND));
+        SendMessageW(link, WM_MOUSEMOVE, 0, besideText);
+        CHECK(SendMessageW(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), setCursor) == TRUE);
+        CHECK(GetCursor() == LoadCursorW(nullptr, IDC_ARROW));
+    }
+    SUBCASE("focused: a dotted frame in the text colour around the text; none while disabled")
+    {
+        const COLORREF frame = GetSysColor(COLOR_WINDOWTEXT);
+        CHECK_FALSE(Shows(link, frame));
+        SendMessageW(link, WM_SETFOCUS, 0, 0);
+        Paint(link);
+        CHECK(Shows(link, frame));
+        // The frame's columns are those of the text's hit rectangle.
+        HDC dc = GetDC(link);
+        int onLeft = 0, onRight = 0, beyond = 0;
+        RECT client;
+        GetClientRect(link, &client);
+        for (LONG y = 0; y < client.bottom; ++y) {
+            onLeft += GetPixel(dc, hit.left, y) == frame;
+            onRight += GetPixel(dc, hit.right - 1, y) == frame;
+            beyond += GetPixel(dc, hit.right + 2, y) == frame;
+        }
+        ReleaseDC(link, dc);
+        CHECK(onLeft > 0);
+        CHECK(onRight > 0);
+        CHECK(beyond == 0);
+        EnableWindow(link, FALSE);
+        Paint(link);
+        CHECK_FALSE(Shows(link, frame));
+    }
+}
+
+TEST_CASE("centring: on the cursor, on the parent, and where a hidden or minimised parent sends it")
+{
+    RECT work;
+    REQUIRE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    const POINT workCentre = {(work.left + work.right) / 2, (work.top + work.bottom) / 2};
+    TestWindow parent(300, 200);
+    SetWindowPos(parent.hwnd, nullptr, work.left + 400, work.top + 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    RECT pr;
+    GetWindowRect(parent.hwnd, &pr);
+    const POINT parentCentre = {(pr.left + pr.right) / 2, (pr.top + pr.bottom) / 2};
+    HWND popup = CreateWindowExW(0, L"QuendalUiTest", L"popup", WS_POPUP | WS_BORDER | WS_VISIBLE, 0, 0, 120, 80,
+                                 parent.hwnd, nullptr, GetModuleHandleW(nullptr), nullptr);
+    REQUIRE(popup != nullptr);
+    REQUIRE(SetCursorPos(work.left + 200, work.top + 150));
+    POINT cursor;
+    GetCursorPos(&cursor);
+    auto centredOn = [popup](CenterOn mode) {
+        REQUIRE(CenterWindow(mode, popup));
+        RECT r;
+        GetWindowRect(popup, &r);
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    auto same = [](POINT a, POINT b) { return std::abs(a.x - b.x) <= 1 && std::abs(a.y - b.y) <= 1; };
+
+    SUBCASE("a shown parent: every parent mode takes its centre; the cursor mode the cursor")
+    {
+        CHECK(same(centredOn(CenterOn::Cursor), cursor));
+        CHECK(same(centredOn(CenterOn::Parent), parentCentre));
+        CHECK(same(centredOn(CenterOn::VisibleParent), parentCentre));
+        CHECK(same(centredOn(CenterOn::VisibleParentOrCursor), parentCentre));
+    }
+    SUBCASE("a hidden parent counts only for the plain parent mode")
+    {
+        ShowWindow(parent.hwnd, SW_HIDE);
+        CHECK(same(centredOn(CenterOn::Parent), parentCentre));
+        CHECK(same(centredOn(CenterOn::VisibleParent), workCentre));
+        CHECK(same(centredOn(CenterOn::VisibleParentOrCursor), cursor));
+    }
+    SUBCASE("a minimised parent: its normal place, or the fallbacks")
+    {
+        ShowWindow(parent.hwnd, SW_MINIMIZE);
+        REQUIRE(IsIconic(parent.hwnd));
+        CHECK(same(centredOn(CenterOn::Parent), parentCentre));
+        CHECK(same(centredOn(CenterOn::VisibleParent), workCentre));
+        CHECK(same(centredOn(CenterOn::VisibleParentOrCursor), cursor));
+    }
+    SUBCASE("without a parent: the work area, or the cursor")
+    {
+        HWND alone = CreateWindowExW(0, L"QuendalUiTest", L"alone", WS_POPUP | WS_BORDER | WS_VISIBLE, 0, 0, 120, 80,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        REQUIRE(alone != nullptr);
+        for (CenterOn mode : {CenterOn::Parent, CenterOn::VisibleParent}) {
+            REQUIRE(CenterWindow(mode, alone));
+            RECT r;
+            GetWindowRect(alone, &r);
+            CHECK(same(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, workCentre));
+        }
+        REQUIRE(CenterWindow(CenterOn::VisibleParentOrCursor, alone));
+        RECT r;
+        GetWindowRect(alone, &r);
+        CHECK(same(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, cursor));
+        DestroyWindow(alone);
+    }
+    SUBCASE("at the cursor near the work area's corner, the window stays inside")
+    {
+        SetCursorPos(work.right - 5, work.bottom - 5);
+        centredOn(CenterOn::Cursor);
+        RECT r;
+        GetWindowRect(popup, &r);
+        CHECK(r.right == work.right);
+        CHECK(r.bottom == work.bottom);
+    }
+    DestroyWindow(popup);
 }
