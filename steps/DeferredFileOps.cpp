@@ -59,13 +59,18 @@ std::size_t FindDeletion(const WStringList& list, const WString& target, std::si
 }
 
 // The short form of an existing path, and the pending list; false when the
-// path has no short form or the list cannot be read.
+// path has no short form or the list cannot be read or is empty. The list
+// comes first: it is usually absent, and a short form costs a look into the
+// folder (a whole listing under Wine), once for each file an installation
+// writes.
 bool ReadPendingFor(const WString& path, WString& target, WStringList& list)
 {
+    if (!CRegRead<0>(kSessionManagerKey, kPendingRenamesValue, list).Succeeded() || list.empty())
+        return false;
     WString abs = path;
     CPathMakeAbs<0> makeAbs(abs, path);
     target = ShortForm(abs);
-    return !target.empty() && CRegRead<0>(kSessionManagerKey, kPendingRenamesValue, list).Succeeded();
+    return !target.empty();
 }
 
 } // namespace

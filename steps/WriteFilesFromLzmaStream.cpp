@@ -3,6 +3,7 @@
 #include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "LzmaAloneDecoder.h"
+#include "LzmaDecodeAhead.h"
 #include "StepReport.h"
 #include "TargetDirectory.h"
 #include "../nocrtlib/NoCrtConvert.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-const std::size_t kOutChunk = 0x20000;
 const std::size_t kMinStream = 13;
 const WORD kPackageResource = 130;
 
@@ -109,33 +109,28 @@ void WriteFilesFromLzmaStream::Decode(const std::uint8_t* stream, std::size_t si
     if (remaining == ~std::uint64_t(0))
         throw InstallError(L"WriteFilesFromLzmaStream: end-of-stream marker not supported");
 
-    NoCrtDataVect<std::uint8_t> out;
-    out.resize(kOutChunk);
-    const std::uint8_t* in = stream + kMinStream;
-    std::size_t inLeft = size - kMinStream;
-    while (remaining && !stop) {
-        std::size_t want = remaining < kOutChunk ? static_cast<std::size_t>(remaining) : kOutChunk;
-        std::size_t consumed = 0, produced = 0;
-        int r = decoder.Decode(in, inLeft, out.data(), want, consumed, produced);
-        if (r != 0)
-            throw InstallError(L"LzmaDecode() failed: error " + Decimal(static_cast<unsigned>(r)));
-        // Data that ends before the announced size would otherwise be asked
-        // for again and again.
-        if (produced == 0)
+    // The decoder runs ahead on a thread of its own while the files are
+    // written here: every decision and every message stays on this thread,
+    // in stream order. Leaving this function stops the decoder.
+    LzmaDecodeAhead ahead(decoder, stream + kMinStream, size - kMinStream, remaining);
+    while (!stop) {
+        const LzmaDecodeAhead::Chunk& chunk = ahead.Next();
+        switch (chunk.ending) {
+        case LzmaDecodeAhead::Ending::None:
+            ProcessOutBytes(chunk.data, chunk.size);
+            break;
+        case LzmaDecodeAhead::Ending::Complete:
+            FinishStream();
+            return;
+        case LzmaDecodeAhead::Ending::Failed:
+            throw InstallError(L"LzmaDecode() failed: error " + Decimal(static_cast<unsigned>(chunk.code)));
+        case LzmaDecodeAhead::Ending::Truncated:
             throw InstallError(L"WriteFilesFromLzmaStream: compressed data ends before the announced size");
-        in += consumed;
-        inLeft -= consumed;
-        ProcessOutBytes(out.data(), produced);
-        remaining -= produced;
-    }
-    if (!stop) {
-        // Data that goes on after the announced size would be files left out
-        // of an installation that reports success.
-        std::uint8_t extra = 0;
-        std::size_t consumed = 0, produced = 0;
-        if (decoder.Decode(in, inLeft, &extra, 1, consumed, produced) == 0 && produced != 0)
+        case LzmaDecodeAhead::Ending::Continues:
             throw InstallError(L"WriteFilesFromLzmaStream: compressed data continues after the announced size");
-        FinishStream();
+        case LzmaDecodeAhead::Ending::Exception:
+            break; // rethrown by Next()
+        }
     }
 }
 

@@ -1,14 +1,15 @@
 // Measures the package writer against liblzma alone on one package file:
 //   package_bench.exe PACKAGE
 // (a) decoding the package to memory, (b) writing its files into an empty
-// folder, both from the same mapped bytes; then the ratio, the writer's
-// throughput and the process's peak memory.
+// folder, both from the same mapped bytes, five times each; then the
+// medians, their ratio, the writer's throughput and the process's peak memory.
 #include "../../steps/InstallSettings.h"
 #include "../../steps/LzmaAloneDecoder.h"
 #include "../../steps/WriteFilesFromLzmaStream.h"
 #include <windows.h>
 #include <psapi.h>
 #include <cstdio>
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -45,6 +46,52 @@ void DeleteTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// (a) liblzma alone, output discarded; -1 when the package does not decode.
+double DecodeAlone(const std::uint8_t* data, std::size_t size, std::uint64_t plain)
+{
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    LzmaAloneDecoder decoder;
+    decoder.Init(data);
+    std::vector<std::uint8_t> out(0x20000);
+    const std::uint8_t* in = data + 13;
+    std::size_t inLeft = size - 13;
+    for (std::uint64_t left = plain; left;) {
+        std::size_t consumed = 0, produced = 0;
+        std::size_t want = left < out.size() ? static_cast<std::size_t>(left) : out.size();
+        if (decoder.Decode(in, inLeft, out.data(), want, consumed, produced) != 0 || !produced)
+            return -1;
+        in += consumed;
+        inLeft -= consumed;
+        left -= produced;
+    }
+    QueryPerformanceCounter(&t1);
+    return Seconds(t0, t1);
+}
+
+// (b) the writer into an empty folder, its console lines discarded.
+double WriteAll(const std::wstring& target, const std::uint8_t* data, std::size_t size)
+{
+    NullBuf quiet;
+    std::wstreambuf* old = std::wcout.rdbuf(&quiet);
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    {
+        WriteFilesFromLzmaStream writer({target.c_str(), L"", L"", L""}, WriteFilesFromLzmaStream::AllFiles, data,
+                                        size);
+        writer.Commit();
+    }
+    QueryPerformanceCounter(&t1);
+    std::wcout.rdbuf(old);
+    return Seconds(t0, t1);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -65,51 +112,34 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 7; i >= 0; --i)
         plain = (plain << 8) | data[5 + i];
 
-    // (a) liblzma alone, output discarded.
-    LARGE_INTEGER t0, t1, t2;
-    QueryPerformanceCounter(&t0);
-    {
-        LzmaAloneDecoder decoder;
-        decoder.Init(data);
-        std::vector<std::uint8_t> out(0x20000);
-        const std::uint8_t* in = data + 13;
-        std::size_t inLeft = size - 13;
-        for (std::uint64_t left = plain; left;) {
-            std::size_t consumed = 0, produced = 0;
-            std::size_t want = left < out.size() ? static_cast<std::size_t>(left) : out.size();
-            if (decoder.Decode(in, inLeft, out.data(), want, consumed, produced) != 0 || !produced)
-                return 1;
-            in += consumed;
-            inLeft -= consumed;
-            left -= produced;
-        }
-    }
-    QueryPerformanceCounter(&t1);
-
-    // (b) the writer into an empty folder.
+    // Five rounds of each, taken in turns, so that a disturbance of the
+    // machine touches both sides; the medians are compared.
+    const int kRounds = 5;
+    std::vector<double> decodeTimes, writeTimes;
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
-    std::wstring target = std::wstring(tmp) + L"quendal-bench";
-    DeleteTree(target);
-    CreateDirectoryW(target.c_str(), nullptr);
+    const std::wstring target = std::wstring(tmp) + L"quendal-bench";
     TheInstallSettings().interactive = false;
-    NullBuf quiet;
-    std::wstreambuf* old = std::wcout.rdbuf(&quiet);
-    {
-        WriteFilesFromLzmaStream writer({target.c_str(), L"", L"", L""}, WriteFilesFromLzmaStream::AllFiles, data,
-                                        size);
-        writer.Commit();
-        QueryPerformanceCounter(&t2);
+    for (int round = 0; round < kRounds; ++round) {
+        double a = DecodeAlone(data, size, plain);
+        if (a < 0)
+            return 1;
+        decodeTimes.push_back(a);
+        DeleteTree(target);
+        CreateDirectoryW(target.c_str(), nullptr);
+        // Each round as one installation's: its own uninstall parameters.
+        TheInstallSettings().uninstallParams.clear();
+        writeTimes.push_back(WriteAll(target, data, size));
+        // Committed, the files stay: the bench removes them itself.
+        DeleteTree(target);
     }
-    std::wcout.rdbuf(old);
-    DeleteTree(target);
 
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof(pmc);
     GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-    double a = Seconds(t0, t1), b = Seconds(t1, t2);
-    double mb = double(plain) / 1e6;
-    std::printf("package: %.1f MB packed, %.1f MB unpacked\n", size / 1e6, mb);
+    const double a = Median(decodeTimes), b = Median(writeTimes);
+    const double mb = double(plain) / 1e6;
+    std::printf("package: %.1f MB packed, %.1f MB unpacked, %d rounds, medians\n", size / 1e6, mb, kRounds);
     std::printf("(a) liblzma decoding to memory: %.3f s (%.1f MB/s)\n", a, mb / a);
     std::printf("(b) WriteFilesFromLzmaStream:   %.3f s (%.1f MB/s)\n", b, mb / b);
     std::printf("ratio b/a: %.2f\n", b / a);

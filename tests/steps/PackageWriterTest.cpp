@@ -3,6 +3,7 @@
 #include "../../steps/WriteFilesFromLzmaStream.h"
 #include "../../wwlib/ErrorText.h"
 #include "../../wwlib/InstallError.h"
+#include "../../wwlib/Interruption.h"
 #include "../../wwlib/SilentExit.h"
 #include "../support/Console.h"
 #include "../support/PackageStream.h"
@@ -11,6 +12,7 @@
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
 #include <lzma.h>
+#include <tlhelp32.h>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -359,4 +361,222 @@ TEST_CASE("the package resource of the program")
     CHECK(Test::MachineOf(dir.Path() + L"\\QuendalLog.exe") == (wow ? IMAGE_FILE_MACHINE_AMD64 : Test::kOwnMachine));
     CHECK(Test::MachineOf(dir.Path() + L"\\QuendalCore.dll") == Test::kOwnMachine);
     CHECK(ReadAll(dir.Path() + L"\\License.rtf").rfind("{\\rtf1", 0) == 0);
+}
+
+namespace {
+
+// Bytes that do not compress, so that decoding them takes real work.
+std::string Noise(std::size_t n, std::uint32_t seed)
+{
+    std::string s(n, '\0');
+    for (char& c : s) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return s;
+}
+
+// The threads of this process: the decoder's thread is gone once the writer is.
+int ThreadsOfThisProcess()
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    REQUIRE(snap != INVALID_HANDLE_VALUE);
+    THREADENTRY32 t = {};
+    t.dwSize = sizeof(t);
+    int n = 0;
+    for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t))
+        n += t.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snap);
+    return n;
+}
+
+// The files directly in a folder.
+int FilesIn(const std::wstring& dir)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    int n = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            n += !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    return n;
+}
+
+// Every file the run said it installed, it also said it removed, but the
+// one it did not make (it could not, or it was to overwrite it).
+void CheckEachInstalledFileRemoved(const Lines& lines, const std::wstring& notMade)
+{
+    const std::wstring installing = L"Installing ", removing = L"Rollback: removing previously created ";
+    int installed = 0;
+    for (const std::wstring& line : lines) {
+        if (line.rfind(installing, 0) != 0 || line == installing + notMade)
+            continue;
+        ++installed;
+        bool removed = false;
+        for (const std::wstring& other : lines)
+            removed = removed || other == removing + line.substr(installing.size());
+        const std::string what = Test::Narrow(line);
+        CAPTURE(what);
+        CHECK(removed);
+    }
+    CHECK(installed > 0);
+}
+
+} // namespace
+
+TEST_CASE("the writer and the decoder ahead of it: a failure on either side stops both, and what was written goes")
+{
+    Test::TempDir dir;
+    const std::wstring d = dir.Path();
+    PackageTargets targets{d.c_str(), L"", L"", L""};
+    Test::RunMode mode(false, true);
+    Test::ConsoleCapture console;
+    const int threadsBefore = ThreadsOfThisProcess();
+    std::wstring notMade;
+
+    SUBCASE("a decoding error while earlier files are still being written")
+    {
+        Stream s;
+        for (int i = 0; i < 24; ++i)
+            s.File("file" + std::to_string(i) + ".bin", Noise(64 * 1024, static_cast<std::uint32_t>(i)));
+        s.File("last.bin", Noise(1024 * 1024, 99));
+        Bytes packed = Pack(s.bytes);
+        // Inside the last file's compressed bytes.
+        for (std::size_t i = packed.size() - 400000; i < packed.size() - 300000; ++i)
+            packed[i] ^= 0x5A;
+        CHECK(ErrorOf(targets, 8, packed).rfind(L"LzmaDecode() failed: error ", 0) == 0);
+    }
+    SUBCASE("a file that cannot be made while the decoder is far ahead")
+    {
+        Stream s;
+        s.File("first.bin", Noise(200000, 1)).File("Missing\\second.bin", "x").File("big.bin", std::string(8 << 20, 'z'));
+        notMade = d + L"\\Missing\\second.bin";
+        CHECK(ErrorOf(targets, 8, Pack(s.bytes)) ==
+              L"Error creating target installation file '" + d +
+                  L"\\Missing\\second.bin' - CreateFile() failed with the following error: " +
+                  W(WWLib::WindowsErrorText(3)));
+    }
+    SUBCASE("a file held open by another program: 300, while the decoder is far ahead")
+    {
+        Test::WriteTextFile(d + L"\\held.dll", "old");
+        HANDLE held = CreateFileW((d + L"\\held.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        notMade = d + L"\\held.dll";
+        Stream s;
+        s.File("first.bin", Noise(200000, 2)).File("held.dll", "new").File("big.bin", std::string(8 << 20, 'z'));
+        CHECK(ExitOf(targets, Pack(s.bytes)) == 300);
+        CloseHandle(held);
+        CHECK(ReadAll(d + L"\\held.dll") == "old");
+        bool said = false;
+        for (const std::wstring& line : console.Lines())
+            said = said || line == L"Target file '" + d + L"\\held.dll' is in use by a program that is still running";
+        CHECK(said);
+        DeleteFileW((d + L"\\held.dll").c_str());
+    }
+    CheckEachInstalledFileRemoved(console.Lines(), notMade);
+    CHECK(FilesIn(d) == 0);
+    CHECK(ThreadsOfThisProcess() == threadsBefore);
+}
+
+TEST_CASE("one large file, and many tiny ones, arrive whole")
+{
+    Test::TempDir dir;
+    const std::wstring d = dir.Path();
+    PackageTargets targets{d.c_str(), L"", L"", L""};
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+
+    SUBCASE("one file of many chunks")
+    {
+        const std::string data = Noise(2 * 1024 * 1024 + 12345, 7);
+        Stream s;
+        s.File("large.bin", data);
+        Bytes packed = Pack(s.bytes);
+        WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
+        w.Commit();
+        CHECK(w.WrittenBytes() == data.size());
+        CHECK(ReadAll(d + L"\\large.bin") == data);
+    }
+    SUBCASE("hundreds of files of a few bytes, with the chunks' ends inside their messages")
+    {
+        // Fillers of sizes that put each chunk's end at another place among
+        // the small files' messages.
+        Stream s;
+        std::vector<std::string> names;
+        for (int group = 0; group < 16; ++group) {
+            s.File("filler" + std::to_string(group), std::string(131072 - 150 - 37 * group, '\0'));
+            for (int i = 0; i < 25; ++i) {
+                const int n = group * 25 + i;
+                names.push_back("t" + std::to_string(n));
+                s.File(names.back(), std::string(static_cast<std::size_t>(n % 7), static_cast<char>('a' + n % 26)));
+            }
+        }
+        Bytes packed = Pack(s.bytes);
+        WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
+        w.Commit();
+        CHECK(w.CreatedCount() == 16 + names.size());
+        int wrong = 0;
+        for (std::size_t n = 0; n < names.size(); ++n)
+            wrong += ReadAll(d + L"\\t" + std::to_wstring(n)) !=
+                     std::string(n % 7, static_cast<char>('a' + n % 26));
+        CHECK(wrong == 0);
+    }
+}
+
+namespace {
+
+// The console as the writer sees it, which notes an interruption (as Ctrl+C
+// would) once the second file has been announced.
+struct InterruptingConsole : std::wstreambuf {
+    std::wstring line;
+    Lines lines;
+    int_type overflow(int_type c) override
+    {
+        if (c == L'\n') {
+            lines.push_back(line);
+            if (line.rfind(L"Installing ", 0) == 0 && ++installing == 2)
+                WWLib::NoteInterruption();
+            line.clear();
+        } else if (c != traits_type::eof()) {
+            line += static_cast<wchar_t>(c);
+        }
+        return traits_type::not_eof(c);
+    }
+    int installing = 0;
+};
+
+} // namespace
+
+// Run in a process of its own: an interruption, once noted, stays.
+TEST_CASE("the writer interrupted between two files while the decoder runs ahead")
+{
+    Test::TempDir dir;
+    const std::wstring d = dir.Path();
+    Test::RunMode mode(false);
+    const int threadsBefore = ThreadsOfThisProcess();
+    Stream s;
+    s.File("one.bin", Noise(300000, 3)).File("two.bin", Noise(300000, 4)).File("three.bin", "3");
+    s.File("big.bin", std::string(8 << 20, 'z'));
+    Bytes packed = Pack(s.bytes);
+    InterruptingConsole console;
+    std::wstreambuf* old = std::wcout.rdbuf(&console);
+    int code = -1;
+    try {
+        WriteFilesFromLzmaStream w({d.c_str(), L"", L"", L""}, 8, packed.data(), packed.size());
+        w.Commit();
+    } catch (const SilentExit& e) {
+        code = e.Code();
+    }
+    std::wcout.rdbuf(old);
+    CHECK(code == WWLib::kExitInterrupted);
+    CHECK(console.lines == Lines{L"Installing " + d + L"\\one.bin", L"Installing " + d + L"\\two.bin",
+                                 L"Installation interrupted, aborting",
+                                 L"Rollback: removing previously created " + d + L"\\two.bin",
+                                 L"Rollback: removing previously created " + d + L"\\one.bin"});
+    CHECK(FilesIn(d) == 0);
+    CHECK(ThreadsOfThisProcess() == threadsBefore);
 }
