@@ -93,20 +93,17 @@ bool LzmaDecodeAhead::DecodeInto(int slot)
 
 const LzmaDecodeAhead::Chunk& LzmaDecodeAhead::Next()
 {
+    if (ended_)
+        throw InstallError(L"LzmaDecodeAhead: read after the end of the stream");
     if (!thread_) {
         // Decoding here, into the first slot, one chunk at a time.
-        if (ended_)
-            throw InstallError(L"LzmaDecodeAhead: read after the end of the stream");
         ended_ = !DecodeInto(0);
         return chunks_[0];
     }
     if (holding_) {
         readSlot_ = (readSlot_ + 1) % kSlots;
         ReleaseSemaphore(free_, 1, nullptr);
-        holding_ = false;
     }
-    if (ended_)
-        throw InstallError(L"LzmaDecodeAhead: read after the end of the stream");
     WaitForSingleObject(filled_, INFINITE);
     holding_ = true;
     const Chunk& c = chunks_[readSlot_];

@@ -10,7 +10,7 @@
 // of its reader through a fixed set of output buffers, so that decoding and
 // what the reader does with the bytes (writing files) overlap. The reader
 // sees the same chunks, and the same ending, as a loop that decoded them
-// itself: up to `chunkSize` bytes each, then the reason the stream ended.
+// itself: up to kChunkSize bytes each, then the reason the stream ended.
 // When no thread can be started it decodes in the reader's thread instead.
 class LzmaDecodeAhead : NoCopy {
 public:

@@ -55,8 +55,7 @@ for dpi in 96 144 192; do
   echo "== Three installed sites at $dpi DPI"
   prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-shots.XXXXXX")
   cp -a "$base/." "$prefix/"
-  hex=$(printf '%08x' $dpi)
-  sed -i "s/^\"LogPixels\"=dword:.*/\"LogPixels\"=dword:$hex/" "$prefix/system.reg" "$prefix/user.reg"
+  "$here/set-log-pixels.sh" "$prefix" $dpi
   export WINEPREFIX=$prefix
   wine "$installer" >/dev/null 2>&1 &
   wine "$driver" rect "$title" >/dev/null

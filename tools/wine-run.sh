@@ -60,9 +60,7 @@ trap cleanup EXIT
 
 [ $reuse = 1 ] || copy_prefix
 if [ $reuse = 0 ] && [ -n "${QUENDAL_LOG_PIXELS:-}" ]; then
-  # Every copy of the setting, so that each part of Wine reads the same DPI.
-  hex=$(printf '%08x' "$QUENDAL_LOG_PIXELS")
-  sed -i "s/^\"LogPixels\"=dword:.*/\"LogPixels\"=dword:$hex/" "$prefix/system.reg" "$prefix/user.reg"
+  "$(dirname "$(realpath "$0")")/set-log-pixels.sh" "$prefix" "$QUENDAL_LOG_PIXELS"
 fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}

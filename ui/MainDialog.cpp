@@ -147,17 +147,25 @@ private:
     bool was_;
 };
 
+// The location field as the tool of its tooltip, showing `text`.
+TOOLINFOW LocationTool(HWND dlg, const wchar_t* text)
+{
+    TOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = dlg;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, kLocation));
+    tool.lpszText = const_cast<wchar_t*>(text);
+    return tool;
+}
+
 // Shows why the location cannot be installed into, or nothing.
 void ShowLocationProblem(HWND dlg, const WString& problem)
 {
     g_state.locationProblem = problem;
     if (!g_state.locationTip)
         return;
-    TOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = dlg;
-    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, kLocation));
-    tool.lpszText = const_cast<wchar_t*>(problem.c_str());
+    TOOLINFOW tool = LocationTool(dlg, problem.c_str());
     SendMessageW(g_state.locationTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
     SendMessageW(g_state.locationTip, TTM_ACTIVATE, problem.empty() ? FALSE : TRUE, 0);
 }
@@ -502,12 +510,7 @@ INT_PTR InitDialog(HWND dlg, LPARAM lp)
                                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dlg, nullptr,
                                           module, nullptr);
     if (g_state.locationTip) {
-        TOOLINFOW tool = {};
-        tool.cbSize = TTTOOLINFOW_V2_SIZE;
-        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        tool.hwnd = dlg;
-        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, kLocation));
-        tool.lpszText = const_cast<wchar_t*>(L"");
+        TOOLINFOW tool = LocationTool(dlg, L"");
         SendMessageW(g_state.locationTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
         SendMessageW(g_state.locationTip, TTM_SETMAXTIPWIDTH, 0, 400);
     }

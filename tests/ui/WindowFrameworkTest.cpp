@@ -442,11 +442,14 @@ TEST_CASE("centring: on the cursor, on the parent, and where a hidden or minimis
     REQUIRE(SetCursorPos(work.left + 200, work.top + 150));
     POINT cursor;
     GetCursorPos(&cursor);
-    auto centredOn = [popup](CenterOn mode) {
-        REQUIRE(CenterWindow(mode, popup));
+    auto centreOf = [](HWND h) {
         RECT r;
-        GetWindowRect(popup, &r);
+        GetWindowRect(h, &r);
         return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    auto centredOn = [&](CenterOn mode) {
+        REQUIRE(CenterWindow(mode, popup));
+        return centreOf(popup);
     };
     auto same = [](POINT a, POINT b) { return std::abs(a.x - b.x) <= 1 && std::abs(a.y - b.y) <= 1; };
 
@@ -479,14 +482,10 @@ TEST_CASE("centring: on the cursor, on the parent, and where a hidden or minimis
         REQUIRE(alone != nullptr);
         for (CenterOn mode : {CenterOn::Parent, CenterOn::VisibleParent}) {
             REQUIRE(CenterWindow(mode, alone));
-            RECT r;
-            GetWindowRect(alone, &r);
-            CHECK(same(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, workCentre));
+            CHECK(same(centreOf(alone), workCentre));
         }
         REQUIRE(CenterWindow(CenterOn::VisibleParentOrCursor, alone));
-        RECT r;
-        GetWindowRect(alone, &r);
-        CHECK(same(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, cursor));
+        CHECK(same(centreOf(alone), cursor));
         DestroyWindow(alone);
     }
     SUBCASE("at the cursor near the work area's corner, the window stays inside")
