@@ -2,7 +2,9 @@
 // service (named after the site of its directory), runs as that service when
 // the service control manager starts it, and prepares its configuration:
 //   Quendal.exe -service                 register the service (automatic start)
-//   Quendal.exe /unregserver             stop and delete the service
+//   Quendal.exe /unregserver             stop and delete the service, and wait
+//                                        until it is gone (1072 when another
+//                                        program still holds it)
 //   Quendal.exe -install [-force] [-interactive] [-settingsFile=FILE]
 //                                        make the Config folder, import FILE
 //                                        as Config\Quendal-Settings.qst
@@ -189,6 +191,22 @@ int RegisterServiceOnce()
     return result;
 }
 
+// Waits up to 20 seconds for the service to be gone: 0 when it is,
+// ERROR_SERVICE_MARKED_FOR_DELETE while something still holds it.
+DWORD WaitUntilGone(SC_HANDLE scm, const std::wstring& site)
+{
+    for (int i = 0; i < 200; ++i) {
+        SC_HANDLE svc = OpenServiceW(scm, site.c_str(), SERVICE_QUERY_STATUS);
+        DWORD err = svc ? ERROR_SERVICE_MARKED_FOR_DELETE : GetLastError();
+        if (svc)
+            CloseServiceHandle(svc);
+        if (err != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return err == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : err;
+        Sleep(100);
+    }
+    return ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
 int UnregisterTheService()
 {
     std::wstring site = SiteName();
@@ -206,10 +224,15 @@ int UnregisterTheService()
         for (int i = 0; i < 100 && QueryServiceStatus(svc, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
             Sleep(100);
     }
-    int result = DeleteService(svc) ? 0 : static_cast<int>(GetLastError());
+    DWORD result = DeleteService(svc) ? 0 : GetLastError();
     CloseServiceHandle(svc);
+    // Deleting only marks the service: it goes when the last handle to it is
+    // closed, which a stopped service process's handles may still be. It is
+    // gone only when the service control manager no longer knows it.
+    if (result == 0 || result == ERROR_SERVICE_MARKED_FOR_DELETE)
+        result = WaitUntilGone(scm, site);
     CloseServiceHandle(scm);
-    return result;
+    return static_cast<int>(result);
 }
 
 int Install(int argc, wchar_t** argv)

@@ -215,6 +215,29 @@ void KillProcesses(const std::wstring& path)
     CloseHandle(snap);
 }
 
+// The server removes its own service and waits until it is gone. Its
+// program missing, an earlier removal got past this point: nothing to do.
+DWORD UnregisterService(const std::wstring& path)
+{
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    Say(L"Unregistering service " + path);
+    DWORD code = Run(L"\"" + path + L"\" /unregserver", std::wstring());
+    if (code == 0)
+        return 0;
+    if (code == ERROR_SERVICE_MARKED_FOR_DELETE) {
+        // Held open by another program; Windows deletes it when that lets go,
+        // at the latest at the next restart.
+        Say(L"The service is still in use and will be deleted when Windows restarts: " + path);
+        return kRestartNeeded;
+    }
+    // The server ends with a Windows error code; Run marks its own failure
+    // to start the program with the high bit.
+    Say(L"Unregistering service failed: " +
+        std::wstring(WWLib::WindowsErrorTextWithCode(code & 0x7FFFFFFF).c_str()));
+    return kException;
+}
+
 void UnregisterServer(const std::wstring& path)
 {
     Say(L"Unregistering server " + path);
@@ -344,16 +367,13 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
         if (GetFileAttributesW(v.c_str()) != INVALID_FILE_ATTRIBUTES)
             Run(L"\"" + v + L"\" -uninstall", workDir);
     });
+    DWORD result = 0;
     if (!options.skipUnregSvc)
-        each(L"unregSvc", [](const std::wstring& v) {
-            Say(L"Unregistering service " + v);
-            Run(L"\"" + v + L"\" /unregserver", std::wstring());
-        });
+        each(L"unregSvc", [&](const std::wstring& v) { result |= UnregisterService(v); });
     each(L"unregSvr", [](const std::wstring& v) { UnregisterServer(v); });
     each(L"delRegValue", [](const std::wstring& v) { DeleteRegValue(v); });
     each(L"delRegKey", [](const std::wstring& v) { DeleteRegKey(v); });
 
-    DWORD result = 0;
     // A link put into the site since is removed as the link, never followed.
     auto topOf = [&](const std::wstring& v) {
         std::wstring top = Package::UninstallScope::Full(workDir);

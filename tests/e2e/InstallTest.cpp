@@ -933,6 +933,69 @@ TEST_CASE("install: the product's uninstaller leaves the machine as it was befor
     CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Gone\\Quendal.exe"));
 }
 
+TEST_CASE("install: the uninstaller waits for a service held open, and says what it could not remove")
+{
+    const std::wstring site = L"Quendal-Svc", dir = L"C:\\Sites\\" + site;
+    const std::wstring serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\" + site;
+    const std::wstring install = L"-installDir=" + dir + L" -acceptEULA -startService";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    Test::Snapshot before = Test::Snapshot::Take();
+    auto uninstallWith = [&](const wchar_t* rule) {
+        REQUIRE(Install(install).exitCode == 0);
+        ForcedExit forced(rule);
+        ChildResult r = Test::RunCaptured(
+            Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString") + L"-unat");
+        return r;
+    };
+    SUBCASE("a service only marked for deletion asks for a restart")
+    {
+        ChildResult r = uninstallWith(L"Quendal.exe:/unregserver=1072");
+        CAPTURE(Test::Narrow(r.text));
+        CHECK(r.exitCode == 3010);
+        CHECK(Contains(LinesOf(r), L"The service is still in use and will be deleted when Windows restarts: " + dir +
+                                       L"\\Quendal.exe"));
+    }
+    SUBCASE("a failed unregistration is a failure, not a success")
+    {
+        ChildResult r = uninstallWith(L"Quendal.exe:/unregserver=5");
+        CAPTURE(Test::Narrow(r.text));
+        CHECK(r.exitCode == 0x20000);
+        // The error's text is the system's own.
+        const Lines lines = LinesOf(r);
+        CHECK(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+            return line.rfind(L"Unregistering service failed: Windows error 5: ", 0) == 0;
+        }));
+    }
+    // The forced exits left the service registered; the server's own
+    // unregistration is what removes it.
+    if (Test::KeyExists(HKEY_LOCAL_MACHINE, serviceKey)) {
+        SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE svc = OpenServiceW(scm, site.c_str(), DELETE);
+        CHECK(DeleteService(svc));
+        CloseServiceHandle(svc);
+        CloseServiceHandle(scm);
+    }
+    SUBCASE("deleted while another program holds it, the service is gone when the uninstaller ends")
+    {
+        REQUIRE(Install(install).exitCode == 0);
+        SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE held = OpenServiceW(scm, site.c_str(), SERVICE_QUERY_STATUS);
+        REQUIRE(held != nullptr);
+        Test::CapturedChild child(Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString") +
+                                  L"-unat");
+        CHECK(child.WaitForLine(L"Unregistering service " + dir + L"\\Quendal.exe"));
+        Sleep(1500);
+        CHECK(WaitForSingleObject(child.Process(), 0) == WAIT_TIMEOUT);
+        CloseServiceHandle(held);
+        CloseServiceHandle(scm);
+        ChildResult r = child.Wait();
+        CAPTURE(Test::Narrow(r.text));
+        CHECK(r.exitCode == 0);
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, serviceKey));
+    }
+    CHECK(Joined(Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site))) == "");
+}
+
 TEST_CASE("install: the main dialog of a run without options")
 {
     const wchar_t title[] = L"Korvane Quendal 5.18 Installer";
