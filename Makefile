@@ -83,7 +83,7 @@ test: deps build
 # tools/check-release.sh).
 reproducible: deps build reproducible-check
 reproducible-check:
-	@XZ_SOURCE=$(BUILD)/liblzma/src tools/check-release.sh $(BUILD)/check $(JOBS) \
+	@XZ_SOURCE=$(BUILD)/liblzma/src LIBLZMA_BUILT=$(BUILD)/liblzma tools/check-release.sh $(BUILD)/check $(JOBS) \
 	  $(WIN32_DIR)/QuendalInstaller.exe $(WIN64_DIR)/QuendalInstaller.exe
 
 # A release (docs/release.md): built without the tests into build/release,

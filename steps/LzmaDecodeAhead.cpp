@@ -9,7 +9,7 @@ LzmaDecodeAhead::LzmaDecodeAhead(LzmaAloneDecoder& decoder, const std::uint8_t* 
     buffers_ = new std::uint8_t[kChunkSize * kSlots];
     for (Chunk& c : chunks_)
         c = Chunk{nullptr, 0, Ending::None, 0};
-    free_ = CreateSemaphoreW(nullptr, kSlots, kSlots, nullptr);
+    free_ = CreateSemaphoreW(nullptr, 0, kSlots, nullptr);
     filled_ = CreateSemaphoreW(nullptr, 0, kSlots, nullptr);
     if (free_ && filled_)
         thread_ = CreateThread(nullptr, 0, &ThreadMain, this, 0, nullptr);
@@ -20,7 +20,7 @@ LzmaDecodeAhead::~LzmaDecodeAhead()
     if (thread_) {
         InterlockedExchange(&stop_, 1);
         // A decoder that waits for a slot finds one, and then the stop.
-        ReleaseSemaphore(free_, 1, nullptr);
+        Give(freeCount_, free_);
         WaitForSingleObject(thread_, INFINITE);
         CloseHandle(thread_);
     }
@@ -29,6 +29,21 @@ LzmaDecodeAhead::~LzmaDecodeAhead()
     if (filled_)
         CloseHandle(filled_);
     delete[] buffers_;
+}
+
+// A count beside each semaphore: the semaphore (a call into the system, and
+// under Wine a request to its server) is used only when a side must wait,
+// not for each of the thousands of chunks that pass while neither does.
+void LzmaDecodeAhead::Take(volatile LONG& count, HANDLE waitable)
+{
+    if (InterlockedDecrement(&count) < 0)
+        WaitForSingleObject(waitable, INFINITE);
+}
+
+void LzmaDecodeAhead::Give(volatile LONG& count, HANDLE waitable)
+{
+    if (InterlockedIncrement(&count) <= 0)
+        ReleaseSemaphore(waitable, 1, nullptr);
 }
 
 bool LzmaDecodeAhead::Stopping() const
@@ -46,14 +61,14 @@ DWORD WINAPI LzmaDecodeAhead::ThreadMain(void* self)
 void LzmaDecodeAhead::DecodeAll()
 {
     for (int slot = 0;; slot = (slot + 1) % kSlots) {
-        WaitForSingleObject(free_, INFINITE);
+        Take(freeCount_, free_);
         if (Stopping())
             return;
         bool more = true;
         boundary_.Run([&] { more = DecodeInto(slot); });
         if (boundary_.Failed())
             chunks_[slot] = Chunk{nullptr, 0, Ending::Exception, 0};
-        ReleaseSemaphore(filled_, 1, nullptr);
+        Give(filledCount_, filled_);
         if (!more || boundary_.Failed())
             return;
     }
@@ -102,9 +117,9 @@ const LzmaDecodeAhead::Chunk& LzmaDecodeAhead::Next()
     }
     if (holding_) {
         readSlot_ = (readSlot_ + 1) % kSlots;
-        ReleaseSemaphore(free_, 1, nullptr);
+        Give(freeCount_, free_);
     }
-    WaitForSingleObject(filled_, INFINITE);
+    Take(filledCount_, filled_);
     holding_ = true;
     const Chunk& c = chunks_[readSlot_];
     if (c.ending != Ending::None)

@@ -50,6 +50,8 @@ private:
     // Decodes the next chunk into the slot; false once the stream has ended.
     bool DecodeInto(int slot);
     bool Stopping() const;
+    static void Take(volatile LONG& count, HANDLE waitable);
+    static void Give(volatile LONG& count, HANDLE waitable);
 
     LzmaAloneDecoder& decoder_;
     const std::uint8_t* in_;
@@ -58,8 +60,10 @@ private:
     bool ended_ = false;
     std::uint8_t* buffers_ = nullptr;
     Chunk chunks_[kSlots];
-    HANDLE free_ = nullptr;   // slots the decoder may fill
-    HANDLE filled_ = nullptr; // slots the reader may take
+    HANDLE free_ = nullptr;   // slots the decoder may fill: waited for when
+    volatile LONG freeCount_ = kSlots; // this count goes below zero
+    HANDLE filled_ = nullptr; // slots the reader may take: waited for when
+    volatile LONG filledCount_ = 0;    // this count goes below zero
     HANDLE thread_ = nullptr;
     volatile LONG stop_ = 0;
     int readSlot_ = 0;

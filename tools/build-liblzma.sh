@@ -3,17 +3,21 @@
 # xz-utils source package. The source is fetched with apt through a private
 # deb-src list under the build folder, so the machine's own apt configuration
 # is left alone. A finished build is reused: it is keyed by the source version.
-#   usage: build-liblzma.sh BUILD_DIR TARGET_TRIPLET
+# Several targets build at the same time: their configuration steps run one
+# compiler at a time each.
+#   usage: build-liblzma.sh BUILD_DIR TARGET_TRIPLET...
 set -euo pipefail
 build=$(realpath -m "$1")
-target=$2
+shift
 apt_dir=$build/apt
 src_dir=$build/liblzma/src
-out=$build/liblzma/$target
 
-if [ -f "$out/lib/liblzma.a" ] && [ -f "$out/include/lzma.h" ]; then
-  exit 0
-fi
+targets=()
+for target in "$@"; do
+  out=$build/liblzma/$target
+  [ -f "$out/lib/liblzma.a" ] && [ -f "$out/include/lzma.h" ] || targets+=("$target")
+done
+[ ${#targets[@]} -gt 0 ] || exit 0
 
 fetch_source() {
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$src_dir"
@@ -31,15 +35,25 @@ if ! ls -d "$src_dir"/xz-utils-*/ >/dev/null 2>&1; then
 fi
 xz_src=$(ls -d "$src_dir"/xz-utils-*/ | head -n 1)
 
-echo "Building liblzma for $target"
-work=$build/liblzma/build-$target
-rm -rf "$work"
-cmake -S "$xz_src" -B "$work" -DCMAKE_SYSTEM_NAME=Windows \
-  -DCMAKE_C_COMPILER="$target-gcc" -DCMAKE_RC_COMPILER="$target-windres" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF >"$work.log" 2>&1 \
-  || { cat "$work.log"; exit 1; }
-cmake --build "$work" --target liblzma -j 2 >>"$work.log" 2>&1 || { tail -50 "$work.log"; exit 1; }
-mkdir -p "$out/lib" "$out/include"
-cp "$work/liblzma.a" "$out/lib/"
-cp -r "$xz_src/src/liblzma/api/lzma.h" "$xz_src/src/liblzma/api/lzma" "$out/include/"
-rm -rf "$work"
+build_target() {
+  local target=$1 work=$build/liblzma/build-$1 out=$build/liblzma/$1
+  echo "Building liblzma for $target"
+  rm -rf "$work"
+  cmake -S "$xz_src" -B "$work" -DCMAKE_SYSTEM_NAME=Windows \
+    -DCMAKE_C_COMPILER="$target-gcc" -DCMAKE_RC_COMPILER="$target-windres" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF >"$work.log" 2>&1 \
+    || { cat "$work.log"; return 1; }
+  cmake --build "$work" --target liblzma -j 2 >>"$work.log" 2>&1 || { tail -50 "$work.log"; return 1; }
+  mkdir -p "$out/lib" "$out/include"
+  cp "$work/liblzma.a" "$out/lib/"
+  cp -r "$xz_src/src/liblzma/api/lzma.h" "$xz_src/src/liblzma/api/lzma" "$out/include/"
+  rm -rf "$work"
+}
+pids=()
+for target in "${targets[@]}"; do
+  build_target "$target" &
+  pids+=($!)
+done
+status=0
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+exit $status

@@ -34,8 +34,11 @@ if [ -n "${XZ_SOURCE:-}" ] && ls -d "$XZ_SOURCE"/xz-utils-*/ >/dev/null 2>&1 && 
   mkdir -p "$build/liblzma/src"
   cp -r "$XZ_SOURCE"/xz-utils-*/ "$build/liblzma/src/"
 fi
-[ "$what" = installer64 ] || "$here/build-liblzma.sh" "$build" i686-w64-mingw32
-"$here/build-liblzma.sh" "$build" x86_64-w64-mingw32
+if [ "$what" = installer64 ]; then
+  "$here/build-liblzma.sh" "$build" x86_64-w64-mingw32
+else
+  "$here/build-liblzma.sh" "$build" i686-w64-mingw32 x86_64-w64-mingw32
+fi
 
 abs() { [ -n "$1" ] && realpath -m "$1" || true; }
 # A key in a token is named, not a file.

@@ -7,7 +7,11 @@
 # its architecture, byte for byte. Where one differs, says which file of its
 # package does.
 #   usage: check-release.sh WORK_DIR JOBS INSTALLER...
-# Environment: XZ_SOURCE, an unpacked xz-utils source package to reuse.
+# Environment: XZ_SOURCE, an unpacked xz-utils source package to reuse;
+# LIBLZMA_BUILT, the liblzma folder of the build being checked (make test):
+# a liblzma there that an earlier check rebuilt at another path to the same
+# bytes, from the same source with the same script and compilers, is taken
+# as it is instead of being built again. Everything else is always rebuilt.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 source_dir=$(dirname "$here")
@@ -54,6 +58,28 @@ echo "== Building $work/src into $work/build"
 package_differences() {  # RELEASED_DIR REBUILT(installer or package.bin) OUT_DIR
   python3 "$here/package-files.py" "$2" "$3" >/dev/null && diff -rq "$1" "$3" | sed 's/^/    /' || true
 }
+# What a liblzma is made from: its source, the script, the compilers.
+liblzma_key() {  # TARGET
+  { cat "$source_dir/tools/build-liblzma.sh"; "$1-gcc" --version; cmake --version
+    (cd "$XZ_SOURCE" && find xz-utils-*/ -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum)
+  } | sha256sum | cut -d' ' -f1
+}
+liblzma_targets=()
+if [ -n "${LIBLZMA_BUILT:-}" ] && [ -n "${XZ_SOURCE:-}" ]; then
+  for target in i686-w64-mingw32 x86_64-w64-mingw32; do
+    built=$LIBLZMA_BUILT/$target
+    [ -f "$built/lib/liblzma.a" ] || continue
+    key=$(liblzma_key "$target")
+    if [ "$(cat "$built/proven" 2>/dev/null)" = "$key" ]; then
+      mkdir -p "$work/build/liblzma/$target"
+      cp -r "$built/lib" "$built/include" "$work/build/liblzma/$target/"
+      echo "== liblzma for $target: the build's own, rebuilt before to the same bytes from the same source"
+    else
+      liblzma_targets+=("$target:$key")
+    fi
+  done
+fi
+
 if ! SIGNATURES=$work/signatures "$work/src/tools/build.sh" "$work/build" OFF "$jobs" >"$work/build.log" 2>&1; then
   grep "sign.sh: " "$work/build.log" || tail -40 "$work/build.log"
   for ((n = 1; n <= $#; n++)); do
@@ -63,6 +89,17 @@ if ! SIGNATURES=$work/signatures "$work/src/tools/build.sh" "$work/build" OFF "$
   echo "check-release.sh: not built from these sources: the rebuild stopped ($work/build.log)"
   exit 1
 fi
+
+# A liblzma rebuilt here to the same bytes need not be rebuilt next time.
+for entry in "${liblzma_targets[@]}"; do
+  target=${entry%%:*}
+  if cmp -s "$work/build/liblzma/$target/lib/liblzma.a" "$LIBLZMA_BUILT/$target/lib/liblzma.a"; then
+    echo "${entry#*:}" > "$LIBLZMA_BUILT/$target/proven"
+    echo "== liblzma for $target: rebuilt to the same bytes"
+  else
+    echo "== liblzma for $target: rebuilt to other bytes (the installers decide)"
+  fi
+done
 
 status=0 n=0
 for installer in "$@"; do

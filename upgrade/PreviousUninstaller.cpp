@@ -188,6 +188,15 @@ void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)
     }
 }
 
+namespace {
+unsigned long g_uninstallPause = 3000;
+}
+
+void SetUninstallPause(unsigned long ms)
+{
+    g_uninstallPause = ms;
+}
+
 bool UninstallExisting()
 {
     const WString& site = TheSiteName();
@@ -257,6 +266,6 @@ bool UninstallExisting()
     }
     if (restart)
         RestartForReinstall();
-    Sleep(3000);
+    Sleep(g_uninstallPause);
     return true;
 }

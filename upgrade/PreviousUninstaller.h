@@ -8,6 +8,11 @@
 // with 107 (removal failed and not overridden) or 300 (restart needed).
 bool UninstallExisting();
 
+// The pause after the previous uninstaller before the run goes on (3000 ms),
+// for what that uninstaller started to finish. The tests of this library
+// shorten it where the pause is not what they test.
+void SetUninstallPause(unsigned long ms);
+
 // Runs an uninstaller with the result channel (a 4-byte shared block and an
 // event, both inherited) and returns its result: the exit code, or, when the
 // exit code has bit 0x1, the value it wrote into the block. Throws

@@ -32,7 +32,7 @@ installer_win=$(winpath "$installer")
 site=Quendal-Crash
 dir='C:\Sites\Quendal-Crash'
 args=("-installDir=$dir" -acceptEULA)
-before='C:\windows\temp\before.txt'
+before=$work/before.txt
 kinds=(terminate session power twice upgrade)
 declare -A done_by_kind
 failed=0
@@ -60,6 +60,14 @@ if [ -z "$span" ]; then
 fi
 echo "crash sweep: seed $seed, $count moments over $span ms (replay: SEED=$seed N=$count SPAN=$span)"
 
+# The machine before, with the folder the sites go in (a removal leaves the
+# folder it was in): every moment starts from a copy of this prefix, so one
+# picture of it serves them all.
+QUENDAL_PREFIX=$work/base "$run" "$probe" snapshot "$(winpath "$work")\\before.txt" 'C:\Sites' > "$work/base.log" 2>&1 ||
+  { cat "$work/base.log"; echo "FAIL: no picture of the machine before"; exit 1; }
+export QUENDAL_WINE_TEMPLATE=$work/base
+before_win=$(winpath "$before")
+
 RANDOM=$seed
 for i in $(seq "$count"); do
   kind=${kinds[$(( (i - 1) % ${#kinds[@]} ))]}
@@ -70,7 +78,6 @@ for i in $(seq "$count"); do
   : > "$log"
   note() { echo "$*" >> "$log"; }
   fail() { echo "FAIL: moment $i ($kind at ${moment} ms, seed $seed): $*"; tr -d '\r' < "$log" | sed 's/^/    /'; failed=$((failed + 1)); }
-  "$run" "$probe" snapshot "$before" 'C:\Sites' >> "$log" 2>&1 || { fail "no snapshot"; continue; }
   code=
   case $kind in
     terminate|twice|upgrade)
@@ -82,7 +89,7 @@ for i in $(seq "$count"); do
       note "== $kind: killed after $delays ms, then the same command"
       "$run" "$probe" terminate "$delays" 'C:\windows\temp\runs.log' "$installer_win" "${args[@]}" >> "$log" 2>&1
       code=$?
-      "$run" cmd /c type 'C:\windows\temp\runs.log' >> "$log" 2>&1
+      cat "$QUENDAL_PREFIX/drive_c/windows/temp/runs.log" >> "$log" 2>/dev/null
       ;;
     session|power)
       note "== $kind: cut after $moment ms"
@@ -111,13 +118,9 @@ for i in $(seq "$count"); do
     code=$?
   fi
   [ "$code" = 0 ] || { fail "the same command ended with $code"; continue; }
-  note "== the product's uninstaller"
-  "$run" "$probe" uninstall "$site" >> "$log" 2>&1 || { fail "the uninstaller left its entry"; continue; }
-  if ! "$run" "$probe" compare "$before" "$dir" "$site" > "$work/diff.txt" 2>&1; then
-    cat "$work/diff.txt" >> "$log"
-    fail "the machine differs from a clean installation and removal"
-    continue
-  fi
+  note "== the product's uninstaller, then the machine against the picture before"
+  "$run" "$probe" remove "$site" "$before_win" "$dir" >> "$log" 2>&1 ||
+    { fail "the removal failed, or the machine differs from a clean installation and removal"; continue; }
   done_by_kind[$kind]=$(( ${done_by_kind[$kind]:-0} + 1 ))
   WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1
   rm -rf "$QUENDAL_PREFIX"

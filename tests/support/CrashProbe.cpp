@@ -6,16 +6,17 @@
 //   crash_probe snapshot FILE [FOLDER]     the machine's picture into FILE, after
 //                                          making FOLDER (where the sites go: a
 //                                          removal leaves the folder it was in)
-//   crash_probe compare FILE DIR SITE      the differences since FILE, but what
-//                                          a removed site keeps; exit 1 if any
 //   crash_probe terminate MS[,MS...] LOG COMMAND...
 //                                          starts COMMAND and ends it after MS
 //                                          milliseconds (once per delay, each
 //                                          time the same command again), then
 //                                          runs it once more to its end: its
 //                                          output into LOG, its exit code out
-//   crash_probe uninstall SITE             the site's quiet removal; exit 1
-//                                          when it fails or its entry stays
+//   crash_probe remove SITE FILE DIR       the site's quiet removal, then the
+//                                          machine's differences since FILE but
+//                                          what a removed site in DIR keeps;
+//                                          exit 1 when the removal fails, its
+//                                          entry stays or anything differs
 #include "Snapshot.h"
 #include <windows.h>
 #include <cstdio>
@@ -151,17 +152,11 @@ int Uninstall(const std::wstring& site)
         std::printf("the quiet removal ended with %lu\n", code);
         return 1;
     }
-    // The service control manager deletes a service it was asked to delete
-    // once the service has stopped: before this session ends.
-    const std::wstring service = L"SYSTEM\\CurrentControlSet\\Services\\" + site;
-    for (int i = 0; i < 300; ++i) {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-            break;
-        RegCloseKey(key);
-        Sleep(100);
+    if (!RegString(kUninstall + site, L"UninstallString").empty()) {
+        std::printf("the quiet removal left its entry\n");
+        return 1;
     }
-    return RegString(kUninstall + site, L"UninstallString").empty() ? 0 : 1;
+    return 0;
 }
 
 } // namespace
@@ -174,10 +169,9 @@ int wmain(int argc, wchar_t** argv)
             CreateDirectoryW(argv[3], nullptr);
         return WriteSnapshot(argv[2]);
     }
-    if (what == L"compare" && argc == 5)
-        return Compare(argv[2], argv[3], argv[4]);
-    if (what == L"uninstall" && argc == 3)
-        return Uninstall(argv[2]);
+    // Both in one session: the removal is over when the uninstaller ends.
+    if (what == L"remove" && argc == 5)
+        return Uninstall(argv[2]) != 0 ? 1 : Compare(argv[3], argv[4], argv[2]);
     if (what == L"terminate" && argc >= 5) {
         std::wstring command;
         for (int i = 4; i < argc; ++i) {
@@ -186,7 +180,7 @@ int wmain(int argc, wchar_t** argv)
         }
         return Terminate(argv[2], argv[3], command);
     }
-    std::fprintf(stderr, "usage: crash_probe snapshot FILE | compare FILE DIR SITE | terminate MS[,MS] LOG COMMAND... "
-                         "| uninstall SITE\n");
+    std::fprintf(stderr, "usage: crash_probe snapshot FILE [FOLDER] | terminate MS[,MS] LOG COMMAND... "
+                         "| remove SITE FILE DIR\n");
     return 2;
 }

@@ -575,6 +575,30 @@ TEST_CASE("main dialog: a null record ends the dialog, and the exception comes o
     CHECK_THROWS_WITH_AS(std::rethrow_exception(error), "lParam must point to a Data", StrInvalidArgument);
 }
 
+namespace {
+
+// Waits until the folder browser's tree has selected an item of this name.
+bool WaitForTreeSelection(HWND browser, const std::wstring& name)
+{
+    for (int i = 0; i < 300; ++i, Sleep(50)) {
+        HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+        auto item = tree ? reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
+        if (!item)
+            continue;
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = MAX_PATH;
+        if (SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)) && name == text)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 TEST_CASE("main dialog: the Location link opens the folder browser; cancelled, the location stays")
 {
     CreateDirectoryW(L"C:\\Browse", nullptr);
@@ -606,8 +630,12 @@ TEST_CASE("main dialog: the Location link opens the folder browser; cancelled, t
     PostMessageW(run.d.Item(Ids::kLocationLink), WM_KEYDOWN, VK_SPACE, 0);
     browser = Test::WaitForWindow(L"Browse for Folder", 15000);
     REQUIRE(browser != nullptr);
+    // The browser is shown before it has selected the starting location,
+    // which would then replace the choice made here.
+    CHECK(WaitForTreeSelection(browser, L"Korvane Quendal"));
     const wchar_t picked[] = L"C:\\Browse\\Quendal-Picked";
     SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(picked));
+    CHECK(WaitForTreeSelection(browser, L"Quendal-Picked"));
     PostMessageW(browser, WM_COMMAND, IDOK, 0);
     for (int i = 0; i < 100 && IsWindow(browser); ++i)
         Sleep(50);
