@@ -49,11 +49,29 @@ common=(-DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS="$tests"
         -DQUENDAL_SIGN_CA="$(abs "${SIGN_CA:-}")" -DQUENDAL_SIGNATURES="$(abs "${SIGNATURES:-}")"
         -DQUENDAL_SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-}"
         -DQUENDAL_PKCS11_MODULE="$(abs "${PKCS11_MODULE:-}")" -DQUENDAL_PKCS11_ENGINE="$(abs "${PKCS11_ENGINE:-}")")
-cmake -S "$source_dir" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-x86_64.cmake" \
-  "${common[@]}" -DQUENDAL_LIBLZMA="$build/liblzma/x86_64-w64-mingw32" >/dev/null
+# A build folder already configured with the same settings is not configured
+# again: building it runs CMake by itself when a CMake file has changed.
+configure() {  # BUILD_FOLDER CMAKE_ARGS...
+  local dir=$1 want
+  shift
+  want=$(printf '%s\n' "$@" | sha256sum | cut -d' ' -f1)
+  if [ -f "$dir/CMakeCache.txt" ] && [ "$(cat "$dir/.configured" 2>/dev/null)" = "$want" ]; then
+    return 0
+  fi
+  rm -f "$dir/.configured"
+  cmake -S "$source_dir" -B "$dir" "$@" >/dev/null && echo "$want" > "$dir/.configured"
+}
+configure "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-x86_64.cmake" \
+  "${common[@]}" -DQUENDAL_LIBLZMA="$build/liblzma/x86_64-w64-mingw32"
+# The 32-bit build is configured while the x86-64 one builds.
+win32_configured=
+if [ "$what" != installer64 ]; then
+  configure "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
+    "${common[@]}" -DQUENDAL_PROGRAMS64="$build/win64/package" \
+    -DQUENDAL_LIBLZMA="$build/liblzma/i686-w64-mingw32" &
+  win32_configured=$!
+fi
 cmake --build "$build/win64" -j "$jobs" "${targets[@]}"
 [ "$what" = installer64 ] && exit 0
-cmake -S "$source_dir" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
-  "${common[@]}" -DQUENDAL_PROGRAMS64="$build/win64/package" \
-  -DQUENDAL_LIBLZMA="$build/liblzma/i686-w64-mingw32" >/dev/null
+wait "$win32_configured"
 cmake --build "$build/win32" -j "$jobs" "${targets[@]}"

@@ -577,21 +577,33 @@ TEST_CASE("main dialog: a null record ends the dialog, and the exception comes o
 
 namespace {
 
-// Waits until the folder browser's tree has selected an item of this name.
-bool WaitForTreeSelection(HWND browser, const std::wstring& name)
+// Whether the folder browser's tree has an item of this name selected.
+bool TreeSelectionIs(HWND browser, const std::wstring& name)
 {
-    for (int i = 0; i < 300; ++i, Sleep(50)) {
-        HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
-        auto item = tree ? reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
-        if (!item)
+    HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+    auto item = tree ? reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
+    if (!item)
+        return false;
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW tv = {};
+    tv.mask = TVIF_TEXT;
+    tv.hItem = item;
+    tv.pszText = text;
+    tv.cchTextMax = MAX_PATH;
+    return SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)) && name == text;
+}
+
+// Chooses a folder in the browser, again until the choice stays: the browser
+// shows itself before it selects the starting location, which then replaces
+// a choice made too early.
+bool ChooseInBrowser(HWND browser, const wchar_t* path, const std::wstring& name)
+{
+    for (int i = 0; i < 50; ++i, Sleep(100)) {
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path));
+        if (!TreeSelectionIs(browser, name))
             continue;
-        wchar_t text[MAX_PATH] = {};
-        TVITEMW tv = {};
-        tv.mask = TVIF_TEXT;
-        tv.hItem = item;
-        tv.pszText = text;
-        tv.cchTextMax = MAX_PATH;
-        if (SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)) && name == text)
+        Sleep(500);
+        if (TreeSelectionIs(browser, name))
             return true;
     }
     return false;
@@ -630,12 +642,8 @@ TEST_CASE("main dialog: the Location link opens the folder browser; cancelled, t
     PostMessageW(run.d.Item(Ids::kLocationLink), WM_KEYDOWN, VK_SPACE, 0);
     browser = Test::WaitForWindow(L"Browse for Folder", 15000);
     REQUIRE(browser != nullptr);
-    // The browser is shown before it has selected the starting location,
-    // which would then replace the choice made here.
-    CHECK(WaitForTreeSelection(browser, L"Korvane Quendal"));
     const wchar_t picked[] = L"C:\\Browse\\Quendal-Picked";
-    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(picked));
-    CHECK(WaitForTreeSelection(browser, L"Quendal-Picked"));
+    CHECK(ChooseInBrowser(browser, picked, L"Quendal-Picked"));
     PostMessageW(browser, WM_COMMAND, IDOK, 0);
     for (int i = 0; i < 100 && IsWindow(browser); ++i)
         Sleep(50);
