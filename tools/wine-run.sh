@@ -24,25 +24,27 @@ else
   prefix=$(mktemp -d "${TMPDIR:-/tmp}/quendal-prefix.XXXXXX")
 fi
 
+# One cp for each kind of copy: a process start costs more than most files.
 copy_prefix() {
   shopt -s dotglob nullglob
-  local e w
+  local e top=() drive=() linked=() copied=()
   for e in "$template"/*; do
-    case $(basename "$e") in
-      drive_c) ;;
-      *) cp -a "$e" "$prefix/" ;;
+    [ "${e##*/}" = drive_c ] || top+=("$e")
+  done
+  for e in "$template/drive_c"/*; do
+    [ "${e##*/}" = windows ] || drive+=("$e")
+  done
+  for e in "$template/drive_c/windows"/*; do
+    case ${e##*/} in
+      system32|syswow64|winsxs) linked+=("$e") ;;
+      *) copied+=("$e") ;;
     esac
   done
   mkdir -p "$prefix/drive_c/windows"
-  for e in "$template/drive_c"/*; do
-    [ "$(basename "$e")" = windows ] || cp -a "$e" "$prefix/drive_c/"
-  done
-  for w in "$template/drive_c/windows"/*; do
-    case $(basename "$w") in
-      system32|syswow64|winsxs) cp -al "$w" "$prefix/drive_c/windows/" ;;
-      *) cp -a "$w" "$prefix/drive_c/windows/" ;;
-    esac
-  done
+  cp -a "${top[@]}" "$prefix/"
+  [ ${#drive[@]} -eq 0 ] || cp -a "${drive[@]}" "$prefix/drive_c/"
+  [ ${#copied[@]} -eq 0 ] || cp -a "${copied[@]}" "$prefix/drive_c/windows/"
+  cp -al "${linked[@]}" "$prefix/drive_c/windows/"
 }
 
 cleanup() {
