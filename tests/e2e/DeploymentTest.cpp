@@ -265,14 +265,28 @@ void MakeOlder(const std::wstring& path, WORD major, WORD minor)
     REQUIRE(EndUpdateResourceW(update, FALSE));
 }
 
+// Stops the service and waits for its process to end: a service reports
+// SERVICE_STOPPED before its process exits, and its program file stays in
+// use until then.
 void StopService(const wchar_t* name)
 {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     REQUIRE(scm != nullptr);
     SC_HANDLE svc = OpenServiceW(scm, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS running = {};
+    DWORD needed = 0;
+    HANDLE process = nullptr;
+    if (svc && QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running), sizeof(running),
+                                    &needed) &&
+        running.dwProcessId)
+        process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
     SERVICE_STATUS status = {};
     if (svc && ControlService(svc, SERVICE_CONTROL_STOP, &status))
         CHECK(Test::WaitForServiceState(name, SERVICE_STOPPED));
+    if (process) {
+        CHECK(WaitForSingleObject(process, 15000) == WAIT_OBJECT_0);
+        CloseHandle(process);
+    }
     if (svc)
         CloseServiceHandle(svc);
     CloseServiceHandle(scm);
