@@ -140,7 +140,7 @@ bool CmdLine::Value(const wchar_t* name, WString& out)
     return true;
 }
 
-bool CmdLine::Yield(WString& name, bool& hasValue, WString& value)
+bool CmdLine::TakeAtCursor(WString& name, bool& hasValue, WString& value)
 {
     if (cursor_ == index_.end())
         return false;
@@ -155,12 +155,12 @@ bool CmdLine::Yield(WString& name, bool& hasValue, WString& value)
 bool CmdLine::FirstOption(WString& name, bool& hasValue, WString& value)
 {
     cursor_ = index_.begin();
-    return Yield(name, hasValue, value);
+    return TakeAtCursor(name, hasValue, value);
 }
 
 bool CmdLine::NextOption(WString& name, bool& hasValue, WString& value)
 {
-    return Yield(name, hasValue, value);
+    return TakeAtCursor(name, hasValue, value);
 }
 
 bool CmdLine::IsHelp()

@@ -53,7 +53,7 @@ private:
     void AddToken(std::size_t start, std::size_t end);
     WString Unescape(std::size_t start, std::size_t end) const;
     CmdLineArg* Find(const wchar_t* name);
-    bool Yield(WString& name, bool& hasValue, WString& value);
+    bool TakeAtCursor(WString& name, bool& hasValue, WString& value);
 
     std::uint32_t flags_ = 7;
     WString text_;

@@ -12,7 +12,7 @@ if [ -x /usr/lib/wine/wine ]; then half=wow64; else half=64-only; fi
 # And whether Wine's own fonts (Debian's fonts-wine) went into it.
 wine_fonts=/usr/share/wine/fonts
 if [ -f "$wine_fonts/marlett.ttf" ]; then fonts=wine-fonts-copied; else fonts=no-wine-fonts; fi
-version="$(wine --version) unmanaged aedebug-both-views $half $fonts quiet-services"
+version="$(wine --version) unmanaged aedebug-both-views $half $fonts quiet-services no-device-buses"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
   exit 0
 fi
@@ -37,6 +37,12 @@ reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
 # product's; a session then starts in about a quarter less processor time.
 for service in Eventlog NDIS nsiproxy PlugPlay; do
   reg add "HKLM\\System\\CurrentControlSet\\Services\\$service" /v Start /t REG_DWORD /d 4 /f /reg:64
+done
+# Wine's HID and USB buses are loaded with every session whatever their start
+# type says, in a driver process of their own; without their entries that
+# process is not started: a session then takes a third less processor time.
+for service in winebus wineusb winehid; do
+  reg delete "HKLM\\System\\CurrentControlSet\\Services\\$service" /f /reg:64
 done
 # Debian's Wine does not look for its own fonts where fonts-wine puts them;
 # in the Windows fonts folder it finds them: Tahoma for the dialogs, Marlett

@@ -38,16 +38,15 @@ declare -A done_by_kind
 failed=0
 
 # The wineserver of a prefix and its processes: matched by WINEPREFIX in
-# their environment, as tests/support/unix-signal.sh does.
+# their environment, as tests/support/unix-signal.sh does; found by one grep
+# and killed by one kill, so that none runs on while the others go.
 prefix_pids() {
-  local proc
-  for proc in /proc/[0-9]*; do
-    { tr '\0' '\n' < "$proc/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$1" && echo "${proc#/proc/}"
-  done
+  env -u WINEPREFIX grep -lsxzF "WINEPREFIX=$1" /proc/[0-9]*/environ | cut -d/ -f3
 }
 power_cut() {
-  local pid
-  for pid in $(prefix_pids "$1"); do kill -9 "$pid" 2>/dev/null; done
+  local pids
+  pids=$(prefix_pids "$1")
+  [ -z "$pids" ] || kill -9 $pids 2>/dev/null
 }
 
 # How long a whole installation takes here: the moments spread over it.
