@@ -48,10 +48,10 @@ copy_prefix() {
 }
 
 # A prefix that is removed afterwards goes at once, as at a power cut: the
-# wineserver and every process of the prefix killed, nothing saved. Stopping
-# it in order waits about half a second for Wine's own services and saves a
-# registry that is deleted right after. A prefix that is kept is stopped in
-# order, so that its next session finds everything saved.
+# wineserver and every process of the prefix killed, nothing saved. A prefix
+# that is kept has its registry saved first: on SIGTERM the wineserver saves
+# it and ends at once. (Its usual stop, SIGINT, waits about half a second for
+# Wine's own services, which do not stop by themselves, before it kills them.)
 kill_prefix() {
   local pids server
   # The server's folder (its socket and lock) is named after the prefix's
@@ -68,8 +68,9 @@ cleanup() {
     rm -rf "$prefix"
     return
   fi
-  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  WINEPREFIX=$prefix wineserver -k15 >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
+  kill_prefix
   [ -n "${QUENDAL_PREFIX:-}" ] || echo "prefix kept: $prefix" >&2
 }
 trap cleanup EXIT
