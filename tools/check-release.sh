@@ -60,12 +60,12 @@ package_differences() {  # RELEASED_DIR REBUILT(installer or package.bin) OUT_DI
 }
 # What a liblzma is made from: its source, the script, the compilers.
 liblzma_key() {  # TARGET
-  { cat "$source_dir/tools/build-liblzma.sh"; "$1-gcc" --version; cmake --version
-    (cd "$XZ_SOURCE" && find xz-utils-*/ -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum)
+  { echo "$xz_digest"; cat "$source_dir/tools/build-liblzma.sh"; "$1-gcc" --version; cmake --version
   } | sha256sum | cut -d' ' -f1
 }
 liblzma_targets=()
 if [ -n "${LIBLZMA_BUILT:-}" ] && [ -n "${XZ_SOURCE:-}" ]; then
+  xz_digest=$(cd "$XZ_SOURCE" && find xz-utils-*/ -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum | sha256sum)
   for target in i686-w64-mingw32 x86_64-w64-mingw32; do
     built=$LIBLZMA_BUILT/$target
     [ -f "$built/lib/liblzma.a" ] || continue

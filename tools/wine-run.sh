@@ -14,6 +14,7 @@
 # Windows to the next. QUENDAL_LOG_PIXELS=<dpi> gives a new prefix that
 # system DPI (96 is 100 %, 144 is 150 %, 192 is 200 %).
 set -u
+here=$(dirname "$(realpath "$0")")
 template=${QUENDAL_WINE_TEMPLATE:?QUENDAL_WINE_TEMPLATE names the template prefix}
 reuse=0
 if [ -n "${QUENDAL_PREFIX:-}" ]; then
@@ -57,7 +58,7 @@ kill_prefix() {
   # The server's folder (its socket and lock) is named after the prefix's
   # device and inode, under /tmp/.wine-UID upstream, /tmp/wine-* on Debian.
   server=server-$(printf '%x-%x' $(stat -c '%d %i' "$prefix"))
-  pids=$(env -u WINEPREFIX grep -lsxzF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | cut -d/ -f3)
+  pids=$("$here/prefix-pids.sh" "$prefix")
   [ -z "$pids" ] || kill -9 $pids 2>/dev/null
   rm -rf "/tmp/.wine-$(id -u)/$server" /tmp/wine-*/"$server"
 }
@@ -77,7 +78,7 @@ trap cleanup EXIT
 
 [ $reuse = 1 ] || copy_prefix
 if [ $reuse = 0 ] && [ -n "${QUENDAL_LOG_PIXELS:-}" ]; then
-  "$(dirname "$(realpath "$0")")/set-log-pixels.sh" "$prefix" "$QUENDAL_LOG_PIXELS"
+  "$here/set-log-pixels.sh" "$prefix" "$QUENDAL_LOG_PIXELS"
 fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}

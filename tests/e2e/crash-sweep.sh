@@ -23,7 +23,7 @@ here=$(dirname "$(realpath "$0")")
 run="$here/../../tools/wine-run.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/quendal-sweep.XXXXXX")
 cleanup() {
-  for p in "$work"/p*/; do [ -d "$p" ] && WINEPREFIX=${p%/} wineserver -k >/dev/null 2>&1; done
+  for p in "$work"/p*/; do [ -d "$p" ] && power_cut "${p%/}"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -37,15 +37,11 @@ kinds=(terminate session power twice upgrade)
 declare -A done_by_kind
 failed=0
 
-# The wineserver of a prefix and its processes: matched by WINEPREFIX in
-# their environment, as tests/support/unix-signal.sh does; found by one grep
-# and killed by one kill, so that none runs on while the others go.
-prefix_pids() {
-  env -u WINEPREFIX grep -lsxzF "WINEPREFIX=$1" /proc/[0-9]*/environ | cut -d/ -f3
-}
+# The wineserver of a prefix and its processes, killed by one kill, so that
+# none runs on while the others go.
 power_cut() {
   local pids
-  pids=$(prefix_pids "$1")
+  pids=$("$here/../../tools/prefix-pids.sh" "$1")
   [ -z "$pids" ] || kill -9 $pids 2>/dev/null
 }
 
@@ -55,7 +51,7 @@ if [ -z "$span" ]; then
   start=$(date +%s%N)
   "$run" "$installer" "${args[@]}" > "$work/measure.log" 2>&1 || { cat "$work/measure.log"; echo "FAIL: the clean installation"; exit 1; }
   span=$(( ($(date +%s%N) - start) / 1000000 ))
-  WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1; rm -rf "$QUENDAL_PREFIX"
+  power_cut "$QUENDAL_PREFIX"; rm -rf "$QUENDAL_PREFIX"
 fi
 echo "crash sweep: seed $seed, $count moments over $span ms (replay: SEED=$seed N=$count SPAN=$span)"
 
@@ -121,7 +117,7 @@ for i in $(seq "$count"); do
   "$run" "$probe" remove "$site" "$before_win" "$dir" >> "$log" 2>&1 ||
     { fail "the removal failed, or the machine differs from a clean installation and removal"; continue; }
   done_by_kind[$kind]=$(( ${done_by_kind[$kind]:-0} + 1 ))
-  WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1
+  power_cut "$QUENDAL_PREFIX"
   rm -rf "$QUENDAL_PREFIX"
 done
 summary=
