@@ -14,7 +14,7 @@ TEST_JOBS  ?= 2
 # which `apt-get source` uses to unpack liblzma's source package.
 DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64 wine xvfb xauth x11-utils cmake make \
-	doctest-dev dpkg-dev xz-utils ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick \
+	doctest-dev dpkg-dev xz-utils ninja-build ca-certificates python3 ncurses-base librsvg2-bin icoutils imagemagick \
 	osslsigncode openssl python3-jsonschema python3-yaml softhsm2 libengine-pkcs11-openssl fonts-wine
 
 .PHONY: all deps build test reproducible reproducible-check sign sign-preflight check-release demo bench crash-sweep screenshots clean

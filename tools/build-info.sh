@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 echo "commit: $(git rev-parse HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD 2>/dev/null || echo ' (with uncommitted changes)')"
 echo "SOURCE_DATE_EPOCH: ${SOURCE_DATE_EPOCH:-unset}"
 for package in g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 \
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev cmake python3 \
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev cmake ninja-build python3 \
     libpython3.11-stdlib liblzma5 ncurses-base librsvg2-bin icoutils imagemagick osslsigncode; do
   version=$(dpkg-query -W -f='${Version}\n' "$package" 2>/dev/null | sort -u | paste -sd, -) && [ -n "$version" ] && echo "$package: $version"
 done

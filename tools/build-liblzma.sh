@@ -39,7 +39,7 @@ build_target() {
   local target=$1 work=$build/liblzma/build-$1 out=$build/liblzma/$1
   echo "Building liblzma for $target"
   rm -rf "$work"
-  cmake -S "$xz_src" -B "$work" -DCMAKE_SYSTEM_NAME=Windows \
+  cmake -G Ninja -S "$xz_src" -B "$work" -DCMAKE_SYSTEM_NAME=Windows \
     -DCMAKE_C_COMPILER="$target-gcc" -DCMAKE_RC_COMPILER="$target-windres" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF >"$work.log" 2>&1 \
     || { cat "$work.log"; return 1; }

@@ -43,7 +43,7 @@ fi
 abs() { [ -n "$1" ] && realpath -m "$1" || true; }
 # A key in a token is named, not a file.
 key_ref() { case "$1" in pkcs11:*) printf '%s' "$1";; *) abs "$1";; esac; }
-common=(-DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS="$tests"
+common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENDAL_TESTS="$tests"
         -DQUENDAL_SIGN_CERT="$(abs "${SIGN_CERT:-}")" -DQUENDAL_SIGN_KEY="$(key_ref "${SIGN_KEY:-}")"
         -DQUENDAL_SIGN_PASS_FILE="$(abs "${SIGN_PASS_FILE:-}")" -DQUENDAL_TIMESTAMP_URL="${TIMESTAMP_URL:-}"
         -DQUENDAL_SIGN_CA="$(abs "${SIGN_CA:-}")" -DQUENDAL_SIGNATURES="$(abs "${SIGNATURES:-}")"
@@ -59,6 +59,10 @@ configure() {  # BUILD_FOLDER CMAKE_ARGS...
     return 0
   fi
   rm -f "$dir/.configured"
+  # A folder made by another generator cannot be configured for this one.
+  if [ -f "$dir/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+  fi
   cmake -S "$source_dir" -B "$dir" "$@" >/dev/null && echo "$want" > "$dir/.configured"
 }
 configure "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-x86_64.cmake" \

@@ -44,19 +44,23 @@ def main():
         finally:
             accounting(None)
         data = open(log.name, "rb").read()
-    totals = collections.defaultdict(lambda: [0, 0])
+    totals = collections.defaultdict(lambda: [0, 0, 0])  # user, system, processes
     for offset in range(0, len(data) - RECORD + 1, RECORD):
         record = data[offset:offset + RECORD]
         if record[1] != 3:  # version
             continue
         user, system = struct.unpack_from("<HH", record, 32)
         name = record[48:64].split(b"\0")[0].decode("latin-1")
-        totals[name][0] += comp_t(user) + comp_t(system)
-        totals[name][1] += 1
-    everything = sum(ticks for ticks, _ in totals.values())
-    print(f"processor time of the processes that ended: {everything / TICKS:.1f} s", file=sys.stderr)
-    for name, (ticks, count) in sorted(totals.items(), key=lambda item: -item[1][0])[:top]:
-        print(f"{ticks / TICKS:8.1f} s {count:6d} processes  {name}", file=sys.stderr)
+        totals[name][0] += comp_t(user)
+        totals[name][1] += comp_t(system)
+        totals[name][2] += 1
+    everything = sum(u + s for u, s, _ in totals.values())
+    system = sum(s for _, s, _ in totals.values())
+    print(f"processor time of the processes that ended: {everything / TICKS:.1f} s"
+          f" ({system / TICKS:.1f} s of it in the kernel)", file=sys.stderr)
+    print("   total   kernel  processes", file=sys.stderr)
+    for name, (u, s, count) in sorted(totals.items(), key=lambda item: -sum(item[1][:2]))[:top]:
+        print(f"{(u + s) / TICKS:8.1f} {s / TICKS:8.1f} {count:10d}  {name}", file=sys.stderr)
     return status
 
 
