@@ -5,10 +5,10 @@ BUILD      := build
 WIN32_DIR  := $(BUILD)/win32
 WIN64_DIR  := $(BUILD)/win64
 JOBS       ?= 2
-# Tests at a time. Four finish sooner on 2 cores (docs/testing.md), but under
-# that load Wine itself failed now and then (a refused process start, an X
-# error): two until those are understood.
-TEST_JOBS  ?= 2
+# Tests at a time. At two, a quarter of the two cores' time went unused while
+# tests waited (docs/testing.md); four made Wine itself fail now and then (a
+# refused process start, an X error).
+TEST_JOBS  ?= 3
 
 # Debian packages the build and the tests need. `dpkg-dev` brings dpkg-source,
 # which `apt-get source` uses to unpack liblzma's source package.

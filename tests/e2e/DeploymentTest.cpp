@@ -354,10 +354,17 @@ ServiceRun RunAsService(const std::wstring& folder, const std::wstring& command)
     REQUIRE(svc != nullptr);
     ServiceRun run;
     if (StartServiceW(svc, 0, nullptr)) {
+        // Read until it reads whole: just after its rename the launcher still
+        // holds the file open for deletion, and an open without
+        // FILE_SHARE_DELETE is refused then.
         const std::wstring result = job + L".result";
-        for (int i = 0; i < 1800 && !Exists(result); ++i)
+        std::string text;
+        for (int i = 0; i < 1800; ++i) {
+            text = Test::ReadFileBytes(result);
+            if (text.rfind("exit=", 0) == 0 && text.find("\nuser=") != std::string::npos && text.back() == '\n')
+                break;
             Sleep(100);
-        const std::string text = Test::ReadFileBytes(result);
+        }
         CAPTURE(text);
         if (text.rfind("exit=", 0) == 0) {
             run.exitCode = static_cast<DWORD>(std::stoul(text.substr(5)));

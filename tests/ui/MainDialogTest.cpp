@@ -577,35 +577,38 @@ TEST_CASE("main dialog: a null record ends the dialog, and the exception comes o
 
 namespace {
 
-// Whether the folder browser's tree has an item of this name selected.
-bool TreeSelectionIs(HWND browser, const std::wstring& name)
+// The name of the item selected in the folder browser's tree ("" for none).
+std::wstring TreeSelection(HWND browser)
 {
     HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
     auto item = tree ? reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
     if (!item)
-        return false;
+        return std::wstring();
     wchar_t text[MAX_PATH] = {};
     TVITEMW tv = {};
     tv.mask = TVIF_TEXT;
     tv.hItem = item;
     tv.pszText = text;
     tv.cchTextMax = MAX_PATH;
-    return SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)) && name == text;
+    return SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)) ? std::wstring(text) : std::wstring();
 }
 
 // Chooses a folder in the browser, again until the choice stays: the browser
 // shows itself before it selects the starting location, which then replaces
-// a choice made too early.
+// a choice made too early. The shell fills the tree on the browser's thread,
+// which takes seconds when the machine is busy: a time limit, not a count.
 bool ChooseInBrowser(HWND browser, const wchar_t* path, const std::wstring& name)
 {
-    for (int i = 0; i < 50; ++i, Sleep(100)) {
+    std::wstring seen;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(100)) {
         SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path));
-        if (!TreeSelectionIs(browser, name))
+        if ((seen = TreeSelection(browser)) != name)
             continue;
         Sleep(500);
-        if (TreeSelectionIs(browser, name))
+        if ((seen = TreeSelection(browser)) == name)
             return true;
     }
+    MESSAGE("the browser's selection stayed at \"" << Test::Narrow(seen) << "\"");
     return false;
 }
 
