@@ -5,15 +5,15 @@
 # Started by a test program through Wine, so WINEPREFIX is the test's prefix.
 #   usage: unix-signal.sh SIGNAL TEXT...   exit 1 when no process matched
 signal=$1; shift
+here=$(dirname "$(realpath "$0")")
 found=1
-for proc in /proc/[0-9]*; do
-  [ "${proc#/proc/}" = $$ ] && continue
-  # Processes come and go meanwhile, and others' environments are closed.
-  { tr '\0' '\n' < "$proc/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
-  cmdline=$({ tr '\0' ' ' < "$proc/cmdline"; } 2>/dev/null)
+for pid in $("$here/../../tools/prefix-pids.sh" "$WINEPREFIX"); do
+  [ "$pid" = $$ ] && continue
+  # Processes come and go meanwhile.
+  cmdline=$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2>/dev/null)
   for text in "$@"; do
     case $cmdline in
-      *"$text"*) kill -s "$signal" "${proc#/proc/}" && found=0 ;;
+      *"$text"*) kill -s "$signal" "$pid" && found=0 ;;
     esac
   done
 done
