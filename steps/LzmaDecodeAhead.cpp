@@ -9,9 +9,7 @@ LzmaDecodeAhead::LzmaDecodeAhead(LzmaAloneDecoder& decoder, const std::uint8_t* 
     buffers_ = new std::uint8_t[kChunkSize * kSlots];
     for (Chunk& c : chunks_)
         c = Chunk{nullptr, 0, Ending::None, 0};
-    free_ = CreateSemaphoreW(nullptr, 0, kSlots, nullptr);
-    filled_ = CreateSemaphoreW(nullptr, 0, kSlots, nullptr);
-    if (free_ && filled_)
+    if (free_.Valid() && filled_.Valid())
         thread_ = CreateThread(nullptr, 0, &ThreadMain, this, 0, nullptr);
 }
 
@@ -20,30 +18,11 @@ LzmaDecodeAhead::~LzmaDecodeAhead()
     if (thread_) {
         InterlockedExchange(&stop_, 1);
         // A decoder that waits for a slot finds one, and then the stop.
-        Give(freeCount_, free_);
+        free_.Give(true);
         WaitForSingleObject(thread_, INFINITE);
         CloseHandle(thread_);
     }
-    if (free_)
-        CloseHandle(free_);
-    if (filled_)
-        CloseHandle(filled_);
     delete[] buffers_;
-}
-
-// A count beside each semaphore: the semaphore (a call into the system, and
-// under Wine a request to its server) is used only when a side must wait,
-// not for each of the thousands of chunks that pass while neither does.
-void LzmaDecodeAhead::Take(volatile LONG& count, HANDLE waitable)
-{
-    if (InterlockedDecrement(&count) < 0)
-        WaitForSingleObject(waitable, INFINITE);
-}
-
-void LzmaDecodeAhead::Give(volatile LONG& count, HANDLE waitable)
-{
-    if (InterlockedIncrement(&count) <= 0)
-        ReleaseSemaphore(waitable, 1, nullptr);
 }
 
 bool LzmaDecodeAhead::Stopping() const
@@ -61,15 +40,16 @@ DWORD WINAPI LzmaDecodeAhead::ThreadMain(void* self)
 void LzmaDecodeAhead::DecodeAll()
 {
     for (int slot = 0;; slot = (slot + 1) % kSlots) {
-        Take(freeCount_, free_);
+        free_.Take();
         if (Stopping())
             return;
         bool more = true;
         boundary_.Run([&] { more = DecodeInto(slot); });
         if (boundary_.Failed())
             chunks_[slot] = Chunk{nullptr, 0, Ending::Exception, 0};
-        Give(filledCount_, filled_);
-        if (!more || boundary_.Failed())
+        const bool last = !more || boundary_.Failed();
+        filled_.Give(last);
+        if (last)
             return;
     }
 }
@@ -117,9 +97,9 @@ const LzmaDecodeAhead::Chunk& LzmaDecodeAhead::Next()
     }
     if (holding_) {
         readSlot_ = (readSlot_ + 1) % kSlots;
-        Give(freeCount_, free_);
+        free_.Give();
     }
-    Take(filledCount_, filled_);
+    filled_.Take();
     holding_ = true;
     const Chunk& c = chunks_[readSlot_];
     if (c.ending != Ending::None)

@@ -2,6 +2,7 @@
 #include "LzmaAloneDecoder.h"
 #include "../nocrtlib/CallbackBoundary.h"
 #include "../nocrtlib/NoCopy.h"
+#include "../wwlib/SlotHandOver.h"
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,9 @@ public:
 
     static const std::size_t kChunkSize = 0x20000;
     static const int kSlots = 16;
+    // A side that waits for the other is woken once this many slots are
+    // ready for it (or the stream has ended).
+    static const int kBatch = kSlots / 2;
 
     // `in` is the compressed data after the 13 header bytes, `total` the
     // announced size; the decoder is initialised and is used by the decoding
@@ -50,8 +54,6 @@ private:
     // Decodes the next chunk into the slot; false once the stream has ended.
     bool DecodeInto(int slot);
     bool Stopping() const;
-    static void Take(volatile LONG& count, HANDLE waitable);
-    static void Give(volatile LONG& count, HANDLE waitable);
 
     LzmaAloneDecoder& decoder_;
     const std::uint8_t* in_;
@@ -60,10 +62,8 @@ private:
     bool ended_ = false;
     std::uint8_t* buffers_ = nullptr;
     Chunk chunks_[kSlots];
-    HANDLE free_ = nullptr;   // slots the decoder may fill: waited for when
-    volatile LONG freeCount_ = kSlots; // this count goes below zero
-    HANDLE filled_ = nullptr; // slots the reader may take: waited for when
-    volatile LONG filledCount_ = 0;    // this count goes below zero
+    WWLib::SlotHandOver free_{kSlots, kBatch}; // slots the decoder may fill
+    WWLib::SlotHandOver filled_{0, kBatch};    // slots the reader may take
     HANDLE thread_ = nullptr;
     volatile LONG stop_ = 0;
     int readSlot_ = 0;
