@@ -86,6 +86,21 @@ bool IsPendingDelete(const WString& path) noexcept
     }
 }
 
+bool AnyPendingDelete() noexcept
+{
+    try {
+        WStringList list;
+        if (!CRegRead<0>(kSessionManagerKey, kPendingRenamesValue, list).Succeeded())
+            return false;
+        for (std::size_t i = 0; i + 1 < list.size(); i += 2)
+            if (list[i + 1].empty())
+                return true;
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool CancelPendingDelete(const WString& path) noexcept
 {
     try {

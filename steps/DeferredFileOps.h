@@ -22,6 +22,11 @@ bool CancelPendingDelete(const WString& path) noexcept;
 // as CancelPendingDelete compares). Never throws.
 bool IsPendingDelete(const WString& path) noexcept;
 
+// True when any deletion at all is pending for the next restart (renames do
+// not count). A writer of many files asks once: where none is, no file of
+// its can be one, and each file's own look at the list is spared. Never throws.
+bool AnyPendingDelete() noexcept;
+
 // Where Windows keeps the operations pending for the next restart.
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";

@@ -84,6 +84,8 @@ WriteFilesFromLzmaStream::WriteFilesFromLzmaStream(const PackageTargets& t, int 
 void WriteFilesFromLzmaStream::Run(const std::uint8_t* stream, std::size_t size)
 {
     headerBuffer.resize(static_cast<std::size_t>(headerCapacity));
+    if (fileMask == AllFiles)
+        pendingDeletes = AnyPendingDelete();
     try {
         Decode(stream, size);
         file.reset();
@@ -308,15 +310,16 @@ void WriteFilesFromLzmaStream::StartFile()
     bool isNew = true;
     bool takeOver = false;
     if (fileMask == AllFiles) {
+        const DWORD attributes = GetFileAttributesW(filePath.c_str());
         // A folder cannot be overwritten: no question that offers it.
-        if (IsDirectory(filePath))
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             throw InstallError(L"Error creating target installation file '" + filePath +
                                L"' - a directory of that name stands in its place");
-        if (PathExists(filePath)) {
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
             // A file the replaced installation could not delete (it was held
             // open) and left to the next restart is that installation's, not
             // someone else's: it is taken over.
-            takeOver = IsPendingDelete(filePath);
+            takeOver = pendingDeletes && IsPendingDelete(filePath);
             if (!takeOver)
                 ReportStepFailure(StepKind::ExistingFile, filePath, WString());
             isNew = false; // overwritten: not ours to delete on rollback
@@ -341,7 +344,7 @@ void WriteFilesFromLzmaStream::StartFile()
         createdFiles.push_back(filePath);
     if (takeOver)
         takenOverFiles.push_back(filePath);
-    if (fileMask == AllFiles) {
+    if (fileMask == AllFiles && pendingDeletes) {
         // Only an existing file has the short form that the pending list is
         // compared in; an earlier uninstallation's deletion must not remove
         // the new file at the next restart.

@@ -75,6 +75,9 @@ private:
     WString fileName;
     WString filePath;
     bool stop = false;
+    // Whether any deletion was pending for the next restart when writing
+    // began: the steps before this one are the only ones that add them.
+    bool pendingDeletes = true;
     std::uint8_t selector = 3;
     int fileMask;
     int doneMarks = 0;

@@ -276,6 +276,38 @@ TEST_CASE("an existing target file")
             CHECK(line.find(L"after.dll' already exists") == std::wstring::npos);
         CHECK(IsDirectory((d + L"\\after.dll").c_str()));
     }
+    SUBCASE("left to the next restart by the installation replaced: taken over without a question")
+    {
+        Test::ClearPendingRestartOperations();
+        REQUIRE(MoveFileExW((d + L"\\kept.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        {
+            WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
+            CHECK(ReadAll(d + L"\\kept.dll") == "replaced");
+            // The new file must not go at the restart.
+            CHECK(Test::PendingRestartOperations().empty());
+        }
+        CHECK(console.Lines() == Lines{L"Installing " + d + L"\\new.dll", L"Installing " + d + L"\\kept.dll",
+                                       L"Installing " + d + L"\\after.dll",
+                                       L"Rollback: removing previously created " + d + L"\\after.dll",
+                                       L"Rollback: removing previously created " + d + L"\\new.dll",
+                                       L"Rollback: removing taken-over " + d + L"\\kept.dll"});
+        CHECK_FALSE(Exists(d + L"\\kept.dll"));
+        Test::ClearPendingRestartOperations();
+    }
+    SUBCASE("another program's rename of it pending for the restart is no deletion: still refused, and kept")
+    {
+        Test::ClearPendingRestartOperations();
+        REQUIRE(MoveFileExW((d + L"\\kept.dll").c_str(), (d + L"\\moved.dll").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
+        const std::vector<std::wstring> theirs = Test::PendingRestartOperations();
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        CHECK(ExitOf(targets, packed) == 104);
+        CHECK(ReadAll(d + L"\\kept.dll") == "old");
+        CHECK(Test::PendingRestartOperations() == theirs);
+        Test::ClearPendingRestartOperations();
+    }
     SUBCASE("interactive: Yes overwrites, No ends with 104")
     {
         Test::RunMode mode(true);
