@@ -76,7 +76,8 @@ private:
     WString filePath;
     bool stop = false;
     // Whether any deletion was pending for the next restart when writing
-    // began: the steps before this one are the only ones that add them.
+    // began: the ones that matter here, an earlier uninstallation's, are in
+    // place before this step starts.
     bool pendingDeletes = true;
     std::uint8_t selector = 3;
     int fileMask;
