@@ -310,12 +310,11 @@ void WriteFilesFromLzmaStream::StartFile()
     bool isNew = true;
     bool takeOver = false;
     if (fileMask == AllFiles) {
-        const DWORD attributes = GetFileAttributesW(filePath.c_str());
         // A folder cannot be overwritten: no question that offers it.
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (IsDirectory(filePath))
             throw InstallError(L"Error creating target installation file '" + filePath +
                                L"' - a directory of that name stands in its place");
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (PathExists(filePath)) {
             // A file the replaced installation could not delete (it was held
             // open) and left to the next restart is that installation's, not
             // someone else's: it is taken over.
