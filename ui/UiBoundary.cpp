@@ -20,6 +20,10 @@ void UiBoundary::SetModalDialog(HWND dialog) noexcept
 
 void UiBoundary::EndModalDialog() noexcept
 {
-    if (g_modalDialog && IsWindow(g_modalDialog))
-        EndDialog(g_modalDialog, -1);
+    // Once: ending the dialog hides it, which sends it messages, and each
+    // would end it again from inside the first ending, without end.
+    HWND dialog = g_modalDialog;
+    g_modalDialog = nullptr;
+    if (dialog && IsWindow(dialog))
+        EndDialog(dialog, -1);
 }

@@ -9,6 +9,7 @@
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <commctrl.h>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -181,6 +182,51 @@ TEST_CASE("an exception inside a modal dialog ends it and comes out after Dialog
     UiBoundary::SetModalDialog(nullptr);
     CHECK(result == -1);
     CHECK_THROWS_WITH_AS(UiBoundary::RethrowPending(), "thrown by a layer", WStrException);
+}
+
+namespace {
+
+int g_hidingDepth = 0, g_deepestHiding = 0;
+
+// Fails once the dialog shows. Ending the dialog hides it, which sends it
+// WM_WINDOWPOSCHANGING: ended again from there, it would be hidden again
+// from inside the first hiding, and so on without end.
+INT_PTR CALLBACK FailingWhenShownProc(HWND dlg, UINT msg, WPARAM, LPARAM)
+{
+    if (msg == WM_INITDIALOG) {
+        UiBoundary::SetModalDialog(dlg);
+        PostMessageW(dlg, WM_APP, 0, 0);
+        return TRUE;
+    }
+    if (msg != WM_WINDOWPOSCHANGING) {
+        return UiBoundary::Run(INT_PTR(FALSE), [&]() -> INT_PTR {
+            if (msg == WM_APP) {
+                ShowWindow(dlg, SW_SHOWNA);
+                throw WStrException(L"thrown once shown");
+            }
+            return FALSE;
+        });
+    }
+    g_deepestHiding = std::max(g_deepestHiding, ++g_hidingDepth);
+    // Stops what would otherwise never return, so that the test can fail.
+    if (g_hidingDepth > 3)
+        UiBoundary::SetModalDialog(nullptr);
+    INT_PTR result = UiBoundary::Run(INT_PTR(FALSE), [] { return INT_PTR(FALSE); });
+    --g_hidingDepth;
+    return result;
+}
+
+} // namespace
+
+TEST_CASE("a failure in a dialog on screen ends it once: the messages that ending it sends do not end it again")
+{
+    std::vector<std::uint8_t> t = BuildPackageContentsTemplate(L"5.18");
+    INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
+                                             nullptr, &FailingWhenShownProc, 0);
+    UiBoundary::SetModalDialog(nullptr);
+    CHECK(result == -1);
+    CHECK(g_deepestHiding == 1);
+    CHECK_THROWS_WITH_AS(UiBoundary::RethrowPending(), "thrown once shown", WStrException);
 }
 
 TEST_CASE("a link: mouse and keyboard clicks, parent command, visited, painting")
