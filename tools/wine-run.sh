@@ -49,34 +49,30 @@ copy_prefix() {
 }
 
 # A prefix that is removed afterwards goes at once, as at a power cut: the
-# wineserver and every process of the prefix killed, nothing saved. A prefix
-# that is kept has its registry saved first: on SIGTERM the wineserver saves
-# it and ends at once. (Its usual stop, SIGINT, waits about half a second for
-# Wine's own services, which do not stop by themselves, before it kills them.)
-kill_prefix() {
-  local pids server
-  # The server's folder (its socket and lock) is named after the prefix's
-  # device and inode, under /tmp/.wine-UID upstream, /tmp/wine-* on Debian.
-  server=server-$(printf '%x-%x' $(stat -c '%d %i' "$prefix"))
-  pids=$("$here/prefix-pids.sh" "$prefix")
-  [ -z "$pids" ] || kill -9 $pids 2>/dev/null
-  rm -rf "/tmp/.wine-$(id -u)/$server" /tmp/wine-*/"$server"
-}
-
+# wineserver and every process of the prefix killed, nothing saved
+# (kill-prefix.sh). A prefix that is kept has its registry saved first: on
+# SIGTERM the wineserver saves it and ends at once. (Its usual stop, SIGINT,
+# waits about half a second for Wine's own services, which do not stop by
+# themselves, before it kills them.)
 cleanup() {
   if [ -z "${QUENDAL_PREFIX:-}" ] && [ "${QUENDAL_KEEP_PREFIX:-0}" != 1 ]; then
-    kill_prefix
+    "$here/kill-prefix.sh" "$prefix"
     rm -rf "$prefix"
     return
   fi
   WINEPREFIX=$prefix wineserver -k15 >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
-  kill_prefix
+  "$here/kill-prefix.sh" "$prefix"
   [ -n "${QUENDAL_PREFIX:-}" ] || echo "prefix kept: $prefix" >&2
 }
 trap cleanup EXIT
 
-[ $reuse = 1 ] || copy_prefix
+if [ $reuse = 0 ]; then
+  # A server folder that an earlier prefix at this device and inode left
+  # behind would be taken for this prefix's.
+  "$here/kill-prefix.sh" "$prefix"
+  copy_prefix
+fi
 if [ $reuse = 0 ] && [ -n "${QUENDAL_LOG_PIXELS:-}" ]; then
   "$here/set-log-pixels.sh" "$prefix" "$QUENDAL_LOG_PIXELS"
 fi

@@ -38,11 +38,10 @@ declare -A done_by_kind
 failed=0
 
 # The wineserver of a prefix and its processes, killed by one kill, so that
-# none runs on while the others go.
+# none runs on while the others go; the server's folder goes with them, as
+# a restart clears it.
 power_cut() {
-  local pids
-  pids=$("$here/../../tools/prefix-pids.sh" "$1")
-  [ -z "$pids" ] || kill -9 $pids 2>/dev/null
+  "$here/../../tools/kill-prefix.sh" "$1"
 }
 
 # How long a whole installation takes here: the moments spread over it.

@@ -12,7 +12,7 @@ here=$(dirname "$(realpath "$0")")
 run="$here/../../tools/wine-run.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/quendal-session.XXXXXX")
 export QUENDAL_PREFIX=$work/prefix
-trap 'WINEPREFIX=$QUENDAL_PREFIX wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap '"$here/../../tools/kill-prefix.sh" "$QUENDAL_PREFIX"; rm -rf "$work"' EXIT
 dir='C:\Sites\Quendal-Power'
 fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "--- $f"; tr -d '\r' < "$f"; done; exit 1; }
 
