@@ -30,8 +30,15 @@ const int kExitCmdLine = 201;
 void ReportFailure(const WString& text)
 {
     ConsoleLine(text);
-    if (TheInstallSettings().interactive)
+    if (TheInstallSettings().interactive) {
+        // The options may have failed after choosing the dialog, before the
+        // theming library was loaded: the box loads it by name.
+        try {
+            WWLib::LoadProcessUxtheme();
+        } catch (...) {
+        }
         MessageBoxW(nullptr, text.c_str(), L"Exception", MB_OK | MB_ICONERROR);
+    }
 }
 
 WString Widen(const char* narrow)
@@ -53,7 +60,6 @@ int InstallerEntry(void (*sequence)())
     StructuredExceptionTranslator translator;
     std::set_new_handler(&ThrowBadAlloc);
     WWLib::InstallConsoleOutput();
-    WWLib::LoadProcessUxtheme();
     int exitCode = 0;
     std::unique_ptr<NoCrtRandom> random;
     std::unique_ptr<WWLib::LogFile> log;
@@ -62,6 +68,12 @@ int InstallerEntry(void (*sequence)())
         CmdLine cmd(GetCommandLineW());
         log = OpenLogOption(cmd);
         ParseInstallOptions(cmd, TheInstallSettings(), Product::kName);
+        // Only a run with windows loads the theming library: loading it
+        // connects the process to the session's desktop, which Windows
+        // starts for the first such process of a session (about a tenth of
+        // a second), and an unattended run has no window to theme.
+        if (TheInstallSettings().interactive)
+            WWLib::LoadProcessUxtheme();
         ReadServerOptions(cmd, TheServerOptions());
         cmd.CheckAllUsed();
         WWLib::InterruptionHandler interruption;
