@@ -68,10 +68,10 @@ int InstallerEntry(void (*sequence)())
         CmdLine cmd(GetCommandLineW());
         log = OpenLogOption(cmd);
         ParseInstallOptions(cmd, TheInstallSettings(), Product::kName);
-        // Only a run with windows loads the theming library: loading it
-        // connects the process to the session's desktop, which Windows
-        // starts for the first such process of a session (about a tenth of
-        // a second), and an unattended run has no window to theme.
+        // Only a run with windows loads the theming library, before its
+        // first window: an unattended run has none to theme, and loading it
+        // connects the process to the desktop (under Wine, a process that
+        // starts the desktop's own first: about a fifth of a second a run).
         if (TheInstallSettings().interactive)
             WWLib::LoadProcessUxtheme();
         ReadServerOptions(cmd, TheServerOptions());
