@@ -1,7 +1,8 @@
 // Measures the package writer against liblzma alone on one package file:
 //   package_bench.exe PACKAGE
-// or, as the installation profile's baseline, only brings up the desktop
-// (as the first window or shell object of any program does) and says so:
+// or, as the installation profile's baseline, says that it started, then
+// brings up the desktop (as the first window or shell object of any program
+// does) and says so:
 //   package_bench.exe --desktop
 // (a) decoding the package to memory, (b) writing its files into an empty
 // folder, both from the same mapped bytes, five times each; then the
@@ -104,7 +105,10 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     if (lstrcmpW(argv[1], L"--desktop") == 0) {
-        // Under Wine the desktop is a process of its own, started on demand.
+        // Under Wine the desktop is a process of its own, started on demand:
+        // one line before it, one once it is up.
+        std::printf("started\n");
+        std::fflush(stdout);
         std::printf("desktop %s\n", GetDesktopWindow() ? "up" : "missing");
         std::fflush(stdout);
         return 0;
