@@ -172,15 +172,22 @@ INT_PTR CALLBACK ThrowingDialogProc(HWND dlg, UINT msg, WPARAM, LPARAM)
     return FALSE;
 }
 
+// A modal dialog of the package contents template run with `proc`; its
+// result, the dialog forgotten as the code that started it forgets it.
+INT_PTR RunModal(DLGPROC proc)
+{
+    std::vector<std::uint8_t> t = BuildPackageContentsTemplate(L"5.18");
+    INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
+                                             nullptr, proc, 0);
+    UiBoundary::SetModalDialog(nullptr);
+    return result;
+}
+
 } // namespace
 
 TEST_CASE("an exception inside a modal dialog ends it and comes out after DialogBox returns")
 {
-    std::vector<std::uint8_t> t = BuildPackageContentsTemplate(L"5.18");
-    INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
-                                             nullptr, &ThrowingDialogProc, 0);
-    UiBoundary::SetModalDialog(nullptr);
-    CHECK(result == -1);
+    CHECK(RunModal(&ThrowingDialogProc) == -1);
     CHECK_THROWS_WITH_AS(UiBoundary::RethrowPending(), "thrown by a layer", WStrException);
 }
 
@@ -220,11 +227,7 @@ INT_PTR CALLBACK FailingWhenShownProc(HWND dlg, UINT msg, WPARAM, LPARAM)
 
 TEST_CASE("a failure in a dialog on screen ends it once: the messages that ending it sends do not end it again")
 {
-    std::vector<std::uint8_t> t = BuildPackageContentsTemplate(L"5.18");
-    INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
-                                             nullptr, &FailingWhenShownProc, 0);
-    UiBoundary::SetModalDialog(nullptr);
-    CHECK(result == -1);
+    CHECK(RunModal(&FailingWhenShownProc) == -1);
     CHECK(g_deepestHiding == 1);
     CHECK_THROWS_WITH_AS(UiBoundary::RethrowPending(), "thrown once shown", WStrException);
 }
