@@ -13,6 +13,9 @@
 # caller: each run there is a session of its own, as from one start of
 # Windows to the next. QUENDAL_LOG_PIXELS=<dpi> gives a new prefix that
 # system DPI (96 is 100 %, 144 is 150 %, 192 is 200 %).
+# QUENDAL_SMALL_DRIVE=<letter>:<size> adds a drive of that size (a tmpfs of
+# its own, "2m" is 2 MiB), for a disk that fills up; where the host does not
+# let this script mount one, it says so and ends with 77 (CTest: skipped).
 set -u
 here=$(dirname "$(realpath "$0")")
 template=${QUENDAL_WINE_TEMPLATE:?QUENDAL_WINE_TEMPLATE names the template prefix}
@@ -54,7 +57,12 @@ copy_prefix() {
 # SIGTERM the wineserver saves it and ends at once. (Its usual stop, SIGINT,
 # waits about half a second for Wine's own services, which do not stop by
 # themselves, before it kills them.)
+small_drive=
 cleanup() {
+  if [ -n "$small_drive" ]; then
+    "$here/kill-prefix.sh" "$prefix"
+    umount "$small_drive" 2>/dev/null || umount -l "$small_drive"
+  fi
   if [ -z "${QUENDAL_PREFIX:-}" ] && [ "${QUENDAL_KEEP_PREFIX:-0}" != 1 ]; then
     "$here/kill-prefix.sh" "$prefix"
     rm -rf "$prefix"
@@ -75,6 +83,15 @@ if [ $reuse = 0 ]; then
 fi
 if [ $reuse = 0 ] && [ -n "${QUENDAL_LOG_PIXELS:-}" ]; then
   "$here/set-log-pixels.sh" "$prefix" "$QUENDAL_LOG_PIXELS"
+fi
+if [ $reuse = 0 ] && [ -n "${QUENDAL_SMALL_DRIVE:-}" ]; then
+  mkdir -p "$prefix/small"
+  if ! why=$(mount -t tmpfs -o "size=${QUENDAL_SMALL_DRIVE#*:}" quendal-small "$prefix/small" 2>&1); then
+    echo "wine-run.sh: SKIPPED: no drive of ${QUENDAL_SMALL_DRIVE#*:} can be mounted on this host: $why"
+    exit 77
+  fi
+  small_drive=$prefix/small
+  ln -s ../small "$prefix/dosdevices/${QUENDAL_SMALL_DRIVE%%:*}:"
 fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}

@@ -34,8 +34,25 @@ WString FinalPath(const WString& path)
     return final;
 }
 
-WString Full(const WString& path)
+// A drive's root as a folder ("E:" alone names the drive's current folder).
+WString AsFolder(const WString& path)
 {
+    if (path.size() == 2 && path[1] == L':')
+        return path + L"\\";
+    return path;
+}
+
+// A drive's root is the volume itself, never a link to elsewhere, whatever
+// its attributes say (Wine shows a drive on a file system of its own as a
+// reparse point).
+bool IsDriveRoot(const WString& folder)
+{
+    return folder.size() == 3 && folder[1] == L':' && folder[2] == L'\\';
+}
+
+WString Full(const WString& given)
+{
+    const WString path = AsFolder(given);
     wchar_t buffer[1024];
     DWORD n = GetFullPathNameW(path.c_str(), 1024, buffer, nullptr);
     WString full = n && n < 1024 ? WString(buffer, n) : path;
@@ -62,12 +79,17 @@ bool ReachedThroughLink(const WString& path, const WString& top)
     const WString full = Full(path), base = Full(top);
     if (GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES)
         return false;
-    const bool below = full.size() > base.size() + 1 && full[base.size()] == L'\\' &&
-                       EqualNoCase(full.substr(0, base.size()), base);
-    if (!below)
-        return !EqualNoCase(full, base) && IsReparsePoint(SplitAtLast(full, L'\\').head);
+    // Where the path goes on below the top: a drive's root ends in its
+    // separator, any other folder before it.
+    const std::size_t sep = IsDriveRoot(base) ? base.size() - 1 : base.size();
+    const bool below =
+        full.size() > sep + 1 && full[sep] == L'\\' && EqualNoCase(full.substr(0, sep), base.substr(0, sep));
+    if (!below) {
+        const WString parent = AsFolder(SplitAtLast(full, L'\\').head);
+        return !EqualNoCase(full, base) && !IsDriveRoot(parent) && IsReparsePoint(parent);
+    }
     // Each folder between the top and the path.
-    for (std::size_t at = full.find(L'\\', base.size() + 1); at != WString::npos; at = full.find(L'\\', at + 1))
+    for (std::size_t at = full.find(L'\\', sep + 1); at != WString::npos; at = full.find(L'\\', at + 1))
         if (IsReparsePoint(full.substr(0, at)))
             return true;
     if (IsReparsePoint(full))
@@ -76,7 +98,10 @@ bool ReachedThroughLink(const WString& path, const WString& top)
     const WString finalTop = FinalPath(base), finalPath = FinalPath(full);
     if (finalTop.empty() || finalPath.empty())
         return false;
-    return !EqualNoCase(finalPath, finalTop + full.substr(base.size()));
+    WString finalBase = finalTop;
+    if (IsDriveRoot(finalBase))
+        finalBase.erase(2);
+    return !EqualNoCase(finalPath, finalBase + full.substr(sep));
 }
 
 bool DeleteFileNotLink(const WString& path, const WString& top)

@@ -148,7 +148,9 @@ std::wstring OnThisWindows(std::wstring path)
 {
     const std::wstring x86 = L"C:\\Program Files (x86)";
     const std::wstring pf = Test::Env(L"ProgramFiles");
-    for (std::size_t at; (at = path.find(x86)) != std::wstring::npos;)
+    // Searched on after each replacement: in a 32-bit process on 64-bit
+    // Windows the replacement is the same text.
+    for (std::size_t at = path.find(x86); at != std::wstring::npos; at = path.find(x86, at + pf.size()))
         path.replace(at, x86.size(), pf);
     return path;
 }

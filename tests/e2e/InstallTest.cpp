@@ -442,6 +442,57 @@ TEST_CASE("install: a failing step leaves the machine as it was")
     }
 }
 
+// What a folder holds, its subfolders' contents below them, one name a line.
+static std::string FolderTree(const std::wstring& dir)
+{
+    std::string tree;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return tree;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        tree += Test::Narrow(dir + L"\\" + name) + "\n";
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            tree += FolderTree(dir + L"\\" + name);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return tree;
+}
+
+// Drive E: of this scenario's prefix is a file system of 2 MiB
+// (QUENDAL_SMALL_DRIVE): the package does not fit.
+TEST_CASE("install: a drive that fills up is left as it was found")
+{
+    ULARGE_INTEGER freeBytes = {}, total = {};
+    REQUIRE(GetDiskFreeSpaceExW(L"E:\\", &freeBytes, &total, nullptr));
+    REQUIRE(total.QuadPart <= 4u * 1024 * 1024);
+    REQUIRE(FolderTree(L"E:") == "");
+    Test::Snapshot before = Test::Snapshot::Take();
+    for (const wchar_t* dir : {L"E:\\Q", L"E:\\Sites\\Quendal-Full"}) {
+        CAPTURE(Test::Narrow(dir));
+        ChildResult r = Install(std::wstring(L"-installDir=") + dir + L" -acceptEULA");
+        CHECK(r.exitCode == 150);
+        const std::vector<std::wstring> lines = LinesOf(r);
+        REQUIRE(!lines.empty());
+        CHECK(lines.back().rfind(L"Exception caught: Error writing to target installation file '" + std::wstring(dir) +
+                                     L"\\",
+                                 0) == 0);
+        CHECK(Contains(lines, L"Rollback: removing previously created " + std::wstring(dir)));
+        for (const std::wstring& line : lines)
+            CHECK(line.find(L"reached through a link") == std::wstring::npos);
+        // Nothing of the run on the drive, the folders it made included, and
+        // nothing elsewhere.
+        CHECK(FolderTree(L"E:") == "");
+        CHECK(Joined(Test::Snapshot::Take().Differences(before, {Test::kMakerKeyEntry})) == "");
+        ULARGE_INTEGER after = {};
+        REQUIRE(GetDiskFreeSpaceExW(L"E:\\", &after, nullptr, nullptr));
+        CHECK(after.QuadPart == freeBytes.QuadPart);
+    }
+}
+
 TEST_CASE("install: a file of the old installation held open asks for a restart")
 {
     const std::wstring dir = L"C:\\Sites\\Quendal-Lock";

@@ -99,6 +99,29 @@ TEST_CASE("links: never followed by a removal, wherever they stand on the way")
     SetFileAttributesW((site.Path() + L"\\real\\own.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     CHECK(WWLib::DeleteFileNotLink(WString((site.Path() + L"\\real\\own.txt").c_str()), top));
 
+    // A top that is a drive's root (the parent of an installation folder
+    // right below it, written "C:" or "C:\\"): a link right below the root
+    // is on the way, however deep the path goes on; a plain folder is not.
+    const std::wstring rootLink = L"C:\\QuendalRootLink", rootReal = L"C:\\QuendalRootReal";
+    REQUIRE(CreateDirectoryW((target + L"\\sub").c_str(), nullptr));
+    Test::WriteTextFile(target + L"\\sub\\deep.txt", "someone else's");
+    Test::MakeLink(target, rootLink);
+    REQUIRE(CreateDirectoryW(rootReal.c_str(), nullptr));
+    REQUIRE(CreateDirectoryW((rootReal + L"\\sub").c_str(), nullptr));
+    Test::WriteTextFile(rootReal + L"\\sub\\own.txt", "ours");
+    for (const wchar_t* root : {L"C:", L"C:\\"}) {
+        CAPTURE(Test::Narrow(root));
+        CHECK(WWLib::ReachedThroughLink((rootLink + L"\\sub\\deep.txt").c_str(), root));
+        CHECK(WWLib::ReachedThroughLink((rootLink + L"\\file.txt").c_str(), root));
+        CHECK_FALSE(WWLib::ReachedThroughLink(rootLink.c_str(), root)); // the link itself
+        CHECK_FALSE(WWLib::ReachedThroughLink((rootReal + L"\\sub\\own.txt").c_str(), root));
+        CHECK_FALSE(WWLib::ReachedThroughLink(rootReal.c_str(), root));
+    }
+    CHECK_FALSE(WWLib::DeleteFileNotLink(WString((rootLink + L"\\sub\\deep.txt").c_str()), L"C:\\"));
+    CHECK(Test::ReadFileBytes(target + L"\\sub\\deep.txt") == "someone else's");
+    Test::RemoveLink(rootLink);
+    Test::DeleteTree(rootReal);
+
     if (GetFileAttributesW(fileLink.c_str()) != INVALID_FILE_ATTRIBUTES)
         Test::RemoveLink(fileLink);
     Test::RemoveLink(dirLink);
