@@ -107,4 +107,14 @@ if [ -n "${QUENDAL_CDROM_DRIVE:-}" ]; then
   wineserver -k >/dev/null 2>&1
   wineserver -w
 fi
-wine "$@"
+# A display of the run's own, as a machine has: no other test's X clients.
+# On a shared display a window's X id that Wine still held after the X
+# connection that made it had closed was handed out again to another
+# test's new client, and Wine's next drawing on it ended the test with
+# BadMatch (X_CreateGC) (docs/testing.md).
+started=$SECONDS
+"$here/with-xvfb.sh" --new wine "$@"
+rc=$?
+# A test that fails before it writes anything still says how it ended.
+[ $rc = 0 ] || echo "wine-run.sh: ${1##*/} ended with exit code $rc after $((SECONDS - started)) s" >&2
+exit $rc

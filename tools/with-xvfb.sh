@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Runs a command with a virtual X display, for the tests that show windows
-# (message boxes, dialogs). An existing DISPLAY is used as it is. Xvfb picks
-# a free display number itself (-displayfd), so that runs started at the same
-# moment never share, and stop, one display.
+# (message boxes, dialogs). An existing DISPLAY is used as it is, unless
+# --new asks for a display of the command's own. Xvfb picks a free display
+# number itself (-displayfd), so that runs started at the same moment never
+# share, and stop, one display.
+#   usage: with-xvfb.sh [--new] COMMAND [ARGS...]
 set -u
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+new=0
+[ "${1:-}" = --new ] && { new=1; shift; }
+if [ $new = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   exec "$@"
 fi
 numberfile=$(mktemp "${TMPDIR:-/tmp}/quendal-display.XXXXXX")
