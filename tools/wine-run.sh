@@ -18,6 +18,16 @@
 # let this script mount one, it says so and ends with 77 (CTest: skipped).
 set -u
 here=$(dirname "$(realpath "$0")")
+# A display of the run's own, as a machine has: no other test's X clients.
+# On a shared display a window's X id that Wine still held after the X
+# connection that made it had closed was handed out again to another
+# test's new client, and Wine's next drawing on it ended the test with
+# BadMatch (X_CreateGC) (docs/testing.md). The whole run goes inside it, so
+# that the prefix's processes end before their display does.
+if [ -z "${QUENDAL_RUN_DISPLAY:-}" ]; then
+  QUENDAL_RUN_DISPLAY=1 exec "$here/with-xvfb.sh" --new "$0" "$@"
+fi
+unset QUENDAL_RUN_DISPLAY
 template=${QUENDAL_WINE_TEMPLATE:?QUENDAL_WINE_TEMPLATE names the template prefix}
 reuse=0
 if [ -n "${QUENDAL_PREFIX:-}" ]; then
@@ -107,13 +117,8 @@ if [ -n "${QUENDAL_CDROM_DRIVE:-}" ]; then
   wineserver -k >/dev/null 2>&1
   wineserver -w
 fi
-# A display of the run's own, as a machine has: no other test's X clients.
-# On a shared display a window's X id that Wine still held after the X
-# connection that made it had closed was handed out again to another
-# test's new client, and Wine's next drawing on it ended the test with
-# BadMatch (X_CreateGC) (docs/testing.md).
 started=$SECONDS
-"$here/with-xvfb.sh" --new wine "$@"
+wine "$@"
 rc=$?
 # A test that fails before it writes anything still says how it ended.
 [ $rc = 0 ] || echo "wine-run.sh: ${1##*/} ended with exit code $rc after $((SECONDS - started)) s" >&2
