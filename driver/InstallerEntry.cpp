@@ -63,6 +63,9 @@ int InstallerEntry(void (*sequence)())
     int exitCode = 0;
     std::unique_ptr<NoCrtRandom> random;
     std::unique_ptr<WWLib::LogFile> log;
+    // 200 and 201 are the installer's own answers to its command line only
+    // while it reads it; later the same codes may be the server's, passed on.
+    bool readingOptions = true;
     try {
         random.reset(new NoCrtRandom);
         CmdLine cmd(GetCommandLineW());
@@ -76,11 +79,12 @@ int InstallerEntry(void (*sequence)())
             WWLib::LoadProcessUxtheme();
         ReadServerOptions(cmd, TheServerOptions());
         cmd.CheckAllUsed();
+        readingOptions = false;
         WWLib::InterruptionHandler interruption;
         sequence();
     } catch (const SilentExit& e) {
         exitCode = e.Code();
-        if (exitCode == kExitHelp || exitCode == kExitCmdLine)
+        if (readingOptions && (exitCode == kExitHelp || exitCode == kExitCmdLine))
             std::wcout << UsageText().c_str() << std::endl;
     } catch (const CmdLine::Err& e) {
         std::wcout << e.Message().c_str() << L"\n\n" << UsageText().c_str() << std::endl;

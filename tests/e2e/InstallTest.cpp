@@ -353,6 +353,14 @@ TEST_CASE("install: a failing step leaves the machine as it was")
          L"aborting"},
         {L"Quendal.exe:-install=5", 5,
          L"The server's installation command failed with exit code 5: \"C:\\Sites\\Quendal-Fail\\Quendal.exe\" -install"},
+        // The installer's own codes for its command line, passed on from the
+        // server: passed on alone, without the installer's usage text.
+        {L"Quendal.exe:-install=201", 201,
+         L"The server's installation command failed with exit code 201: \"C:\\Sites\\Quendal-Fail\\Quendal.exe\" "
+         L"-install"},
+        {L"Quendal.exe:-install=200", 200,
+         L"The server's installation command failed with exit code 200: \"C:\\Sites\\Quendal-Fail\\Quendal.exe\" "
+         L"-install"},
     };
     SUBCASE("each step's failure, rolled back")
     for (const Case& c : cases) {
@@ -360,6 +368,7 @@ TEST_CASE("install: a failing step leaves the machine as it was")
         ForcedExit forced(c.rule);
         ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
         CHECK(r.exitCode == c.code);
+        CHECK(r.text.find(L"QuendalInstaller -installDir=directory") == std::wstring::npos);
         std::vector<std::wstring> lines = LinesOf(r);
         if (c.line) {
             // The cause is said before the rollback's lines.
