@@ -3,6 +3,7 @@
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../wwlib/CanonicalPath.h"
 #include "../wwlib/FileLinks.h"
+#include "../wwlib/Product.h"
 #include "../wwlib/SystemInfo.h"
 #include <windows.h>
 
@@ -86,5 +87,10 @@ WString RefusedTargetReason(const WString& dir)
     for (const WString& folder : programFiles)
         if (!folder.empty() && EqualNoCase(target, ComparablePath(folder)))
             return L"it is the Program Files folder itself";
+    // The folder names the site; "Quendal-" alone names none, and the
+    // package's programs would take it for the default site and its service.
+    const WString folder = SplitAtLast(target, L'\\').tail;
+    if (EqualNoCase(folder, WString(Product::kName) + L"-"))
+        return L"its folder name '" + folder + L"' names no site ('" + Product::kName + L"-' must be followed by a name)";
     return WString();
 }

@@ -247,6 +247,9 @@ TEST_CASE("the installer's option table")
             {L"C:\\Sites.\\Quendal-W", L"a folder name ends with a dot or a space"},
             {L"C:\\Sites\\Quendal-W.", L"a folder name ends with a dot or a space"},
             {L"C:\\Sites \\Quendal-W", L"a folder name ends with a dot or a space"},
+            // What -site= refuses as a name, a folder's name does not give.
+            {L"C:\\X\\Quendal-", L"its folder name 'Quendal-' names no site ('Quendal-' must be followed by a name)"},
+            {L"C:\\X\\QUENDAL-", L"its folder name 'QUENDAL-' names no site ('Quendal-' must be followed by a name)"},
         };
         for (const Refused& r : refused) {
             CAPTURE(Test::Narrow(r.dir));
