@@ -141,10 +141,15 @@ def name_frames(block, prefix):
             for path in candidates:
                 if not os.path.isfile(path):
                     continue
-                table = symbols_of(path)
+                try:
+                    table = symbols_of(path)
+                    base = image_base(path) if table else None
+                except (OSError, struct.error):
+                    # The test's prefix went while it was being read.
+                    table = None
                 if not table:
                     break
-                address = image_base(path) + int(f.group(3), 16)
+                address = base + int(f.group(3), 16)
                 at = bisect.bisect_right(table, (address, "\uffff")) - 1
                 if at >= 0:
                     line += f"  [{table[at][1]}+0x{address - table[at][0]:x}]"
@@ -226,7 +231,10 @@ def main():
         print(f"  {pid}: {cmd}{where}", flush=True)
     for prefix in prefixes:
         say(f"backtrace of every thread in {prefix}:")
-        print(backtraces(prefix, os.environ), flush=True)
+        try:
+            print(backtraces(prefix, os.environ), flush=True)
+        except Exception as e:  # the report must never keep the test from being ended
+            say(f"no backtrace: {e!r}")
     end_group(proc)
     # What left the group (wineservers, Wine's services) goes with its prefix.
     for prefix in prefixes:

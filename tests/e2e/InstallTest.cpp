@@ -1056,6 +1056,23 @@ TEST_CASE("install: the uninstaller waits for a service held open, and says what
     CHECK(Joined(Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site))) == "");
 }
 
+// The installer's main dialog once it shows; where the installer ends
+// without it, at once, with what it said and its exit code.
+static HWND DialogOf(Test::CapturedChild& child, const wchar_t* title)
+{
+    for (DWORD waited = 0; waited < 60000; waited += 100) {
+        if (HWND dlg = Test::WaitForWindow(title, 0))
+            return dlg;
+        if (WaitForSingleObject(child.Process(), 100) == WAIT_OBJECT_0) {
+            ChildResult r = child.Wait();
+            FAIL_CHECK("the installer ended with " << r.exitCode << " before its dialog showed: " << r.output);
+            return nullptr;
+        }
+    }
+    FAIL_CHECK("the installer's dialog did not show within a minute");
+    return nullptr;
+}
+
 TEST_CASE("install: the main dialog of a run without options")
 {
     const wchar_t title[] = L"Korvane Quendal 5.18 Installer";
@@ -1064,7 +1081,7 @@ TEST_CASE("install: the main dialog of a run without options")
     {
         Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
         Test::CapturedChild child(installer);
-        HWND dlg = Test::WaitForWindow(title, 60000);
+        HWND dlg = DialogOf(child, title);
         REQUIRE(dlg != nullptr);
         Test::DialogDriver d(dlg);
         CHECK(d.Text(1001) == ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Korvane Quendal");
@@ -1090,7 +1107,7 @@ TEST_CASE("install: the main dialog of a run without options")
     SUBCASE("-interactive with a site but no agreement shows the dialog at the site's folder")
     {
         Test::CapturedChild child(installer + L" -interactive -site=Quendal-Ui");
-        HWND dlg = Test::WaitForWindow(title, 60000);
+        HWND dlg = DialogOf(child, title);
         REQUIRE(dlg != nullptr);
         Test::DialogDriver d(dlg);
         CHECK(d.Text(1001) == ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Quendal-Ui");
@@ -1123,7 +1140,7 @@ TEST_CASE("install: the main dialog of a run without options")
         auto stale = entry(L"Quendal-A", L"C:\\Sites\\Quendal-B");
         auto own = entry(L"Quendal-C", L"C:\\Sites\\Quendal-C");
         Test::CapturedChild child(installer);
-        HWND dlg = Test::WaitForWindow(title, 60000);
+        HWND dlg = DialogOf(child, title);
         REQUIRE(dlg != nullptr);
         Test::DialogDriver d(dlg);
         CHECK(SendMessageW(d.Item(1012), LVM_GETITEMCOUNT, 0, 0) == installedBefore + 1);
@@ -1135,7 +1152,7 @@ TEST_CASE("install: the main dialog of a run without options")
     {
         Test::Snapshot before = Test::Snapshot::Take();
         Test::CapturedChild child(installer);
-        HWND dlg = Test::WaitForWindow(title, 60000);
+        HWND dlg = DialogOf(child, title);
         REQUIRE(dlg != nullptr);
         Test::DialogDriver d(dlg);
         d.Click(1004);
@@ -1154,7 +1171,7 @@ TEST_CASE("install: the main dialog of a run without options")
     {
         Test::Snapshot before = Test::Snapshot::Take();
         Test::CapturedChild child(installer);
-        HWND dlg = Test::WaitForWindow(title, 60000);
+        HWND dlg = DialogOf(child, title);
         REQUIRE(dlg != nullptr);
         Test::DialogDriver(dlg).Click(IDCANCEL);
         ChildResult r = child.Wait(60000);
@@ -1173,7 +1190,7 @@ TEST_CASE("install: the main dialog of a run without options")
         RegCloseKey(key);
         Test::MessageBoxAnswerer done(L"Installation Completed", IDOK);
         Test::CapturedChild child(installer);
-        HWND dlg = Test::WaitForWindow(title, 60000);
+        HWND dlg = DialogOf(child, title);
         REQUIRE(dlg != nullptr);
         Test::DialogDriver d(dlg);
         // The site of an earlier subcase may be installed too: choose this one.
