@@ -12,6 +12,7 @@
 #include "../nocrtlib/NoCrtPath.h"
 #include "../nocrtlib/WException.h"
 #include "../wwlib/CanonicalPath.h"
+#include "../wwlib/InstallError.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/Product.h"
 #include <commctrl.h>
@@ -736,6 +737,11 @@ INT_PTR MainDialog::Run(Data& data)
     } scope;
     INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kTemplateId), nullptr, &DialogProc,
                                      reinterpret_cast<LPARAM>(&data));
+    const DWORD error = GetLastError();
     UiBoundary::RethrowPending();
+    // A dialog that could not be made was never closed by anyone: a failure,
+    // not the administrator's Cancel (202).
+    if (result == -1)
+        ThrowCallFailed(L"DialogBoxParamW()", error);
     return result;
 }

@@ -312,6 +312,16 @@ TEST_CASE("a resource missing when the dialog initialises ends the run through t
     SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", nullptr);
     CHECK(r.exitCode == 150);
     CHECK(r.text.rfind(L"Exception caught: FindResourceW() failed: ", 0) == 0);
+
+    // A dialog that cannot be made at all is a failure too, never taken for
+    // the administrator's Cancel (202, "nothing changed").
+    SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", "dialog-data");
+    ChildResult none = Test::RunCaptured(L"\"" + Test::OwnDirectory() +
+                                         L"\\failing_installer_no_dialog.exe\" -installDir=C:\\Q");
+    SetEnvironmentVariableA("QUENDAL_TEST_FAILURE", nullptr);
+    CAPTURE(Test::Narrow(none.text));
+    CHECK(none.exitCode == 150);
+    CHECK(none.text.rfind(L"Exception caught: DialogBoxParamW() failed: ", 0) == 0);
 }
 
 TEST_CASE("the version resource names the maker, the product, the version and the file; the signature is intact")
