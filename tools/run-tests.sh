@@ -25,8 +25,8 @@ counts() {  # LOG
   failed=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
   skipped=$(listed "$log" 'The following tests did not run:')
   names=$(listed "$log" 'The following tests FAILED:')
-  printf '%s run, %s passed, %s failed' "$((total - $(wc -w <<<"$skipped")))" \
-    "$((total - $(wc -w <<<"$skipped") - failed))" "$failed"
+  local ran=$((total - $(wc -w <<<"$skipped")))
+  printf '%s run, %s passed, %s failed' "$ran" "$((ran - failed))" "$failed"
   [ -z "$skipped" ] || printf ', skipped: %s' "$(tr ' ' , <<<"$skipped")"
   [ -z "$names" ] || printf ' (%s)' "$(tr ' ' , <<<"$names")"
 }

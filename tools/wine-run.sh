@@ -68,19 +68,21 @@ copy_prefix() {
 # waits about half a second for Wine's own services, which do not stop by
 # themselves, before it kills them.)
 small_drive=
+# The small drive goes once the session that used it has ended.
+unmount_small_drive() {
+  [ -z "$small_drive" ] || umount "$small_drive" 2>/dev/null || umount -l "$small_drive"
+}
 cleanup() {
-  if [ -n "$small_drive" ]; then
-    "$here/kill-prefix.sh" "$prefix"
-    umount "$small_drive" 2>/dev/null || umount -l "$small_drive"
-  fi
   if [ -z "${QUENDAL_PREFIX:-}" ] && [ "${QUENDAL_KEEP_PREFIX:-0}" != 1 ]; then
     "$here/kill-prefix.sh" "$prefix"
+    unmount_small_drive
     rm -rf "$prefix"
     return
   fi
   WINEPREFIX=$prefix wineserver -k15 >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
   "$here/kill-prefix.sh" "$prefix"
+  unmount_small_drive
   [ -n "${QUENDAL_PREFIX:-}" ] || echo "prefix kept: $prefix" >&2
 }
 trap cleanup EXIT

@@ -451,26 +451,6 @@ TEST_CASE("install: a failing step leaves the machine as it was")
     }
 }
 
-// What a folder holds, its subfolders' contents below them, one name a line.
-static std::string FolderTree(const std::wstring& dir)
-{
-    std::string tree;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return tree;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        tree += Test::Narrow(dir + L"\\" + name) + "\n";
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            tree += FolderTree(dir + L"\\" + name);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return tree;
-}
-
 // Drive E: of this scenario's prefix is a file system of 2 MiB
 // (QUENDAL_SMALL_DRIVE): the package does not fit.
 TEST_CASE("install: a drive that fills up is left as it was found")
@@ -478,7 +458,7 @@ TEST_CASE("install: a drive that fills up is left as it was found")
     ULARGE_INTEGER freeBytes = {}, total = {};
     REQUIRE(GetDiskFreeSpaceExW(L"E:\\", &freeBytes, &total, nullptr));
     REQUIRE(total.QuadPart <= 4u * 1024 * 1024);
-    REQUIRE(FolderTree(L"E:") == "");
+    REQUIRE(Joined(Test::Snapshot::Folder(L"E:").Differences(Test::Snapshot(), {})) == "");
     Test::Snapshot before = Test::Snapshot::Take();
     for (const wchar_t* dir : {L"E:\\Q", L"E:\\Sites\\Quendal-Full"}) {
         CAPTURE(Test::Narrow(dir));
@@ -494,7 +474,7 @@ TEST_CASE("install: a drive that fills up is left as it was found")
             CHECK(line.find(L"reached through a link") == std::wstring::npos);
         // Nothing of the run on the drive, the folders it made included, and
         // nothing elsewhere.
-        CHECK(FolderTree(L"E:") == "");
+        CHECK(Joined(Test::Snapshot::Folder(L"E:").Differences(Test::Snapshot(), {})) == "");
         CHECK(Joined(Test::Snapshot::Take().Differences(before, {Test::kMakerKeyEntry})) == "");
         ULARGE_INTEGER after = {};
         REQUIRE(GetDiskFreeSpaceExW(L"E:\\", &after, nullptr, nullptr));

@@ -74,6 +74,13 @@ void Keys(HKEY root, const std::wstring& rootName, const std::wstring& path, Sna
 
 } // namespace
 
+Snapshot Snapshot::Folder(const std::wstring& dir)
+{
+    Snapshot shot;
+    Files(dir, shot);
+    return shot;
+}
+
 Snapshot Snapshot::Take()
 {
     Snapshot shot;

@@ -14,6 +14,8 @@ struct Snapshot {
     std::map<std::wstring, std::wstring> entries; // path → size or value
 
     static Snapshot Take();
+    // The files and folders below one folder alone (a drive's: "E:").
+    static Snapshot Folder(const std::wstring& dir);
     // The entries added, removed or changed since `before`, one line each,
     // leaving out those named in `ignored`: an entry's path, or with a
     // trailing '*' a path prefix.
