@@ -39,6 +39,9 @@ struct OpenJournal {
     // lies outside this run's site (the rest the completed run supersedes).
     WStringList carried;
     WStringList carriedOutside;
+    // The recovery wrote back an uninstall entry that the earlier run had
+    // replaced: what it names is checked before it runs.
+    bool restoredEntry = false;
 };
 
 OpenJournal& TheJournal()
@@ -222,7 +225,9 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
             break;
         case UndoKind::UninstallEntry:
             if (!detail.empty() || CRegOpen<0>(subject, KEY_READ).Succeeded())
-                undone = RegisterUninstaller::Undo(subject, detail);
+                undone = RegisterUninstaller::Undo(subject, detail, true);
+            if (undone && !detail.empty() && detail != WString(L"-"))
+                TheJournal().restoredEntry = true;
             break;
         case UndoKind::FirstRunFlag:
             FirstRunFlag::Undo(subject, false);
@@ -290,6 +295,11 @@ void Finish(OpenJournal& j, const WStringList& kept, bool completed)
 }
 
 } // namespace
+
+bool RecoveryRestoredUninstallEntry()
+{
+    return TheJournal().restoredEntry;
+}
 
 WString JournalPathOf(const WString& site)
 {
@@ -360,6 +370,7 @@ bool RecoverUnfinishedRun(const WString& site)
     OpenJournal& j = TheJournal();
     j.carried.clear();
     j.carriedOutside.clear();
+    j.restoredEntry = false;
     WStringList entries;
     CRegRead<0> legacy(SiteKeyPath(site), kLegacyJournalValue, entries);
     WString path;

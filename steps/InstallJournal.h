@@ -74,6 +74,10 @@ private:
 // one. Undo failures are reported as a rollback's are; never throws for them.
 bool RecoverUnfinishedRun(const WString& site);
 
+// Whether this run's recovery wrote back an uninstall entry that the earlier
+// run had replaced.
+bool RecoveryRestoredUninstallEntry();
+
 // The site's journal file (for the tests and the uninstaller's counterpart).
 WString JournalPathOf(const WString& site);
 

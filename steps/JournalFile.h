@@ -3,6 +3,7 @@
 #include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtString.h"
 #include "../nocrtlib/datavect.h"
+#include "../wwlib/AccessControl.h"
 #include "../wwlib/CReg.h"
 
 // The installation journal's storage: an append-only file of records, one a
@@ -22,15 +23,31 @@ public:
     };
 
     // The journal of a site: <all users' application data>\Korvane Quendal Setup\<site>.journal.
-    // The folder is made, readable and writable by administrators and the
-    // system only. Throws InstallError when there is no such folder, or when
-    // it exists but is not the administrators' (a journal planted there would
-    // make the installer undo what it was told).
+    // The folder is the installer's own: made with Administrators as its
+    // owner and a protected list that lets only administrators and the
+    // system write (a journal planted there would make the installer undo
+    // what it was told). One that exists but is not (a link, another owner,
+    // a list that lets anyone else write) is moved aside, said in a line,
+    // and made anew. Throws InstallError when there is no such folder.
     static WString PathFor(const WString& site);
-    // The same path, for reading: the folder is not made.
+    // The same path, for reading: the folder is not made. Throws
+    // InstallError when the folder exists but is not the installer's own.
     static WString ExistingPathFor(const WString& site);
 
-    // Starts a new, empty journal, replacing what was there. Throws SystemError.
+    // What the folder is made with.
+    struct FolderSecurity {
+        FolderSecurity(); // throws SystemError
+        AccessList list;
+        AclHolder acl;
+        SecurityDescriptor sd;
+    };
+    // Why a folder with this descriptor is not the installer's own (its
+    // owner, or an entry that lets someone other than administrators and the
+    // system write or change it); empty when it is.
+    static WString FolderDistrust(PSECURITY_DESCRIPTOR sd);
+
+    // Starts a new, empty journal, replacing what was there. A link there
+    // is not followed: InstallError. Throws SystemError.
     void Create(const WString& path);
     // Appends one record and flushes it. Throws SystemError.
     void Append(const WString& record);
@@ -51,7 +68,8 @@ public:
 
     // Reads a journal. Records after the first damaged one are not trusted:
     // `damaged` says there was one before the last line (a torn last record
-    // is the normal trace of a cut, and not reported).
+    // is the normal trace of a cut, and not reported). A link is not
+    // followed: InstallError.
     static State Read(const WString& path, WStringList& records, bool& damaged);
     // Deletes a journal file that is no longer needed. Never throws.
     static void Remove(const WString& path) noexcept;

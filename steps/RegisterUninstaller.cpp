@@ -4,6 +4,7 @@
 #include "StepReport.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/NoCrtFormat.h"
+#include "../nocrtlib/NoCrtCompare.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/Product.h"
@@ -38,7 +39,24 @@ void Append(WString& text, const WString& name, DWORD type, const BYTE* data, DW
     text += BytesToHex(data, size);
 }
 
-bool WriteBack(HKEY key, const WString& saved)
+// The values the entry is written with, and their types.
+bool IsOwnValue(const WString& name, DWORD type)
+{
+    static const wchar_t* const texts[] = {L"DisplayName", L"DisplayIcon", L"UninstallString", L"UninstallParam",
+                                           L"InstallDir", L"ProductName", L"Version", L"DisplayVersion",
+                                           L"Publisher", L"InstallLocation", L"QuietUninstallString",
+                                           L"InstallDate", L"URLInfoAbout"};
+    static const wchar_t* const numbers[] = {L"EstimatedSize", L"NoModify", L"NoRepair"};
+    for (const wchar_t* text : texts)
+        if (type == REG_SZ && EqualNoCase(name, text))
+            return true;
+    for (const wchar_t* number : numbers)
+        if (type == REG_DWORD && EqualNoCase(name, number))
+            return true;
+    return false;
+}
+
+bool WriteBack(HKEY key, const WString& saved, bool ownValuesOnly)
 {
     std::size_t start = 0;
     while (start < saved.size()) {
@@ -54,6 +72,8 @@ bool WriteBack(HKEY key, const WString& saved)
         for (std::size_t i = dot1 + 1; i < dot2; ++i)
             type = type * 10 + static_cast<DWORD>(item[i] - L'0');
         WString valueName(reinterpret_cast<const wchar_t*>(name.data()), name.size() / 2);
+        if (ownValuesOnly && !IsOwnValue(valueName, type))
+            continue;
         if (RegSetValueExW(key, valueName.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())) !=
             ERROR_SUCCESS)
             return false;
@@ -147,7 +167,7 @@ WString RegisterUninstaller::SavedValues(const WString& keyPath)
     return text.empty() ? WString(L"-") : text;
 }
 
-bool RegisterUninstaller::Undo(const WString& keyPath, const WString& previous) noexcept
+bool RegisterUninstaller::Undo(const WString& keyPath, const WString& previous, bool ownValuesOnly) noexcept
 {
     try {
         StepLine(L"Rollback: unregistering uninstaller");
@@ -165,7 +185,7 @@ bool RegisterUninstaller::Undo(const WString& keyPath, const WString& previous) 
             ReportRollbackFailure(RollbackKind::UninstallerEntry, WString(), WindowsErrorText(static_cast<DWORD>(r)));
             return false;
         }
-        bool ok = previous == WString(L"-") || WriteBack(key, previous);
+        bool ok = previous == WString(L"-") || WriteBack(key, previous, ownValuesOnly);
         RegCloseKey(key);
         return ok;
     } catch (...) {

@@ -65,6 +65,12 @@ void SecurityDescriptor::SetDacl(PACL acl)
         ThrowLastError(L"SetSecurityDescriptorDacl()");
 }
 
+void SecurityDescriptor::SetOwner(const Sid& owner)
+{
+    if (!SetSecurityDescriptorOwner(sd_, owner.Get(), FALSE))
+        ThrowLastError(L"SetSecurityDescriptorOwner()");
+}
+
 void SecurityDescriptor::ProtectDacl()
 {
     if (!WWLib::AtLeastNt5())

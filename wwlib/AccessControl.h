@@ -43,6 +43,9 @@ public:
     PSECURITY_DESCRIPTOR Get() const { return sd_; }
     // Throws SystemError "SetSecurityDescriptorDacl()".
     void SetDacl(PACL acl);
+    // The owner, a Sid that outlives the descriptor. Throws SystemError
+    // "SetSecurityDescriptorOwner()".
+    void SetOwner(const Sid& owner);
     // Marks the DACL protected against inheritance (Windows 2000 and later;
     // nothing on older systems). Throws SystemError "SetSecurityDescriptorControl()".
     void ProtectDacl();

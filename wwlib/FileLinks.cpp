@@ -8,19 +8,14 @@ namespace WWLib {
 
 namespace {
 
-// Where the system says an existing path really is, in the plain drive form;
-// empty where it cannot say (before Windows Vista, or the path is gone).
-WString FinalPath(const WString& path)
+// Where the system says an open file really is, in the plain drive form;
+// empty where it cannot say (before Windows Vista).
+WString FinalPathOf(HANDLE file)
 {
-    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return WString();
-    NoCrtHandle file(h);
     wchar_t buffer[1024];
     DWORD n = 0;
     try {
-        n = ProcessKernel32().GetFinalPathNameByHandleW(file.get(), buffer, 1024, 0);
+        n = ProcessKernel32().GetFinalPathNameByHandleW(file, buffer, 1024, 0);
     } catch (const std::exception&) {
         return WString(); // older systems: their links all show the reparse attribute
     }
@@ -33,6 +28,20 @@ WString FinalPath(const WString& path)
         return final.substr(4);
     return final;
 }
+
+} // namespace
+
+WString FinalPathOf(const WString& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return WString();
+    NoCrtHandle file(h);
+    return FinalPathOf(file.get()); // empty too when the path is gone
+}
+
+namespace {
 
 // A drive's root as a folder ("E:" alone names the drive's current folder).
 WString AsFolder(const WString& path)
@@ -95,7 +104,7 @@ bool ReachedThroughLink(const WString& path, const WString& top)
     if (IsReparsePoint(full))
         return false;
     // A link the attributes do not show: the system takes the path elsewhere.
-    const WString finalTop = FinalPath(base), finalPath = FinalPath(full);
+    const WString finalTop = FinalPathOf(base), finalPath = FinalPathOf(full);
     if (finalTop.empty() || finalPath.empty())
         return false;
     WString finalBase = finalTop;
@@ -114,6 +123,19 @@ bool DeleteFileNotLink(const WString& path, const WString& top)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool OpenedAsNamed(HANDLE handle, const WString& path)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1)
+        return false;
+    const WString final = FinalPathOf(handle);
+    return final.empty() || EqualNoCase(final, Full(path));
 }
 
 } // namespace WWLib

@@ -26,4 +26,15 @@ bool ReachedThroughLink(const WString& path, const WString& top);
 // target. A file that is itself a link goes as the link.
 bool DeleteFileNotLink(const WString& path, const WString& top);
 
+// Where the system says an existing path really is, what links on the way
+// lead to, in the plain drive form; empty where it cannot say (before Windows
+// Vista, or nothing is there).
+WString FinalPathOf(const WString& path);
+
+// Whether an open file or folder is the one `path` names and nothing a link
+// there leads to: no reparse point, a file with no second name (a hard link
+// made elsewhere would change it too), and, where the system can say, it
+// lies at `path` itself. The handle needs FILE_READ_ATTRIBUTES.
+bool OpenedAsNamed(HANDLE handle, const WString& path);
+
 } // namespace WWLib

@@ -3,8 +3,10 @@
 #include "../support/DialogDriver.h"
 #include "../support/Installer.h"
 #include "../support/Snapshot.h"
+#include "../../nocrtlib/NoCrtCrc32.h"
 #include <doctest/doctest.h>
 #include <shlobj.h>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -139,4 +141,127 @@ TEST_CASE("hostile: libraries planted beside the installer and in its current fo
         names += Narrow(r) + " ";
     CAPTURE(names);
     CHECK(ran.empty());
+}
+
+namespace {
+
+std::string Hex(const void* data, std::size_t size)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        unsigned char b = static_cast<const unsigned char*>(data)[i];
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+// An uninstall entry's values as a journal's 'U' record keeps them.
+std::string SavedEntry(const std::vector<std::pair<std::wstring, std::wstring>>& values)
+{
+    std::string text;
+    for (const auto& v : values) {
+        if (!text.empty())
+            text += ',';
+        const std::wstring data = v.second + L'\0';
+        text += Hex(v.first.c_str(), v.first.size() * 2) + ".1." + Hex(data.c_str(), data.size() * 2);
+    }
+    return text;
+}
+
+// One journal line as the installer writes it: checksum, record, CR LF.
+std::string JournalLine(const std::string& record)
+{
+    char crc[9];
+    std::snprintf(crc, sizeof(crc), "%08X", NoCrtCrc32(record.c_str(), record.size()));
+    return std::string(crc) + " " + record + "\r\n";
+}
+
+std::wstring JournalFolder()
+{
+    wchar_t data[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE);
+    return std::wstring(data) + L"\\Korvane Quendal Setup";
+}
+
+} // namespace
+
+TEST_CASE("hostile: a journal planted by a user, or one that gives back a foreign entry, runs nothing")
+{
+    // What a standard user may make: folders under the public profile, with
+    // a program and a file to be deleted, and an entry that names them as
+    // the default site's previous installation.
+    const std::wstring evil = Env(L"PUBLIC") + L"\\evil", planted = Env(L"PUBLIC") + L"\\planted";
+    const std::wstring marker = evil + L"\\marker.exe", bait = evil + L"\\bait.txt", log = evil + L"\\ran.log";
+    REQUIRE(CreateDirectoryW(evil.c_str(), nullptr));
+    REQUIRE(CreateDirectoryW(planted.c_str(), nullptr));
+    REQUIRE(CopyFileW((OwnDirectory() + L"\\fake_uninstaller.exe").c_str(), marker.c_str(), FALSE));
+    WriteTextFile(bait, "the user's");
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", log.c_str());
+    const std::wstring entryKey = kUninstall + L"Quendal";
+    auto record = [&](const std::wstring& dir) {
+        return JournalLine("U|" + Narrow(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quendal") + "|" +
+                           SavedEntry({{L"Version", L"1.0"},
+                                       {L"UninstallString", L"\"" + dir + L"\\uninst.exe\" Quendal"},
+                                       {L"InstallDir", dir},
+                                       {L"RunAfterRestore", marker},
+                                       {L"UninstallParam", L" -feedback=yes \"-workDir=" + dir +
+                                                               L"\" \"-execUninst=" + marker + L"\" \"-delFile=" +
+                                                               bait + L"\""}}));
+    };
+    const std::wstring folder = JournalFolder();
+
+    SUBCASE("the journal folder is a user's link")
+    {
+        const std::string journal = record(evil);
+        WriteTextFile(planted + L"\\Quendal.journal", journal);
+        MakeLink(planted, folder);
+        ChildResult run = Install(L"-installDir=C:\\Q -acceptEULA");
+        CAPTURE(Narrow(run.text));
+        CHECK(run.exitCode == 0);
+        CHECK(Contains(LinesOf(run), L"Warning: the installation journal cannot be read (The folder '" + folder +
+                                         L"' is not the installer's own (it is a link)); it is passed over"));
+        CHECK_FALSE(Contains(LinesOf(run), L"Uninstalling the existing Quendal 1.0 installation"));
+        CHECK(ReadFileBytes(bait) == "the user's");
+        CHECK_FALSE(Exists(log));
+        // Nothing of the run's own went into the user's folder.
+        CHECK(ReadFileBytes(planted + L"\\Quendal.journal") == journal);
+        CHECK(RegString(HKEY_LOCAL_MACHINE, entryKey, L"Version") == L"5.18");
+        UninstallThroughEntry(L"Quendal");
+        CHECK(ReadFileBytes(planted + L"\\Quendal.journal") == journal);
+        RemoveLink(folder);
+        for (unsigned n = 1; n < 4; ++n)
+            RemoveLink(folder + L" (not the installer's " + std::to_wstring(n) + L")");
+    }
+    SUBCASE("the installer's own journal gives back an entry whose uninstaller is not the product's")
+    {
+        // A folder named as the default site's gives back its name: the
+        // entry is refused for the program it names, not for its place.
+        const std::wstring dir = Env(L"PUBLIC") + L"\\Quendal";
+        REQUIRE(CreateDirectoryW(dir.c_str(), nullptr));
+        REQUIRE(CopyFileW(marker.c_str(), (dir + L"\\uninst.exe").c_str(), FALSE));
+        REQUIRE(CreateDirectoryW(folder.c_str(), nullptr));
+        WriteTextFile(folder + L"\\Quendal.journal", record(dir));
+        ChildResult refused = Install(L"-installDir=C:\\Q -acceptEULA");
+        CAPTURE(Narrow(refused.text));
+        CHECK(refused.exitCode == 107);
+        CHECK(Contains(LinesOf(refused), L"Rollback: restoring the previous uninstall entry " + entryKey));
+        // The stand-in names the product in its version resource, as a
+        // copy of the real one would; it is not signed by the signer.
+        CHECK(Contains(LinesOf(refused), L"The previous uninstaller '" + dir +
+                                             L"\\uninst.exe' is not signed by this installer's signer (use /Force "
+                                             L"flag to override uninstallation failure); aborting"));
+        CHECK(ReadFileBytes(bait) == "the user's");
+        CHECK_FALSE(Exists(log));
+        // Only what the installer writes came back.
+        CHECK(RegString(HKEY_LOCAL_MACHINE, entryKey, L"Version") == L"1.0");
+        CHECK(RegString(HKEY_LOCAL_MACHINE, entryKey, L"RunAfterRestore") == L"(none)");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, entryKey.c_str());
+        DeleteTree(dir);
+        DeleteTree(folder);
+    }
+    SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL_LOG", nullptr);
+    DeleteTree(evil);
+    DeleteTree(planted);
 }

@@ -11,8 +11,11 @@
 #include "../support/Machine.h"
 #include "../support/RunMode.h"
 #include <doctest/doctest.h>
+#include "../../wwlib/FileLinks.h"
 #include <sddl.h>
+#include <shlobj.h>
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 using Lines = std::vector<std::wstring>;
@@ -22,9 +25,17 @@ namespace {
 const wchar_t kSite[] = L"Quendal-JournalTest";
 const std::wstring kSiteKey = std::wstring(L"SOFTWARE\\Korvane\\") + kSite;
 
+std::wstring JournalFolderPath()
+{
+    wchar_t data[MAX_PATH] = {};
+    REQUIRE(SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE));
+    return std::wstring(data) + L"\\Korvane Quendal Setup";
+}
+
+// Where the site's journal is; the folder is not made.
 std::wstring JournalPath()
 {
-    return Test::W(JournalPathOf(kSite));
+    return JournalFolderPath() + L"\\" + kSite + L".journal";
 }
 
 // The journal as the next run reads it, one string an entry; empty when
@@ -506,4 +517,217 @@ TEST_CASE("the journal: what the previous installation's uninstaller left when t
     CHECK(IsDirectory(dir.c_str())); // the run's own folder, made by the test
     CHECK(Test::ReadFileBytes(outside) == "keep");
     CHECK(Stored().empty());
+}
+
+namespace {
+
+// A descriptor from its SDDL text, freed with the holder.
+struct Sddl {
+    explicit Sddl(const wchar_t* text)
+    {
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &sd, nullptr));
+    }
+    ~Sddl() { LocalFree(sd); }
+    Sddl(const Sddl&) = delete;
+    Sddl& operator=(const Sddl&) = delete;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+};
+
+std::wstring DistrustOfFolder(const std::wstring& dir)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    REQUIRE(GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS);
+    std::wstring reason = Test::W(JournalFile::FolderDistrust(sd));
+    LocalFree(sd);
+    return reason;
+}
+
+// The folders a planted journal folder was moved to, by their names.
+std::vector<std::wstring> MovedAside()
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((JournalFolderPath() + L" (*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(found.cFileName);
+        while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST_CASE("the journal's folder: only the installer's own is read or written; a planted one goes aside, kept")
+{
+    // Whose folder it is, as the descriptor says. Wine keeps no owner of its
+    // own (every file reads back as the user's), so the owner rule is shown
+    // on descriptors here; the lists are read back from real folders below.
+    struct Row {
+        const wchar_t* sddl;
+        const wchar_t* distrust;
+    };
+    const Row rows[] = {
+        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", L""},
+        {L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(D;;FA;;;WD)", L""},
+        {L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", L"its owner is not an administrator"},
+        {L"O:BUD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", L"its owner is not an administrator"},
+        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)", L"others than administrators may change it"},
+        // What a folder under ProgramData inherits: users may add folders,
+        // and what they add is their own.
+        {L"O:BAD:(A;;0x4;;;BU)(A;OICIIO;FA;;;CO)(A;;FA;;;BA)", L"others than administrators may change it"},
+        {L"O:BAD:(A;OICIIO;FA;;;CO)(A;;FA;;;BA)", L"others than administrators may change it"},
+        {L"O:BAD:(A;;WD;;;AU)(A;;FA;;;BA)", L"others than administrators may change it"},
+        {L"O:BAD:(A;;0x10000;;;BU)(A;;FA;;;BA)", L"others than administrators may change it"}, // DELETE
+    };
+    for (const Row& row : rows) {
+        CAPTURE(Test::Narrow(row.sddl));
+        Sddl sd(row.sddl);
+        CHECK(Test::W(JournalFile::FolderDistrust(sd.sd)) == row.distrust);
+    }
+    {
+        const Sid admins = Sid::Administrators(); // the descriptor points at it
+        SecurityDescriptor open;
+        open.SetOwner(admins);
+        open.SetDacl(nullptr);
+        CHECK(Test::W(JournalFile::FolderDistrust(open.Get())) == L"anyone may change it");
+    }
+    // What the installer makes its folder with passes its own rule, with
+    // Administrators as the owner.
+    {
+        JournalFile::FolderSecurity security;
+        CHECK(JournalFile::FolderDistrust(security.sd.Get()).empty());
+        PSID owner = nullptr;
+        BOOL defaulted = TRUE;
+        REQUIRE(GetSecurityDescriptorOwner(security.sd.Get(), &owner, &defaulted));
+        CHECK(Sid::Administrators().Equals(owner));
+    }
+
+    Clean();
+    const std::wstring folder = JournalFolderPath();
+    Test::DeleteTree(folder); // what the cases before left of it
+    REQUIRE(GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES);
+    REQUIRE(MovedAside().empty());
+    Test::TempDir user(L"Public"), site;
+    const std::wstring bait = site.Path() + L"\\bait.txt";
+    Test::WriteTextFile(bait, "the user's");
+    // A journal as a user would plant it: valid records naming what the
+    // user wants deleted.
+    const AString planted = JournalFile::EncodeLine(WString((L"F|" + bait).c_str()));
+    const std::string plantedBytes(planted.c_str(), planted.size());
+    TheInstallSettings().installDir = site.Path().c_str();
+    Test::RunMode mode(false);
+
+    struct Plant {
+        const char* name;
+        std::function<void()> make;
+        std::function<void()> remove;
+        const wchar_t* distrust;
+        bool link;
+    };
+    const Plant plants[] = {
+        {"a link to a user's folder",
+         [&] {
+             Test::WriteTextFile(user.Path() + L"\\Quendal-JournalTest.journal", plantedBytes);
+             Test::MakeLink(user.Path(), folder);
+         },
+         [&] {
+             for (const std::wstring& name : MovedAside())
+                 Test::RemoveLink(folder.substr(0, folder.rfind(L'\\') + 1) + name);
+             if (WWLib::IsReparsePoint(folder.c_str()))
+                 Test::RemoveLink(folder);
+         },
+         L"it is a link", true},
+        {"a folder that lets everyone write",
+         [&] {
+             REQUIRE(CreateDirectoryW(folder.c_str(), nullptr));
+             Sddl everyone(L"D:P(A;OICI;FA;;;WD)");
+             BOOL present = FALSE, defaulted = FALSE;
+             PACL dacl = nullptr;
+             REQUIRE(GetSecurityDescriptorDacl(everyone.sd, &present, &dacl, &defaulted));
+             REQUIRE(SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                           DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                           nullptr) == ERROR_SUCCESS);
+             Test::WriteTextFile(folder + L"\\Quendal-JournalTest.journal", plantedBytes);
+         },
+         [&] {
+             for (const std::wstring& name : MovedAside())
+                 Test::DeleteTree(folder.substr(0, folder.rfind(L'\\') + 1) + name);
+         },
+         L"others than administrators may change it", false},
+    };
+    for (const Plant& plant : plants) {
+        CAPTURE(plant.name);
+        plant.make();
+        const std::wstring refused = L"The folder '" + folder + L"' is not the installer's own (" + plant.distrust +
+                                     L")";
+        Test::ConsoleCapture console;
+        // Read as the next run reads it: passed over, nothing undone.
+        CHECK_FALSE(RecoverUnfinishedRun(kSite));
+        CHECK(console.Lines() ==
+              Lines{L"Warning: the installation journal cannot be read (" + refused + L"); it is passed over"});
+        CHECK(Test::ReadFileBytes(bait) == "the user's");
+        // Written by the run: the planted folder goes aside, whole, and the
+        // journal is the installer's own, in a folder of its own.
+        console.Clear();
+        bool ownFolder = false;
+        {
+            InstallJournal journal(kSite);
+            InstallJournal::Record(UndoKind::File, (site.Path() + L"\\a.txt").c_str());
+            ownFolder = !WWLib::IsReparsePoint(folder.c_str()) && DistrustOfFolder(folder).empty();
+        }
+        const std::wstring planted = (plant.link ? user.Path() : folder + L" (not the installer's 1)") +
+                                     L"\\Quendal-JournalTest.journal";
+        const std::vector<std::wstring> aside = MovedAside();
+        if (plant.link && aside.empty()) {
+            // Wine moves what a link points at, not the link: that goes
+            // back, and the run goes on without a journal.
+            CHECK(console.Lines() == Lines{L"Warning: the installation journal cannot be written (" + refused +
+                                           L" and cannot be moved aside: the system moves what the link points "
+                                           L"at); an interrupted installation cannot be undone by the next run"});
+            CHECK_FALSE(ownFolder);
+            CHECK(WWLib::IsReparsePoint(folder.c_str()));
+        } else {
+            REQUIRE(aside.size() == 1);
+            CHECK(aside[0] == L"Korvane Quendal Setup (not the installer's 1)");
+            CHECK(console.Lines() == Lines{L"Warning: the folder '" + folder + L"' is not the installer's own (" +
+                                           plant.distrust + L"); it was moved to '" + folder +
+                                           L" (not the installer's 1)', and the installer makes its own"});
+            CHECK(ownFolder);
+        }
+        CHECK(Test::ReadFileBytes(planted) == plantedBytes);
+        CHECK(Test::ReadFileBytes(bait) == "the user's");
+        plant.remove();
+        Test::DeleteTree(folder);
+    }
+    CHECK(MovedAside().empty());
+    Test::DeleteTree(user.Path() + L"\\Quendal-JournalTest.journal");
+}
+
+TEST_CASE("the journal file: a link in the installer's own folder is neither followed, read nor emptied")
+{
+    Clean();
+    Test::TempDir user, site;
+    const std::wstring target = user.Path() + L"\\the user's.txt";
+    Test::WriteTextFile(target, "the user's");
+    const std::wstring journal = Test::W(JournalPathOf(kSite)); // makes the installer's folder
+    Test::MakeLink(target, journal);
+    TheInstallSettings().installDir = site.Path().c_str();
+    Test::RunMode mode(false);
+    Test::ConsoleCapture console;
+    CHECK_FALSE(RecoverUnfinishedRun(kSite));
+    {
+        InstallJournal opened(kSite);
+        InstallJournal::Record(UndoKind::File, (site.Path() + L"\\a.txt").c_str());
+    }
+    const std::wstring refused = L"The journal '" + journal + L"' is a link";
+    CHECK(console.Lines() ==
+          Lines{L"Warning: the installation journal cannot be read (" + refused + L"); it is passed over",
+                L"Warning: the installation journal cannot be written (" + refused +
+                    L"); an interrupted installation cannot be undone by the next run"});
+    CHECK(Test::ReadFileBytes(target) == "the user's");
+    Test::RemoveLink(journal);
+    Clean();
 }
