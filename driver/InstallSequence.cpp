@@ -99,13 +99,8 @@ void CheckTargetDirectory()
 {
     const WString& dir = TheInstallSettings().installDir;
     WString refused = RefusedTargetReason(dir);
-    if (refused.empty())
-        return;
-    WString text = L"Refusing to install into '" + dir + L"': " + refused;
-    StepLine(text + L", aborting");
-    if (TheInstallSettings().interactive)
-        MessageBoxW(nullptr, (text + L".").c_str(), L"Invalid Target Directory", MB_OK | MB_ICONERROR);
-    throw SilentExit(101);
+    if (!refused.empty())
+        RefuseTarget(dir, refused);
 }
 
 // 4. Interactive with or without the dialog, or unattended. The dialog may

@@ -2,6 +2,10 @@
 #include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
+#include "TargetDirectory.h"
+#include "../wwlib/ErrorText.h"
+#include "../wwlib/FileLinks.h"
+#include "../wwlib/WinSecurity.h"
 #include "../wwlib/SilentExit.h"
 #include "../wwlib/SystemError.h"
 #include "../wwlib/SystemInfo.h"
@@ -101,8 +105,26 @@ void SecuredInstallDir::Secure()
     }
     if (!dirStep)
         dirStep.reset(new MakeInstallDir(dir, nullptr, MakeInstallDir::SecurityHereOnly));
+    HoldDirectory();
     if (!unsecured)
         ApplyAcl(acl.Get());
+}
+
+void SecuredInstallDir::HoldDirectory()
+{
+    const WString& dir = TheInstallSettings().installDir;
+    // Opened as itself (a link as the link), and not shared for deletion:
+    // while held, nobody can rename it or put a link in its place. The
+    // share mode counts only for a handle with data access (listing).
+    HANDLE h = CreateFileW(dir.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        RefuseTarget(dir, L"it cannot be opened: " + WWLib::WindowsErrorText(GetLastError()));
+    held.reset(h);
+    if (!WWLib::OpenedAsNamed(held.get(), dir)) {
+        held.reset();
+        RefuseTarget(dir, kTargetIsLink);
+    }
 }
 
 void SecuredInstallDir::ApplyAcl(PACL acl)
@@ -114,6 +136,9 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
     if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
                               &owner, nullptr, &dacl, nullptr, &current.sd) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR_CONTROL control = 0;
+        static const Sid trusted[] = {Sid::Administrators(), Sid::LocalSystem(), Sid::TrustedInstaller()};
+        for (const Sid& sid : trusted)
+            ownerTrusted = ownerTrusted || sid.Equals(owner);
         try {
             GetControl(current.sd, control);
             if (DaclSetByHand(control, dacl, owner))
@@ -128,11 +153,35 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
             InstallJournal::Record(UndoKind::Security, dir, originalSecurity);
         }
     }
+    // Administrators become the owner: a user who made the folder first
+    // keeps, as its owner, the right to change its list. Taking the folder
+    // from its owner needs the privilege, which an administrator holds.
+    static const Sid admins = Sid::Administrators();
+    DWORD ownerResult = ERROR_SUCCESS;
+    {
+        PrivilegeEnabler takeOwnership(PrivilegeHolder::TakeOwnership());
+        takeOwnership.Try(); // without it, the call below says why it fails
+        ownerResult = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT,
+                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                                PROTECTED_DACL_SECURITY_INFORMATION,
+                                            admins.Get(), nullptr, acl, nullptr);
+    }
+    if (ownerResult == ERROR_SUCCESS) {
+        ownerTrusted = true;
+        return;
+    }
     DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT,
                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                     nullptr, acl, nullptr);
     if (r != ERROR_SUCCESS)
         ApplyPolicy(SetAclFailureReason(r));
+    else if (!ownerTrusted)
+        ApplyPolicy(OwnerFailureReason(ownerResult));
+}
+
+WString SecuredInstallDir::OwnerFailureReason(DWORD error)
+{
+    return L"the owner cannot be made Administrators: " + SetAclFailureReason(error);
 }
 
 WString SecuredInstallDir::SetAclFailureReason(DWORD error)
@@ -146,12 +195,14 @@ WString SecuredInstallDir::SetAclFailureReason(DWORD error)
 void SecuredInstallDir::Commit()
 {
     committed = true;
+    held.reset();
     if (dirStep)
         dirStep->Commit();
 }
 
 SecuredInstallDir::~SecuredInstallDir()
 {
+    held.reset(); // before the directory step removes what it made
     if (!committed && !TheInstallSettings().noRollback && !originalSecurity.empty())
         RestoreSecurity(TheInstallSettings().installDir, originalSecurity);
 }

@@ -1,5 +1,8 @@
 #include "TargetDirectory.h"
+#include "InstallSettings.h"
 #include "ShellFolders.h"
+#include "StepReport.h"
+#include "../wwlib/SilentExit.h"
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../wwlib/CanonicalPath.h"
 #include "../wwlib/FileLinks.h"
@@ -63,6 +66,17 @@ bool IsReservedDeviceName(const WString& name)
     return false;
 }
 
+const wchar_t kTargetIsLink[] = L"it is a link (a junction, a symbolic link or a mount point)";
+
+void RefuseTarget(const WString& dir, const WString& reason)
+{
+    WString text = L"Refusing to install into '" + dir + L"': " + reason;
+    StepLine(text + L", aborting");
+    if (TheInstallSettings().interactive)
+        MessageBoxW(nullptr, (text + L".").c_str(), L"Invalid Target Directory", MB_OK | MB_ICONERROR);
+    throw SilentExit(101);
+}
+
 WString RefusedTargetReason(const WString& dir)
 {
     WString target;
@@ -70,7 +84,7 @@ WString RefusedTargetReason(const WString& dir)
     if (!refused.empty())
         return refused;
     if (WWLib::IsReparsePoint(target))
-        return L"it is a link (a junction, a symbolic link or a mount point)";
+        return kTargetIsLink;
     if (target.size() == 3 && target[1] == L':')
         target.erase(2);
     if (target.empty() || IsRoot(target))

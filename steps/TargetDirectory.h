@@ -12,6 +12,13 @@
 // that is a link, are refused too.
 WString RefusedTargetReason(const WString& dir);
 
+// Ends the run for a refused target: "Refusing to install into '<dir>':
+// <reason>, aborting" (and a box in an interactive run), 101.
+[[noreturn]] void RefuseTarget(const WString& dir, const WString& reason);
+
+// Why a folder that the installation is about to secure is refused: a link.
+extern const wchar_t kTargetIsLink[];
+
 // A path as these checks compare paths: the canonical form, or empty for a
 // path that has none (which is below nothing and equals no folder).
 WString ComparablePath(const WString& path);

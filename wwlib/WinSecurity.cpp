@@ -49,6 +49,12 @@ PrivilegeHolder& PrivilegeHolder::Shutdown()
     return holder;
 }
 
+PrivilegeHolder& PrivilegeHolder::TakeOwnership()
+{
+    static PrivilegeHolder holder(L"SeTakeOwnershipPrivilege");
+    return holder;
+}
+
 bool PrivilegeHolder::Enable()
 {
     Locked lock;

@@ -22,7 +22,8 @@ public:
     long Count() const { return m_count; }
     const wchar_t* Name() const { return name_; }
 
-    static PrivilegeHolder& Shutdown(); // "SeShutdownPrivilege"
+    static PrivilegeHolder& Shutdown();      // "SeShutdownPrivilege"
+    static PrivilegeHolder& TakeOwnership(); // "SeTakeOwnershipPrivilege"
 
 private:
     const wchar_t* name_;

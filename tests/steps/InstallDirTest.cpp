@@ -10,6 +10,7 @@
 #include "../support/Machine.h"
 #include "../support/MessageBoxes.h"
 #include <doctest/doctest.h>
+#include <aclapi.h>
 #include <sddl.h>
 #include <vector>
 
@@ -244,6 +245,92 @@ TEST_CASE("securing the installation directory")
     // Not committed: the directory goes again.
     CHECK_FALSE(IsDir(root.Path() + L"\\Quendal"));
     CHECK(console.Lines() == Lines{L"Rollback: removing previously created " + root.Path() + L"\\Quendal"});
+}
+
+namespace {
+
+// What Everyone may do with a folder, as its list reads back.
+DWORD EveryoneMask(const std::wstring& dir)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    PACL dacl = nullptr;
+    REQUIRE(GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                  nullptr, &sd) == ERROR_SUCCESS);
+    DWORD mask = 0;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            Sid::Everyone().Equals(&ace->SidStart))
+            mask |= ace->Mask;
+    }
+    LocalFree(sd);
+    return mask;
+}
+
+} // namespace
+
+TEST_CASE("a folder someone made first: secured, owned by Administrators, held; a link there ends the run")
+{
+    Test::TempDir root;
+    const std::wstring dir = root.Path() + L"\\Quendal";
+    const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE;
+    SUBCASE("a folder that lets everyone write")
+    {
+        // As a user who made it first leaves it. Wine keeps the owner as the
+        // user whatever is set, but keeps Everyone's write bits.
+        REQUIRE(CreateDirectoryW(dir.c_str(), nullptr));
+        Descriptor everyone(L"D:P(A;OICI;FA;;;WD)");
+        REQUIRE(SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, everyone.dacl, nullptr) == ERROR_SUCCESS);
+        REQUIRE((EveryoneMask(dir) & write) != 0);
+        Test::RunMode mode(false);
+        TheInstallSettings().installDir = dir.c_str();
+        Test::ConsoleCapture console;
+        {
+            SecuredInstallDir secured;
+            REQUIRE(Test::ExitCodeOf([&] { secured.Secure(); }) == -1);
+            CHECK_FALSE(secured.Unsecured());
+            CHECK(secured.OwnerTrusted());
+            CHECK((EveryoneMask(dir) & write) == 0);
+            // Held while the installation writes into it: nobody may open it
+            // to rename or delete it, and so replace it by a link. (Wine's
+            // own rename does not ask, docs/wine-differences.md.)
+            HANDLE forDelete = CreateFileW(dir.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            CHECK(forDelete == INVALID_HANDLE_VALUE);
+            CHECK(GetLastError() == ERROR_SHARING_VIOLATION);
+            if (forDelete != INVALID_HANDLE_VALUE)
+                CloseHandle(forDelete);
+            Test::WriteTextFile(dir + L"\\inside.txt", "written below the held folder");
+            CHECK(DeleteFileW((dir + L"\\inside.txt").c_str()));
+        }
+        // Not committed: the list it had comes back; the folder stays.
+        CHECK(IsDir(dir));
+        CHECK((EveryoneMask(dir) & write) != 0);
+        CHECK(console.Lines() == Lines{L"Rollback: restoring the previous access control of " + dir});
+        HANDLE released = CreateFileW(dir.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        CHECK(released != INVALID_HANDLE_VALUE);
+        if (released != INVALID_HANDLE_VALUE)
+            CloseHandle(released);
+    }
+    SUBCASE("a link put where the folder was named, after the options were read")
+    {
+        Test::TempDir target;
+        Test::WriteTextFile(target.Path() + L"\\keep.txt", "keep");
+        Test::MakeLink(target.Path(), dir);
+        Test::RunMode mode(false);
+        TheInstallSettings().installDir = dir.c_str();
+        Test::ConsoleCapture console;
+        {
+            SecuredInstallDir secured;
+            CHECK(Test::ExitCodeOf([&] { secured.Secure(); }) == 101);
+        }
+        CHECK(console.Lines() == Lines{L"Refusing to install into '" + dir + L"': " + W(WString(kTargetIsLink)) +
+                                       L", aborting"});
+        CHECK(Test::ReadFileBytes(target.Path() + L"\\keep.txt") == "keep");
+        Test::RemoveLink(dir);
+    }
 }
 
 TEST_CASE("an access list that cannot be set: the reason is the system's text, whole")
