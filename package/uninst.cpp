@@ -428,8 +428,7 @@ void RemoveInstallJournal(const std::wstring& site)
         std::wstring dir = std::wstring(data) + L"\\Korvane Quendal Setup";
         // Someone else's link there is not the installer's folder: a
         // deletion through it would reach what it points at.
-        DWORD attributes = GetFileAttributesW(dir.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (WWLib::IsReparsePoint(WString(dir.c_str())))
             return;
         DeleteFileW((dir + L"\\" + site + L".journal").c_str());
         RemoveDirectoryW(dir.c_str()); // only when no other site's journal is there

@@ -67,15 +67,6 @@ void MakeAdministratorsFolder(const WString& dir)
     ThrowCallFailed(L"CreateDirectoryW()", GetLastError());
 }
 
-struct LocalBlock {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ~LocalBlock()
-    {
-        if (sd)
-            LocalFree(sd);
-    }
-};
-
 // Why the folder at `dir` is not the installer's own, read through a handle
 // to the folder itself (a link is opened as the link, never followed); empty
 // when it is. `exists` says whether there is anything at `dir`.
@@ -99,12 +90,13 @@ WString FolderDistrustAt(const WString& dir, bool& exists)
         return L"it is a link";
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return L"it is not a folder";
-    LocalBlock sd;
+    PSECURITY_DESCRIPTOR sd = nullptr;
     DWORD r = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, nullptr, nullptr, &sd.sd);
+                              nullptr, nullptr, nullptr, nullptr, &sd);
     if (r != ERROR_SUCCESS)
         return L"its access control cannot be read";
-    return JournalFile::FolderDistrust(sd.sd);
+    NoCrtLocalMem hold(sd);
+    return JournalFile::FolderDistrust(sd);
 }
 
 void Flush(HANDLE file)

@@ -39,15 +39,18 @@ void SecuredInstallDir::BuildAccessList(AccessList& list)
     list.Add(users, kReadAndExecute);
 }
 
+bool SecuredInstallDir::TrustedOwner(PSID owner)
+{
+    static const Sid trusted[] = {Sid::Administrators(), Sid::LocalSystem(), Sid::TrustedInstaller()};
+    for (const Sid& sid : trusted)
+        if (sid.Equals(owner))
+            return true;
+    return false;
+}
+
 bool SecuredInstallDir::DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl, PSID owner)
 {
-    if (!(control & SE_DACL_AUTO_INHERITED))
-        return false;
-    static const Sid trusted[] = {Sid::Administrators(), Sid::LocalSystem(), Sid::TrustedInstaller()};
-    bool trustedOwner = false;
-    for (const Sid& sid : trusted)
-        trustedOwner = trustedOwner || sid.Equals(owner);
-    if (!trustedOwner)
+    if (!(control & SE_DACL_AUTO_INHERITED) || !TrustedOwner(owner))
         return false;
     if (control & SE_DACL_PROTECTED)
         return true;
@@ -136,9 +139,7 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
     if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
                               &owner, nullptr, &dacl, nullptr, &current.sd) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR_CONTROL control = 0;
-        static const Sid trusted[] = {Sid::Administrators(), Sid::LocalSystem(), Sid::TrustedInstaller()};
-        for (const Sid& sid : trusted)
-            ownerTrusted = ownerTrusted || sid.Equals(owner);
+        ownerTrusted = TrustedOwner(owner);
         try {
             GetControl(current.sd, control);
             if (DaclSetByHand(control, dacl, owner))

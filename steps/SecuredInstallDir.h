@@ -44,6 +44,8 @@ public:
     // A list that someone else set up (a user who made the folder first) is
     // replaced: the service that runs from the folder runs as SYSTEM.
     static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl, PSID owner);
+    // Administrators, SYSTEM or TrustedInstaller.
+    static bool TrustedOwner(PSID owner);
     // What the securing policy reports when the access list cannot be set,
     // and when the owner cannot.
     static WString SetAclFailureReason(DWORD error);

@@ -212,34 +212,25 @@ bool UninstallExisting()
     unsigned long result = kNoResult;
     WString error;
     try {
-        // An entry the recovery has just written back is taken only from the
-        // product's own uninstaller, whichever program then runs; without its
-        // program it is no installation to remove: passed over, and replaced
-        // by this run's entry.
-        bool passOver = false;
-        if (RecoveryRestoredUninstallEntry()) {
+        // Run as it stands only when it is the site's own uninstaller. An
+        // entry the recovery has just written back is taken only from that,
+        // whichever program then runs; without its program it is no
+        // installation to remove: passed over, and replaced by this run's entry.
+        const bool older = version.empty() || VersionBelow(version, Product::kVersion);
+        const bool restored = RecoveryRestoredUninstallEntry();
+        if (!older || restored) {
             error = RefusedUninstallerReason(site, command, ReadSiteUninstallValue(site, L"InstallDir"));
             if (error.empty())
                 error = ForeignUninstallerReason(command);
-            if (error.empty() && GetFileAttributesW(ProgramOf(command).c_str()) == INVALID_FILE_ATTRIBUTES) {
-                StepLine(L"Warning: the previous uninstaller '" + ProgramOf(command) +
-                         L"' is not there; its entry is passed over");
-                passOver = true;
-                result = 0;
-            }
         }
-        if (!error.empty() || passOver) {
-            // a refusal is said below, as any refused uninstaller's
-        } else if (!version.empty() && !VersionBelow(version, Product::kVersion)) {
-            // Run as it stands only when it is the site's own uninstaller.
-            error = RefusedUninstallerReason(site, command, ReadSiteUninstallValue(site, L"InstallDir"));
-            if (error.empty())
-                error = ForeignUninstallerReason(command);
-            if (error.empty()) {
-                StepLine(WString());
-                result = RunUninstallerWithResult(command);
-            }
-        } else {
+        if (error.empty() && restored && GetFileAttributesW(ProgramOf(command).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            StepLine(L"Warning: the previous uninstaller '" + ProgramOf(command) +
+                     L"' is not there; its entry is passed over");
+            result = 0;
+        } else if (error.empty() && !older) {
+            StepLine(WString());
+            result = RunUninstallerWithResult(command);
+        } else if (error.empty()) {
             TempPackageFiles files;
             CopyPackageFilesToTemp(kUninstallerMark, files);
             StepLine(WString());
