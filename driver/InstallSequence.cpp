@@ -5,6 +5,7 @@
 #include "../steps/DeferredFileOps.h"
 #include "../steps/FirstRunFlag.h"
 #include "../steps/InstallJournal.h"
+#include "../steps/JournalFile.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/MakeInstallDir.h"
 #include "../steps/ProductKey.h"
@@ -84,7 +85,10 @@ void CheckWindowsVersion()
 // One installer at a time: two at once would each roll the other's work back.
 void TakeMachineWideLock(MachineWideLock& lock)
 {
-    if (lock.TryTake(Product::kSetupLock))
+    const bool taken = lock.TryTake(Product::kSetupLock, PathJoin(JournalFile::Folder(), Product::kSetupLockFile));
+    for (std::size_t i = 0; i < lock.Notes().size(); ++i)
+        StepLine(lock.Notes()[i]);
+    if (taken)
         return;
     StepLine(kAnotherRunning);
     if (TheInstallSettings().interactive)

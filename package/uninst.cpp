@@ -60,6 +60,7 @@ const DWORD kLoadFailed = 0x80000;
 const DWORD kBusy = 0x100000;
 const DWORD kExitRestartNeeded = 3010; // ERROR_SUCCESS_REBOOT_REQUIRED
 const wchar_t kSetupLock[] = L"Global\\Korvane-Quendal-Setup"; // the installer's wwlib/Product.h kSetupLock
+const wchar_t kSetupLockFile[] = L"Setup.lock";                   // and its kSetupLockFile
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 struct Options {
@@ -415,6 +416,16 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
     return result;
 }
 
+// The installer's own folder for its journals and its lock; empty when the
+// system names no all-users application data.
+std::wstring SetupFolder()
+{
+    wchar_t data[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE))
+        return std::wstring();
+    return std::wstring(data) + L"\\Korvane Quendal Setup";
+}
+
 // The installer's journal of the site: a site that is removed has nothing
 // left for a later installation to undo, and a journal left behind would make
 // that installation undo the files it finds.
@@ -423,9 +434,8 @@ void RemoveInstallJournal(const std::wstring& site)
     if (site.empty() || site.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos || site == L"." || site == L"..")
         return;
     Package::DeleteRegValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\" + site, L"InstallJournal");
-    wchar_t data[MAX_PATH] = {};
-    if (SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE)) {
-        std::wstring dir = std::wstring(data) + L"\\Korvane Quendal Setup";
+    const std::wstring dir = SetupFolder();
+    if (!dir.empty()) {
         // Someone else's link there is not the installer's folder: a
         // deletion through it would reach what it points at.
         if (WWLib::IsReparsePoint(WString(dir.c_str())))
@@ -581,7 +591,11 @@ int Main(int argc, wchar_t** argv, const Options& options, bool parsed)
     WWLib::MachineWideLock lock;
     bool busy = false;
     try {
-        busy = !options.Channel() && !lock.TryTake(kSetupLock);
+        const std::wstring folder = SetupFolder();
+        busy = !options.Channel() && !folder.empty() &&
+               !lock.TryTake(kSetupLock, WString((folder + L"\\" + kSetupLockFile).c_str()));
+        for (std::size_t i = 0; i < lock.Notes().size(); ++i)
+            Print(lock.Notes()[i].c_str());
     } catch (...) {
         // No lock to be had at all: the removal goes on as it did without one.
     }

@@ -3,7 +3,6 @@
 #include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtString.h"
 #include "../nocrtlib/datavect.h"
-#include "../wwlib/AccessControl.h"
 #include "../wwlib/CReg.h"
 
 // The installation journal's storage: an append-only file of records, one a
@@ -22,6 +21,10 @@ public:
         Unfinished // a journal of a run that did not end: undo its records
     };
 
+    // The installer's own folder for what it keeps between runs (the
+    // journals, the lock); it goes when the last of them goes. Throws
+    // InstallError when the system names none.
+    static WString Folder();
     // The journal of a site: <all users' application data>\Korvane Quendal Setup\<site>.journal.
     // The folder is the installer's own: made with Administrators as its
     // owner and a protected list that lets only administrators and the
@@ -33,18 +36,6 @@ public:
     // The same path, for reading: the folder is not made. Throws
     // InstallError when the folder exists but is not the installer's own.
     static WString ExistingPathFor(const WString& site);
-
-    // What the folder is made with.
-    struct FolderSecurity {
-        FolderSecurity(); // throws SystemError
-        AccessList list;
-        AclHolder acl;
-        SecurityDescriptor sd;
-    };
-    // Why a folder with this descriptor is not the installer's own (its
-    // owner, or an entry that lets someone other than administrators and the
-    // system write or change it); empty when it is.
-    static WString FolderDistrust(PSECURITY_DESCRIPTOR sd);
 
     // Starts a new, empty journal, replacing what was there. A link there
     // is not followed: InstallError. Throws SystemError.

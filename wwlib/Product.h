@@ -11,6 +11,8 @@ constexpr const wchar_t* kDefaultFolder = L"Korvane Quendal";
 // time on the machine (all sessions). The uninstaller's copy of it is in
 // package/uninst.cpp, which does not see this header's namespace change.
 constexpr const wchar_t* kSetupLock = L"Global\\Korvane-Quendal-Setup";
+// Its file, held in the installer's own folder beside the journals.
+constexpr const wchar_t* kSetupLockFile = L"Setup.lock";
 // The product's web page, opened from the main dialog: a deployment value.
 constexpr const wchar_t* kWebAddress = L"http://www.example.com/quendal";
 } // namespace Product

@@ -5,6 +5,7 @@
 #include "../support/MessageBoxes.h"
 #include "../support/Snapshot.h"
 #include <doctest/doctest.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <algorithm>
 #include <string>
@@ -186,6 +187,43 @@ TEST_CASE("recovery: one installer at a time on the machine")
         CHECK(again.exitCode == 0);
         CHECK(Contains(LinesOf(again), L"An earlier installation of " + site + L" did not finish; undoing what it "
                                                                                L"changed"));
+    }
+    SUBCASE("a lock name a user made first keeps nobody out, and installers still exclude each other")
+    {
+        const std::wstring passedOver =
+            L"Warning: the lock 'Global\\Korvane-Quendal-Setup' is someone else's; it is passed over";
+        // What a standard user may make first in Global\: the name owned by
+        // Users and held for good, or with a list that refuses everyone.
+        for (const wchar_t* sddl : {L"O:BUD:(A;;GA;;;WD)", L"O:BUD:"}) {
+            CAPTURE(Narrow(sddl));
+            PSECURITY_DESCRIPTOR sd = nullptr;
+            REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+            SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
+            HANDLE squat = CreateMutexW(&sa, TRUE, L"Global\\Korvane-Quendal-Setup");
+            LocalFree(sd);
+            REQUIRE(squat);
+            {
+                ForcedExit hang(L"QuendalCfgManip.exe:/RegServer=hang");
+                CapturedChild first(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command);
+                REQUIRE(first.WaitForLine(L"Registering server "));
+                ChildResult second = Install(L"-installDir=C:\\Sites\\Quendal-Three -acceptEULA");
+                CHECK(second.exitCode == 204);
+                CHECK(LinesOf(second) == std::vector<std::wstring>{passedOver, busy});
+                TempDir temp;
+                REQUIRE(CopyFileW((otherDir + L"\\uninst.exe").c_str(), (temp.Path() + L"\\uninst.exe").c_str(), FALSE));
+                ChildResult removal = RunCaptured(L"\"" + temp.Path() + L"\\uninst.exe\" Quendal-Two -unat");
+                CHECK(removal.exitCode == 0x100000);
+                CHECK(LinesOf(removal) == std::vector<std::wstring>{passedOver, busy});
+                TerminateProcess(first.Process(), 1);
+                WaitForSingleObject(first.Process(), 10000);
+            }
+            KillProcesses(L"QuendalCfgManip.exe");
+            ChildResult again = Install(command);
+            CHECK(again.exitCode == 0);
+            CHECK(LinesOf(again).front() == passedOver);
+            CHECK_FALSE(Exists(L"C:\\Sites\\Quendal-Three"));
+            CloseHandle(squat);
+        }
     }
     SUBCASE("two installers started together: one installs, the other says so")
     {

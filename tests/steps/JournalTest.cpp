@@ -11,6 +11,7 @@
 #include "../support/Machine.h"
 #include "../support/RunMode.h"
 #include <doctest/doctest.h>
+#include "../../wwlib/AdministratorsFolder.h"
 #include "../../wwlib/FileLinks.h"
 #include <sddl.h>
 #include <shlobj.h>
@@ -538,7 +539,7 @@ std::wstring DistrustOfFolder(const std::wstring& dir)
     PSECURITY_DESCRIPTOR sd = nullptr;
     REQUIRE(GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                   nullptr, nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS);
-    std::wstring reason = Test::W(JournalFile::FolderDistrust(sd));
+    std::wstring reason = Test::W(WWLib::AdministratorsFolder::Distrust(sd));
     LocalFree(sd);
     return reason;
 }
@@ -585,20 +586,20 @@ TEST_CASE("the journal's folder: only the installer's own is read or written; a 
     for (const Row& row : rows) {
         CAPTURE(Test::Narrow(row.sddl));
         Sddl sd(row.sddl);
-        CHECK(Test::W(JournalFile::FolderDistrust(sd.sd)) == row.distrust);
+        CHECK(Test::W(WWLib::AdministratorsFolder::Distrust(sd.sd)) == row.distrust);
     }
     {
         const Sid admins = Sid::Administrators(); // the descriptor points at it
         SecurityDescriptor open;
         open.SetOwner(admins);
         open.SetDacl(nullptr);
-        CHECK(Test::W(JournalFile::FolderDistrust(open.Get())) == L"anyone may change it");
+        CHECK(Test::W(WWLib::AdministratorsFolder::Distrust(open.Get())) == L"anyone may change it");
     }
     // What the installer makes its folder with passes its own rule, with
     // Administrators as the owner.
     {
-        JournalFile::FolderSecurity security;
-        CHECK(JournalFile::FolderDistrust(security.sd.Get()).empty());
+        WWLib::AdministratorsFolder::Security security;
+        CHECK(WWLib::AdministratorsFolder::Distrust(security.sd.Get()).empty());
         PSID owner = nullptr;
         BOOL defaulted = TRUE;
         REQUIRE(GetSecurityDescriptorOwner(security.sd.Get(), &owner, &defaulted));

@@ -1,4 +1,5 @@
 #include "../../wwlib/AccessControl.h"
+#include "../../wwlib/MachineWideLock.h"
 #include "../../wwlib/Membership.h"
 #include "../../wwlib/SystemError.h"
 #include "../../wwlib/Volume.h"
@@ -214,4 +215,86 @@ TEST_CASE("the volume behind a path")
     REQUIRE(GetVolumeInformationW(L"C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
     CHECK(VolumeFlagsOf(L"C:\\windows") == flags);
     CHECK_THROWS_AS(VolumeFlagsOf(L"Q:\\no\\such\\drive"), SystemError);
+}
+
+TEST_CASE("the machine-wide lock: one holder, whatever a user made of its name or a cut left of its file")
+{
+    // A name of its own: the end-to-end scenarios take the product's lock.
+    const wchar_t* name = L"Global\\Quendal-Test-Lock";
+    Test::TempDir temp;
+    const std::wstring folder = temp.Path() + L"\\Setup", file = folder + L"\\Setup.lock";
+    const WString lockFile(file.c_str());
+    const std::wstring passedOver = L"Warning: the lock 'Global\\Quendal-Test-Lock' is someone else's; it is passed over";
+
+    SUBCASE("a second taker is refused, even in the same thread, which the mutex alone would let in")
+    {
+        WWLib::MachineWideLock first, second;
+        REQUIRE(first.TryTake(name, lockFile));
+        CHECK(first.Notes().empty());
+        CHECK_FALSE(second.TryTake(name, lockFile));
+        first.Release();
+        CHECK(second.TryTake(name, lockFile));
+        second.Release();
+        // The file goes with its holder, and the folder it made too.
+        CHECK(GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES);
+    }
+    SUBCASE("a file a cut left behind is taken; the folder stays while it holds anything else")
+    {
+        REQUIRE(CreateDirectoryW(folder.c_str(), nullptr));
+        Test::WriteTextFile(file, "left by a cut");
+        Test::WriteTextFile(folder + L"\\Site.journal", "a journal");
+        {
+            WWLib::MachineWideLock lock;
+            CHECK(lock.TryTake(name, lockFile));
+        }
+        CHECK(GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES);
+        CHECK(Test::ReadFileBytes(folder + L"\\Site.journal") == "a journal");
+    }
+    struct Squat {
+        const char* what;
+        const wchar_t* sddl;
+    };
+    // What a standard user may do first with the name in Global\: own it,
+    // and hold it for good, or give it a list that refuses everyone.
+    const Squat squats[] = {
+        {"owned by Users, held", L"O:BUD:(A;;GA;;;WD)"},
+        {"owned by Users, a list that refuses everyone", L"O:BUD:"},
+    };
+    for (const Squat& squat : squats) {
+        CAPTURE(std::string(squat.what));
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(squat.sddl, SDDL_REVISION_1, &sd, nullptr));
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
+        HANDLE squatter = CreateMutexW(&sa, TRUE, name);
+        LocalFree(sd);
+        REQUIRE(squatter);
+        // Held by another thread, as another process would.
+        struct Holder {
+            static DWORD WINAPI Run(void* mutex)
+            {
+                WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE);
+                Sleep(INFINITE);
+                return 0;
+            }
+        };
+        HANDLE copy = nullptr;
+        REQUIRE(DuplicateHandle(GetCurrentProcess(), squatter, GetCurrentProcess(), &copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+        ReleaseMutex(squatter);
+        HANDLE thread = CreateThread(nullptr, 0, Holder::Run, copy, 0, nullptr);
+        REQUIRE(thread);
+        Sleep(200);
+        {
+            WWLib::MachineWideLock lock, other;
+            CHECK(lock.TryTake(name, lockFile));
+            REQUIRE(lock.Notes().size() == 1);
+            CHECK(W(lock.Notes()[0]) == passedOver);
+            // The file still keeps a second taker out.
+            CHECK_FALSE(other.TryTake(name, lockFile));
+        }
+        TerminateThread(thread, 0);
+        CloseHandle(thread);
+        CloseHandle(copy);
+        CloseHandle(squatter);
+    }
 }
