@@ -87,17 +87,17 @@ void ParseInstallOptions(CmdLine& cmd, InstallSettings& settings, const wchar_t*
                 msg += L" or '-site'";
             throw CmdLine::Err(msg + L" parameter.");
         }
-        if (productName && !IsValidSiteName(productName, site))
+        if (productName && !IsValidSiteName(site))
             throw CmdLine::Err(L"Invalid '-site' parameter: '" + site + L"' is not '" + productName + L"' or '" +
                                productName + L"-' followed by a folder name.");
         // An entry that names a folder of another name is not this site's.
         InstalledSiteList sites = FindInstalledSites(productName);
         for (std::size_t i = 0; i < sites.size() && dir.empty(); ++i)
             if (EqualNoCase(sites[i].siteName, site))
-                dir = OwnDirectoryOf(productName, sites[i]);
+                dir = OwnDirectoryOf(sites[i]);
         if (dir.empty())
             dir = PathJoin(GetProgramFilesDir(), site);
-    } else if (!site.empty() && !EqualNoCase(SiteNameFromDir(productName, dir), site)) {
+    } else if (!site.empty() && !EqualNoCase(SiteNameFromDir(dir), site)) {
         throw CmdLine::Err(L"Mismatching '-installDir' and '-site' parameters.");
     }
     settings.installDir = NormalizeDir(dir);

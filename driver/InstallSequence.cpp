@@ -125,9 +125,9 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
         // Only a folder that is the entry's own site's is offered.
         for (std::size_t i = 0; i < sites.size() && settings.installDir.empty(); ++i)
             if (EqualNoCase(sites[i].siteName, Product::kName))
-                settings.installDir = OwnDirectoryOf(Product::kName, sites[i]);
+                settings.installDir = OwnDirectoryOf(sites[i]);
         for (std::size_t i = 0; i < sites.size() && settings.installDir.empty(); ++i)
-            settings.installDir = OwnDirectoryOf(Product::kName, sites[i]);
+            settings.installDir = OwnDirectoryOf(sites[i]);
         if (settings.installDir.empty())
             settings.installDir = PathJoin(GetProgramFilesDir(), Product::kDefaultFolder);
     }
@@ -137,7 +137,7 @@ void DecideMode(const InstalledSiteList& sites, bool& launchControlPanel)
     // for one site and install into another.
     MainDialog::SiteList shown;
     for (std::size_t i = 0; i < sites.size(); ++i)
-        if (!OwnDirectoryOf(Product::kName, sites[i]).empty())
+        if (!OwnDirectoryOf(sites[i]).empty())
             shown.push_back(MainDialog::Site{sites[i].siteName, sites[i].installDir, sites[i].version});
     bool accepted = settings.acceptEULA;
     MainDialog::Data data{&accepted, &settings.installDir, &launchControlPanel, &shown};
@@ -200,7 +200,7 @@ void RunInstallationSequence()
     SecuredInstallDir secured;
     secured.CheckAclSupport();
     CreateProductKey();
-    TheSiteName() = SiteNameFromDir(Product::kName, settings.installDir);
+    TheSiteName() = SiteNameFromDir(settings.installDir);
     const WString site = TheSiteName();
     // What a killed or interrupted run of this site left half done goes
     // first, so that the same command finishes what that run began.

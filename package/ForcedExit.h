@@ -11,6 +11,7 @@
 // it waits for that program.
 //
 // Names and switches compare without regard to case.
+#include "../wwlib/SiteName.h"
 #include <windows.h>
 #include <cwchar>
 #include <cwctype>
@@ -76,14 +77,13 @@ inline std::wstring OwnDirectory()
     return p.substr(0, p.rfind(L'\\'));
 }
 
-// The site a directory belongs to: "Quendal-<rest>" when its last folder
-// begins with "Quendal-" (case ignored), else "Quendal".
+// The site a directory belongs to, by the installer's own rule: "Quendal-<rest>"
+// when its last folder begins with "Quendal-" (case ignored), else "Quendal".
 inline std::wstring SiteOfDirectory(const std::wstring& dir)
 {
-    std::wstring folder = dir.substr(dir.rfind(L'\\') + 1);
-    if (folder.size() > 8 && Lower(folder.substr(0, 8)) == L"quendal-")
-        return L"Quendal" + folder.substr(7);
-    return L"Quendal";
+    std::size_t start = 0;
+    std::size_t len = SiteName::SuffixOfDirectory(dir.c_str(), dir.size(), start);
+    return SiteName::kProduct + dir.substr(start, len);
 }
 
 } // namespace Package

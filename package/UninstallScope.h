@@ -5,7 +5,7 @@
 //   - files, folders, programs, services and COM servers under the work
 //     directory (-workDir=), which must be the site's own folder: absolute,
 //     not a drive's root, the Windows folder or below it, or a Program Files
-//     folder itself; for a named site its last folder gives back the name;
+//     folder itself; its last folder gives back the site's name;
 //     the same folder as the entry's "InstallDir" where it has one;
 //   - the folders above the work directory, for -delDir= only (a folder is
 //     only ever removed when it is empty);
@@ -33,8 +33,9 @@ public:
         std::wstring dir = Full(workDir);
         bool absolute = workDir.size() > 2 && ((workDir[1] == L':' && workDir[2] == L'\\') ||
                                                (workDir[0] == L'\\' && workDir[1] == L'\\'));
-        bool named = site_.size() > 8 && site_.compare(0, 8, L"quendal-") == 0;
-        bool ownName = !named || Lower(SiteOfDirectory(workDir)) == site_;
+        // The default site's folder too gives back its name: one whose name
+        // begins with "Quendal-" is another site's.
+        bool ownName = Lower(SiteOfDirectory(workDir)) == site_;
         bool sameAsEntry = entryDir.empty() || Full(entryDir) == dir;
         // The form the installer stores: no "..", short names or "\\?\\".
         bool sameText = !dir.empty() && (Lower(workDir) == dir || Lower(workDir) == dir + L"\\");

@@ -1,4 +1,5 @@
 #include "TargetDirectory.h"
+#include "../wwlib/SiteName.h"
 #include "InstallSettings.h"
 #include "ShellFolders.h"
 #include "StepReport.h"
@@ -54,16 +55,7 @@ WString Environment(const wchar_t* name)
 
 bool IsReservedDeviceName(const WString& name)
 {
-    WString base = name.substr(0, name.find(L'.'));
-    while (base.size() && base[base.size() - 1] == L' ')
-        base.erase(base.size() - 1);
-    static const wchar_t* const fixed[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* device : fixed)
-        if (EqualNoCase(base, device))
-            return true;
-    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9')
-        return EqualNoCase(base.substr(0, 3), L"COM") || EqualNoCase(base.substr(0, 3), L"LPT");
-    return false;
+    return SiteName::IsDeviceName(name.c_str(), name.size());
 }
 
 const wchar_t kTargetIsLink[] = L"it is a link (a junction, a symbolic link or a mount point)";
@@ -101,10 +93,14 @@ WString RefusedTargetReason(const WString& dir)
     for (const WString& folder : programFiles)
         if (!folder.empty() && EqualNoCase(target, ComparablePath(folder)))
             return L"it is the Program Files folder itself";
-    // The folder names the site; "Quendal-" alone names none, and the
-    // package's programs would take it for the default site and its service.
-    const WString folder = SplitAtLast(target, L'\\').tail;
-    if (EqualNoCase(folder, WString(Product::kName) + L"-"))
+    // The folder names the site, by the rule the package's programs follow
+    // too; "Quendal-" alone names none.
+    std::size_t start = 0;
+    const std::size_t len = SiteName::SuffixOfDirectory(target.c_str(), target.size(), start);
+    const WString site = WString(SiteName::kProduct) + target.substr(start, len);
+    if (!SiteName::IsValid(site.c_str(), site.size())) {
+        const WString folder = SplitAtLast(target, L'\\').tail;
         return L"its folder name '" + folder + L"' names no site ('" + Product::kName + L"-' must be followed by a name)";
+    }
     return WString();
 }

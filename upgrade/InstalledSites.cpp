@@ -1,6 +1,7 @@
 #include "InstalledSites.h"
 #include "../wwlib/Product.h"
 #include "../wwlib/ProgramIdentity.h"
+#include "../wwlib/SiteName.h"
 #include "../steps/TargetDirectory.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/CReg.h"
@@ -50,30 +51,16 @@ bool IsSiteOfProduct(const WString& productName, const WString& name)
     return StartsWithNoCase(name, productName + L"-");
 }
 
-WString SiteNameFromDir(const WString& productName, const WString& installDir)
+WString SiteNameFromDir(const WString& installDir)
 {
-    WString folder = SplitAtLast(installDir, L'\\').tail;
-    WString prefix = productName + L"-";
-    if (installDir.find(L'\\') != WString::npos && StartsWithNoCase(folder, prefix))
-        return productName + folder.substr(productName.size());
-    return productName;
+    std::size_t start = 0;
+    std::size_t len = SiteName::SuffixOfDirectory(installDir.c_str(), installDir.size(), start);
+    return WString(SiteName::kProduct) + installDir.substr(start, len);
 }
 
-bool IsValidSiteName(const WString& productName, const WString& name)
+bool IsValidSiteName(const WString& name)
 {
-    if (EqualNoCase(name, productName))
-        return true;
-    WString prefix = productName + L"-";
-    if (name.size() <= prefix.size() || !StartsWithNoCase(name, prefix))
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        wchar_t c = name[i];
-        if (c < 32 || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' ||
-            c == L'>' || c == L'|')
-            return false;
-    }
-    wchar_t last = name[name.size() - 1];
-    return last != L'.' && last != L' ' && !IsReservedDeviceName(name);
+    return SiteName::IsValid(name.c_str(), name.size());
 }
 
 namespace {
@@ -107,9 +94,9 @@ bool EmptyOrThisProducts(const WString& dir)
 
 } // namespace
 
-WString OwnDirectoryOf(const WString& productName, const InstalledSite& site)
+WString OwnDirectoryOf(const InstalledSite& site)
 {
-    if (site.installDir.empty() || !EqualNoCase(SiteNameFromDir(productName, site.installDir), site.siteName) ||
+    if (site.installDir.empty() || !EqualNoCase(SiteNameFromDir(site.installDir), site.siteName) ||
         !EmptyOrThisProducts(site.installDir))
         return WString();
     return site.installDir;

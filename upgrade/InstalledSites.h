@@ -13,9 +13,10 @@ struct InstalledSite {
 };
 using InstalledSiteList = NoCrtVector<InstalledSite>;
 
-// The site an installation directory belongs to: "<product>-<rest>" when the
-// last folder name begins with "<product>-" (case ignored), else the product.
-WString SiteNameFromDir(const WString& productName, const WString& installDir);
+// The site an installation directory belongs to: "Quendal-<rest>" when the
+// last folder name begins with "Quendal-" (case ignored), else "Quendal"
+// (wwlib/SiteName.h, the rule the package's programs follow too).
+WString SiteNameFromDir(const WString& installDir);
 
 // The installed sites of the product, in registry order. Entries that cannot
 // be read or are inconsistent are left out; never throws for registry problems.
@@ -27,13 +28,13 @@ WString ReadSiteUninstallValue(const WString& siteName, const WString& valueName
 // True when `name` is the product itself or begins with "<product>-" (case ignored).
 bool IsSiteOfProduct(const WString& productName, const WString& name);
 
-// True when `name` can name a site: the product, or "<product>-" followed by
+// True when `name` can name a site: "Quendal", or "Quendal-" followed by
 // a folder name: no \ / : * ? " < > | or control character, not "." or "..",
 // no trailing dot or space, and not a device name (CON, PRN, AUX, NUL,
 // COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$, with or without an extension).
-bool IsValidSiteName(const WString& productName, const WString& name);
+bool IsValidSiteName(const WString& name);
 
 // The directory an installed site's entry names, when it is that site's: its
 // last folder gives back the site's name. Empty otherwise, and for an entry
 // that names no directory.
-WString OwnDirectoryOf(const WString& productName, const InstalledSite& site);
+WString OwnDirectoryOf(const InstalledSite& site);

@@ -97,7 +97,7 @@ WString RefusedUninstallerReason(const WString& site, const WString& command, co
         return refused;
     WString dir = parts.head, full = dir;
     WWLib::CPathMakeAbs<0> abs(full, dir);
-    if (!EqualNoCase(full, dir) || !EqualNoCase(SiteNameFromDir(Product::kName, dir), site) ||
+    if (!EqualNoCase(full, dir) || !EqualNoCase(SiteNameFromDir(dir), site) ||
         (!entryDir.empty() && !EqualNoCase(entryDir, dir)) || !RefusedTargetReason(dir).empty())
         return refused;
     return WString();

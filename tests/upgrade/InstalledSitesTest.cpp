@@ -1,4 +1,5 @@
 #include "../../upgrade/InstalledSites.h"
+#include "../../package/ForcedExit.h"
 #include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <map>
@@ -25,15 +26,34 @@ std::map<std::wstring, InstalledSite*> ByName(InstalledSiteList& sites)
 
 } // namespace
 
-TEST_CASE("site names from installation directories")
+TEST_CASE("site names from installation directories: the installer and the package's programs agree")
 {
-    CHECK(SiteNameFromDir(L"Quendal", L"C:\\Apps\\Quendal-Office\\") == L"Quendal-Office");
-    CHECK(SiteNameFromDir(L"Quendal", L"C:\\Apps\\quendal-office") == L"Quendal-office");
-    CHECK(SiteNameFromDir(L"Quendal", L"C:\\Apps\\Quendal") == L"Quendal");
-    CHECK(SiteNameFromDir(L"Quendal", L"C:\\Apps\\Office") == L"Quendal");
-    CHECK(SiteNameFromDir(L"Quendal", L"C:\\Apps\\QuendalX") == L"Quendal");
-    CHECK(SiteNameFromDir(L"Quendal", L"Quendal-Office") == L"Quendal");
-    CHECK(SiteNameFromDir(L"Quendal", L"\\\\server\\share\\Quendal-A") == L"Quendal-A");
+    struct Row {
+        const wchar_t* dir;
+        const wchar_t* site;
+        bool valid; // whether the name may be installed (what -site= accepts)
+    };
+    const Row rows[] = {
+        {L"C:\\Apps\\Quendal-Office\\", L"Quendal-Office", true},
+        {L"C:\\Apps\\quendal-office", L"Quendal-office", true},
+        {L"C:\\Apps\\Quendal", L"Quendal", true},
+        {L"C:\\Apps\\Office", L"Quendal", true},
+        {L"C:\\Apps\\QuendalX", L"Quendal", true},
+        {L"Quendal-Office", L"Quendal", true},
+        {L"\\\\server\\share\\Quendal-A", L"Quendal-A", true},
+        // The prefix alone is a site of its own, never the default site's
+        // service taken over; and no site may be installed there.
+        {L"C:\\X\\Quendal-", L"Quendal-", false},
+        {L"C:\\X\\QUENDAL-\\", L"Quendal-", false},
+        {L"C:\\X\\Quendal-CON", L"Quendal-CON", true},
+        {L"C:\\X\\Quendal-a ", L"Quendal-a ", false},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(Test::Narrow(row.dir));
+        CHECK(W(SiteNameFromDir(row.dir)) == row.site);
+        CHECK(Package::SiteOfDirectory(row.dir) == row.site);
+        CHECK(IsValidSiteName(row.site) == row.valid);
+    }
 }
 
 TEST_CASE("installed sites are found from their uninstall entries")

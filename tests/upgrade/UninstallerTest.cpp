@@ -349,6 +349,22 @@ TEST_CASE("the uninstaller's scope: every form of a path is checked in the insta
     if (std::wstring(shortDir) != dir)
         CHECK_FALSE(Package::UninstallScope(L"Quendal-V", shortDir, shortDir).WorkDirAccepted());
 
+    // The folder gives back the site's name, the default site's too: a
+    // folder named as another site's is never the default site's.
+    struct Owner {
+        const wchar_t* site;
+        const wchar_t* folder;
+        bool accepted;
+    };
+    const std::wstring parent = dir.substr(0, dir.rfind(L'\\'));
+    for (const Owner& o : {Owner{L"Quendal", L"Office", true}, Owner{L"Quendal", L"Quendal-V", false},
+                           Owner{L"Quendal", L"Quendal-", false}, Owner{L"Quendal-V", L"Office", false},
+                           Owner{L"Quendal-v", L"QUENDAL-V", true}}) {
+        const std::wstring workDir = parent + L"\\" + o.folder;
+        CAPTURE(Test::Narrow(workDir));
+        CHECK(Package::UninstallScope(o.site, workDir, workDir).WorkDirAccepted() == o.accepted);
+    }
+
     // The site's own folder: what lies in it, in whatever form, and nothing
     // that a form leads out of it.
     Package::UninstallScope scope(L"Quendal-V", dir, dir);
