@@ -216,12 +216,74 @@ void KillProcesses(const std::wstring& path)
     CloseHandle(snap);
 }
 
-// The server removes its own service and waits until it is gone. Its
-// program missing, an earlier removal got past this point: nothing to do.
-DWORD UnregisterService(const std::wstring& path)
+// The program a service's command line starts, without its arguments.
+std::wstring ServiceProgram(const std::wstring& commandLine)
+{
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        std::size_t close = commandLine.find(L'"', 1);
+        return commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
+// The site's service deleted through the service control manager, for when
+// its program cannot do it: the program is gone, or its unregistration
+// failed. Only a service whose program lies in the site's folder is the
+// site's; one that runs something else stays, and is said.
+DWORD DeleteServiceByName(const std::wstring& name, const std::wstring& siteDir)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!scm) {
+        Say(L"Unregistering service failed: " + std::wstring(WWLib::WindowsErrorTextWithCode(GetLastError()).c_str()));
+        return kException;
+    }
+    SC_HANDLE svc = OpenServiceW(scm, name.c_str(), DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+    DWORD result = 0;
+    if (!svc) {
+        DWORD err = GetLastError();
+        if (err != ERROR_SERVICE_DOES_NOT_EXIST) {
+            Say(L"Unregistering service failed: " + std::wstring(WWLib::WindowsErrorTextWithCode(err).c_str()));
+            result = kException;
+        }
+        CloseServiceHandle(scm);
+        return result;
+    }
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    std::wstring program;
+    if (QueryServiceConfigW(svc, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                            static_cast<DWORD>(buffer.size()), &needed))
+        program = ServiceProgram(reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->lpBinaryPathName);
+    const std::wstring dir = Package::UninstallScope::Full(siteDir);
+    const std::wstring full = Package::UninstallScope::Full(program);
+    if (dir.empty() || full.compare(0, dir.size() + 1, dir + L"\\") != 0) {
+        Say(L"Left, not the site's: the service " + name + L" runs " + program);
+    } else {
+        Say(L"Deleting service " + name);
+        SERVICE_STATUS status = {};
+        ControlService(svc, SERVICE_CONTROL_STOP, &status);
+        if (!DeleteService(svc)) {
+            DWORD err = GetLastError();
+            if (err == ERROR_SERVICE_MARKED_FOR_DELETE) {
+                Say(L"The service is still in use and will be deleted when Windows restarts: " + name);
+                result = kRestartNeeded;
+            } else {
+                Say(L"Unregistering service failed: " + std::wstring(WWLib::WindowsErrorTextWithCode(err).c_str()));
+                result = kException;
+            }
+        }
+    }
+    CloseServiceHandle(svc);
+    CloseServiceHandle(scm);
+    return result;
+}
+
+// The server removes its own service and waits until it is gone. When its
+// program is missing, or its removal fails, the service goes by name.
+DWORD UnregisterService(const std::wstring& path, const std::wstring& name, const std::wstring& siteDir)
 {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return 0;
+        return DeleteServiceByName(name, siteDir);
     Say(L"Unregistering service " + path);
     DWORD code = Run(L"\"" + path + L"\" /unregserver", std::wstring());
     if (code == 0)
@@ -236,24 +298,33 @@ DWORD UnregisterService(const std::wstring& path)
     // to start the program with the high bit.
     Say(L"Unregistering service failed: " +
         std::wstring(WWLib::WindowsErrorTextWithCode(code & 0x7FFFFFFF).c_str()));
-    return kException;
+    return DeleteServiceByName(name, siteDir);
 }
 
-void UnregisterServer(const std::wstring& path)
+// What the server's own unregistration gives back counts: a class it did not
+// remove still names the site's program.
+DWORD UnregisterServer(const std::wstring& path)
 {
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 0; // an earlier removal got past it, or nothing was registered
     Say(L"Unregistering server " + path);
     std::wstring lower = Package::Lower(path);
+    DWORD failure = 0;
     if (lower.size() > 4 && lower.substr(lower.size() - 4) == L".exe") {
-        Run(L"\"" + path + L"\" /UnregServer", std::wstring());
-        return;
+        failure = Run(L"\"" + path + L"\" /UnregServer", std::wstring());
+    } else if (HMODULE dll = WWLib::LoadLibraryWithItsFolder(WString(path.c_str()))) {
+        using Entry = HRESULT(STDAPICALLTYPE*)();
+        auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
+        HRESULT hr = entry ? entry() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        failure = FAILED(hr) ? static_cast<DWORD>(hr) : 0;
+        FreeLibrary(dll);
+    } else {
+        failure = GetLastError();
     }
-    HMODULE dll = WWLib::LoadLibraryWithItsFolder(WString(path.c_str()));
-    if (!dll)
-        return;
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    if (auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer"))))
-        entry();
-    FreeLibrary(dll);
+    if (!failure)
+        return 0;
+    Say(L"Unregistering server failed: " + std::wstring(WWLib::WindowsErrorTextWithCode(failure & 0x7FFFFFFF).c_str()));
+    return kException;
 }
 
 HKEY RootOf(const std::wstring& path, std::wstring& rest)
@@ -364,16 +435,34 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
     };
     each(L"stopSvc", [](const std::wstring& v) { StopService(v); });
     each(L"killProc", [](const std::wstring& v) { KillProcesses(v); });
-    each(L"execUninst", [&](const std::wstring& v) {
-        if (GetFileAttributesW(v.c_str()) != INVALID_FILE_ATTRIBUTES)
-            Run(L"\"" + v + L"\" -uninstall", workDir);
-    });
     DWORD result = 0;
+    each(L"execUninst", [&](const std::wstring& v) {
+        if (GetFileAttributesW(v.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return;
+        DWORD code = Run(L"\"" + v + L"\" -uninstall", workDir);
+        if (code != 0) {
+            Say(L"Failed: " + v + L" -uninstall: " +
+                std::wstring(WWLib::WindowsErrorTextWithCode(code & 0x7FFFFFFF).c_str()));
+            result |= kException;
+        }
+    });
     if (!options.skipUnregSvc)
-        each(L"unregSvc", [&](const std::wstring& v) { result |= UnregisterService(v); });
-    each(L"unregSvr", [](const std::wstring& v) { UnregisterServer(v); });
+        each(L"unregSvc", [&](const std::wstring& v) { result |= UnregisterService(v, options.site, workDir); });
+    each(L"unregSvr", [&](const std::wstring& v) { result |= UnregisterServer(v); });
+    // What is still registered needs the programs, and a removal run again
+    // needs the entry and the uninstaller: all of it stays.
+    if (result & kException) {
+        Say(L"The removal did not finish: the files, the settings and the uninstall entry of " + options.site +
+            L" stay, so that it can be run again");
+        return result;
+    }
     each(L"delRegValue", [](const std::wstring& v) { DeleteRegValue(v); });
-    each(L"delRegKey", [](const std::wstring& v) { DeleteRegKey(v); });
+    // The uninstall entry goes last: until then the removal can be run again.
+    const std::wstring entryKey = L"HKEY_LOCAL_MACHINE\\" + std::wstring(kUninstallKey) + options.site;
+    each(L"delRegKey", [&](const std::wstring& v) {
+        if (!SamePath(v, entryKey))
+            DeleteRegKey(v);
+    });
 
     // A link put into the site since is removed as the link, never followed.
     auto topOf = [&](const std::wstring& v) {
@@ -413,6 +502,10 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
             Sleep(100);
         }
     }
+    each(L"delRegKey", [&](const std::wstring& v) {
+        if (SamePath(v, entryKey))
+            DeleteRegKey(v);
+    });
     return result;
 }
 
@@ -619,8 +712,9 @@ int Main(int argc, wchar_t** argv, const Options& options, bool parsed)
             if (SamePath(p.name, L"feedback") && SamePath(p.value, L"yes"))
                 g_feedback = true;
         result = Uninstall(options, params, installDir);
-        // Run by the installer, the journal is that installer's, open and in use.
-        if (!options.Channel())
+        // Run by the installer, the journal is that installer's, open and in
+        // use; a removal that did not finish keeps it for the next run.
+        if (!options.Channel() && !(result & kException))
             RemoveInstallJournal(options.site);
     } catch (...) {
         result = kException;

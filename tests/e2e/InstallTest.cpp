@@ -995,16 +995,54 @@ TEST_CASE("install: the uninstaller waits for a service held open, and says what
         CHECK(Contains(LinesOf(r), L"The service is still in use and will be deleted when Windows restarts: " + dir +
                                        L"\\Quendal.exe"));
     }
-    SUBCASE("a failed unregistration is a failure, not a success")
+    SUBCASE("a failed unregistration of the service: the service goes by name")
     {
         ChildResult r = uninstallWith(L"Quendal.exe:/unregserver=5");
         CAPTURE(Test::Narrow(r.text));
-        CHECK(r.exitCode == 0x20000);
+        CHECK(r.exitCode == 0);
         // The error's text is the system's own.
         const Lines lines = LinesOf(r);
         CHECK(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
             return line.rfind(L"Unregistering service failed: Windows error 5: ", 0) == 0;
         }));
+        CHECK(Contains(lines, L"Deleting service " + site));
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, serviceKey));
+    }
+    SUBCASE("the server's program gone and the COM server's unregistration failing: the removal says it did not "
+            "finish, keeps what it needs to be run again, and run again it finishes")
+    {
+        REQUIRE(Install(install).exitCode == 0);
+        SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE svc = OpenServiceW(scm, site.c_str(), SERVICE_STOP);
+        SERVICE_STATUS status = {};
+        ControlService(svc, SERVICE_CONTROL_STOP, &status);
+        CloseServiceHandle(svc);
+        CloseServiceHandle(scm);
+        REQUIRE(Test::WaitForServiceState(site.c_str(), SERVICE_STOPPED));
+        for (int i = 0; i < 50 && !DeleteFileW((dir + L"\\Quendal.exe").c_str()); ++i)
+            Sleep(100);
+        REQUIRE_FALSE(Exists(dir + L"\\Quendal.exe"));
+        const std::wstring uninstall = Test::RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString");
+        {
+            ForcedExit forced(L"QuendalCfgManip.exe:/UnregServer=5");
+            ChildResult r = Test::RunCaptured(uninstall + L"-unat");
+            CAPTURE(Test::Narrow(r.text));
+            CHECK(r.exitCode == 0x20000);
+            const Lines lines = LinesOf(r);
+            // The auto-start service whose program is gone is no one's to
+            // take: it goes by name.
+            CHECK(Contains(lines, L"Deleting service " + site));
+            CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, serviceKey));
+            CHECK(Contains(lines, L"The removal did not finish: the files, the settings and the uninstall entry of " +
+                                      site + L" stay, so that it can be run again"));
+            CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
+            CHECK(Exists(dir + L"\\uninst.exe"));
+            CHECK(Exists(dir + L"\\QuendalCfgManip.exe"));
+        }
+        ChildResult again = Test::RunCaptured(uninstall + L"-unat");
+        CAPTURE(Test::Narrow(again.text));
+        CHECK(again.exitCode == 0);
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
     }
     // The forced exits left the service registered; the server's own
     // unregistration is what removes it.
