@@ -1,5 +1,10 @@
 // The configuration tool of the server, a COM local server. /RegServer and
-// /UnregServer write and remove the registration of its class.
+// /UnregServer write and remove the registration of its class. The class is
+// the machine's, every site's tool the same server: a site's tool neither
+// takes it from another installed site's nor removes it while it names
+// another's, so that it names an installed site's program while there is one
+// (the uninstaller hands it to a remaining site).
+#include "ComClass.h"
 #include "ForcedExit.h"
 #include "Win2000Api.h"
 #include <windows.h>
@@ -7,9 +12,34 @@
 
 namespace {
 
-const wchar_t kClsid[] = L"{6B1E4C2A-0D47-4E55-9A3B-5D2F1C8E7A01}";
-const wchar_t kProgId[] = L"Quendal.CfgManip";
-const wchar_t kName[] = L"Quendal Configuration Manipulator";
+using Package::kCfgClsid;
+using Package::kCfgName;
+using Package::kCfgProgId;
+
+std::wstring OwnPath()
+{
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return path;
+}
+
+// The program the class starts now, unquoted; empty when it is not registered.
+std::wstring RegisteredProgram()
+{
+    std::wstring program = Package::ReadRegString(
+        HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kCfgClsid + L"\\LocalServer32", nullptr);
+    if (!program.empty() && program[0] == L'"')
+        program = program.substr(1, program.find(L'"', 1) - 1);
+    return program;
+}
+
+// Another program holds the class while it is there: another site's tool.
+bool HeldByAnother()
+{
+    std::wstring program = RegisteredProgram();
+    return !program.empty() && Package::Lower(program) != Package::Lower(OwnPath()) &&
+           GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool SetString(const std::wstring& key, const wchar_t* name, const std::wstring& value)
 {
@@ -24,21 +54,23 @@ bool SetString(const std::wstring& key, const wchar_t* name, const std::wstring&
 
 int Register()
 {
-    wchar_t path[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    std::wstring clsid = std::wstring(L"CLSID\\") + kClsid;
-    bool ok = SetString(clsid, nullptr, kName) &&
-              SetString(clsid + L"\\LocalServer32", nullptr, L"\"" + std::wstring(path) + L"\"") &&
-              SetString(clsid + L"\\ProgID", nullptr, kProgId) && SetString(kProgId, nullptr, kName) &&
-              SetString(std::wstring(kProgId) + L"\\CLSID", nullptr, kClsid);
+    if (HeldByAnother())
+        return 0;
+    std::wstring clsid = std::wstring(L"CLSID\\") + kCfgClsid;
+    bool ok = SetString(clsid, nullptr, kCfgName) &&
+              SetString(clsid + L"\\LocalServer32", nullptr, L"\"" + OwnPath() + L"\"") &&
+              SetString(clsid + L"\\ProgID", nullptr, kCfgProgId) && SetString(kCfgProgId, nullptr, kCfgName) &&
+              SetString(std::wstring(kCfgProgId) + L"\\CLSID", nullptr, kCfgClsid);
     return ok ? 0 : 1;
 }
 
 int Unregister()
 {
-    std::wstring clsid = std::wstring(L"CLSID\\") + kClsid;
+    if (HeldByAnother())
+        return 0;
+    std::wstring clsid = std::wstring(L"CLSID\\") + kCfgClsid;
     LONG a = Package::DeleteRegTree(HKEY_CLASSES_ROOT, clsid);
-    LONG b = Package::DeleteRegTree(HKEY_CLASSES_ROOT, kProgId);
+    LONG b = Package::DeleteRegTree(HKEY_CLASSES_ROOT, kCfgProgId);
     // Nothing registered is as good as unregistered.
     return (a == ERROR_SUCCESS || a == ERROR_FILE_NOT_FOUND) && (b == ERROR_SUCCESS || b == ERROR_FILE_NOT_FOUND)
                ? 0

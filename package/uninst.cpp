@@ -40,6 +40,8 @@
 #include "../wwlib/Product.h"
 #include "../wwlib/SystemError.h"
 #include "../wwlib/MachineWideLock.h"
+#include "../wwlib/SiteName.h"
+#include "ComClass.h"
 #include "Win2000Api.h"
 #include <windows.h>
 #include <tlhelp32.h>
@@ -411,6 +413,39 @@ DWORD DeleteOrSchedule(const std::wstring& path, const std::wstring& top)
     return kRestartNeeded;
 }
 
+// The server's class is the machine's: when this site's tool removed it, the
+// tool of a site that stays registers it again, so that the class is there
+// while a site is, and names an installed site's program. The other site is
+// taken from its entry only when its folder gives back its name.
+void HandOverServerClass(const std::wstring& site)
+{
+    const std::wstring classKey = std::wstring(L"CLSID\\") + Package::kCfgClsid + L"\\LocalServer32";
+    if (!Package::ReadRegString(HKEY_CLASSES_ROOT, classKey, nullptr).empty())
+        return;
+    HKEY entries;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS, &entries))
+        return;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = 256;
+        if (RegEnumKeyExW(entries, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::wstring other(name, len);
+        if (SamePath(other, site) || !SiteName::IsValid(other.c_str(), other.size()))
+            continue;
+        const std::wstring dir = ReadEntry(other, L"InstallDir");
+        if (dir.empty() || !SamePath(Package::SiteOfDirectory(dir), other))
+            continue;
+        const std::wstring tool = dir + L"\\QuendalCfgManip.exe";
+        if (GetFileAttributesW(tool.c_str()) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        Say(L"Handing the server's class to " + other + L": " + tool);
+        if (Run(L"\"" + tool + L"\" /RegServer", std::wstring()) == 0)
+            break;
+    }
+    RegCloseKey(entries);
+}
+
 DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std::wstring& entryDir)
 {
     std::wstring workDir;
@@ -448,7 +483,13 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
     });
     if (!options.skipUnregSvc)
         each(L"unregSvc", [&](const std::wstring& v) { result |= UnregisterService(v, options.site, workDir); });
-    each(L"unregSvr", [&](const std::wstring& v) { result |= UnregisterServer(v); });
+    bool server = false;
+    each(L"unregSvr", [&](const std::wstring& v) {
+        result |= UnregisterServer(v);
+        server = true;
+    });
+    if (server && !(result & kException))
+        HandOverServerClass(options.site);
     // What is still registered needs the programs, and a removal run again
     // needs the entry and the uninstaller: all of it stays.
     if (result & kException) {

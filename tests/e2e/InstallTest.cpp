@@ -324,6 +324,17 @@ TEST_CASE("install: named sites side by side")
         CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + site));
         CHECK(Exists(ShellFolder(CSIDL_PROGRAMS) + L"\\Korvane " + site));
     }
+    // One class for the machine: the first site's tool keeps it while it is
+    // installed; a failed installation of another site leaves it so.
+    const std::wstring classKey = std::wstring(kCfgClsid) + L"\\LocalServer32";
+    auto classProgram = [&] { return Test::RegString(HKEY_CLASSES_ROOT, classKey, nullptr); };
+    const std::wstring toolA = L"\"" + pf + L"\\Quendal-A\\QuendalCfgManip.exe\"";
+    CHECK(classProgram() == toolA);
+    {
+        ForcedExit forced(L"Quendal.exe:-install=5");
+        CHECK(Install(L"-installDir=C:\\Sites\\Quendal-C -acceptEULA").exitCode == 5);
+    }
+    CHECK(classProgram() == toolA);
     // Removing one leaves the others whole.
     UninstallThroughEntry(L"Quendal-A");
     CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-A"));
@@ -333,6 +344,16 @@ TEST_CASE("install: named sites side by side")
     CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
     CHECK(Test::ServiceState(L"Quendal-B") == SERVICE_STOPPED);
     CHECK(Test::ServiceState(L"Quendal") == SERVICE_STOPPED);
+    // The class went to a site that stays, and goes with the last one.
+    const std::wstring toolB = L"\"" + pf + L"\\Quendal-B\\QuendalCfgManip.exe\"",
+                       toolDefault = L"\"C:\\Sites\\Default\\QuendalCfgManip.exe\"";
+    CHECK((classProgram() == toolB || classProgram() == toolDefault));
+    const std::wstring holder = classProgram() == toolB ? L"Quendal-B" : L"Quendal";
+    UninstallThroughEntry(holder == L"Quendal" ? L"Quendal-B" : L"Quendal");
+    CHECK(classProgram() == (holder == L"Quendal" ? toolDefault : toolB));
+    UninstallThroughEntry(holder);
+    CHECK(classProgram() == L"(none)");
+    CHECK_FALSE(Test::KeyExists(HKEY_CLASSES_ROOT, L"Quendal.CfgManip"));
 }
 
 TEST_CASE("install: a failing step leaves the machine as it was")

@@ -526,4 +526,17 @@ bool UnderWow64()
     return IsWow64Process(GetCurrentProcess(), &wow) && wow;
 }
 
+bool MoveCursor(int x, int y)
+{
+    if (!SetCursorPos(x, y))
+        return false;
+    for (int i = 0; i < 200; ++i) {
+        POINT at;
+        if (GetCursorPos(&at) && at.x == x && at.y == y)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 } // namespace Test

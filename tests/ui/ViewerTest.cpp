@@ -8,6 +8,7 @@
 #include "../../ui/RichText.h"
 #include "../../ui/UiBoundary.h"
 #include "../../wwlib/DllLoader.h"
+#include "../support/Machine.h"
 #include <doctest/doctest.h>
 #include <cstdlib>
 #include <richedit.h>
@@ -266,7 +267,7 @@ TEST_CASE("the package contents window: one at a time, reopened after closing, f
     // It opens where the pointer is, whoever asked for it.
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    REQUIRE(SetCursorPos((work.left + work.right) / 2 + 60, (work.top + work.bottom) / 2 - 40));
+    REQUIRE(Test::MoveCursor((work.left + work.right) / 2 + 60, (work.top + work.bottom) / 2 - 40));
     POINT cursor;
     GetCursorPos(&cursor);
     HWND first = PackageContentsWindow::Open(g_owner, bytes);

@@ -488,7 +488,7 @@ TEST_CASE("centring: on the cursor, on the parent, and where a hidden or minimis
     HWND popup = CreateWindowExW(0, L"QuendalUiTest", L"popup", WS_POPUP | WS_BORDER | WS_VISIBLE, 0, 0, 120, 80,
                                  parent.hwnd, nullptr, GetModuleHandleW(nullptr), nullptr);
     REQUIRE(popup != nullptr);
-    REQUIRE(SetCursorPos(work.left + 200, work.top + 150));
+    REQUIRE(Test::MoveCursor(work.left + 200, work.top + 150));
     POINT cursor;
     GetCursorPos(&cursor);
     auto centreOf = [](HWND h) {
@@ -539,7 +539,7 @@ TEST_CASE("centring: on the cursor, on the parent, and where a hidden or minimis
     }
     SUBCASE("at the cursor near the work area's corner, the window stays inside")
     {
-        SetCursorPos(work.right - 5, work.bottom - 5);
+        REQUIRE(Test::MoveCursor(work.right - 5, work.bottom - 5));
         centredOn(CenterOn::Cursor);
         RECT r;
         GetWindowRect(popup, &r);
