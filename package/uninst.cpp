@@ -34,6 +34,7 @@
 // line naming the run and before a last line with the exit code.
 #include "ForcedExit.h"
 #include "UninstallScope.h"
+#include "../wwlib/AdministratorsFolder.h"
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/LogFile.h"
@@ -63,6 +64,8 @@ const DWORD kBusy = 0x100000;
 const DWORD kExitRestartNeeded = 3010; // ERROR_SUCCESS_REBOOT_REQUIRED
 const wchar_t kSetupLock[] = L"Global\\Korvane-Quendal-Setup"; // the installer's wwlib/Product.h kSetupLock
 const wchar_t kSetupLockFile[] = L"Setup.lock";                   // and its kSetupLockFile
+// The folder its copy in the temporary folder runs from: "<prefix>-<number>".
+const wchar_t kCopyFolderPrefix[] = L"Quendal Uninstall";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 struct Options {
@@ -647,13 +650,25 @@ bool RelaunchFromTemp(const Options& options, int argc, wchar_t** argv, DWORD& e
     std::wstring dir = Package::OwnDirectory();
     if (SamePath(dir + L"\\", temp))
         return false;
-    wchar_t copy[MAX_PATH] = {};
-    if (!GetTempFileNameW(temp, L"unq", 0, copy))
+    // Any user may put files in the system's temporary folder: the copy goes
+    // into a folder of its own that only administrators may write, as a new
+    // file, and is held without write sharing until it has started.
+    std::wstring folder;
+    try {
+        folder = WWLib::AdministratorsFolder::MakeNew(WString(temp), kCopyFolderPrefix).c_str();
+    } catch (const SystemError&) {
         return false;
-    std::wstring target = std::wstring(copy) + L".exe";
-    DeleteFileW(copy);
-    if (!CopyFileW(self, target.c_str(), FALSE))
+    }
+    std::wstring target = folder + L"\\uninst.exe";
+    if (!CopyFileW(self, target.c_str(), TRUE)) {
+        RemoveDirectoryW(folder.c_str());
         return false;
+    }
+    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (held == INVALID_HANDLE_VALUE)
+        return false;
+    NoCrtHandle hold(held);
     std::wstring cmd = L"\"" + target + L"\"";
     for (int i = 1; i < argc; ++i)
         cmd += std::wstring(L" \"") + argv[i] + L"\"";
@@ -664,9 +679,12 @@ bool RelaunchFromTemp(const Options& options, int argc, wchar_t** argv, DWORD& e
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, temp, &si, &pi)) {
+        hold.reset();
         DeleteFileW(target.c_str());
+        RemoveDirectoryW(folder.c_str());
         return false;
     }
+    hold.reset();
     CloseHandle(pi.hThread);
     exitCode = kResultFollows;
     if (!options.Channel()) {
@@ -763,8 +781,14 @@ int Main(int argc, wchar_t** argv, const Options& options, bool parsed)
     // The copy in the temporary folder goes at the next restart.
     wchar_t self[MAX_PATH * 2] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-    if (installDir.empty() || !SamePath(Package::OwnDirectory(), installDir))
+    if (installDir.empty() || !SamePath(Package::OwnDirectory(), installDir)) {
         MoveFileExW(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        // Its folder after it, when it is the one made for the copy.
+        const std::wstring own = Package::OwnDirectory();
+        const std::wstring name = own.substr(own.rfind(L'\\') + 1);
+        if (name.compare(0, std::wcslen(kCopyFolderPrefix) + 1, std::wstring(kCopyFolderPrefix) + L"-") == 0)
+            MoveFileExW(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
     if (!options.unattended) {
         std::wstring text = result == 0 ? L"Korvane " + options.site + L" was removed."
                             : result & kRestartNeeded

@@ -328,8 +328,9 @@ void WriteFilesFromLzmaStream::StartFile()
     }
     if (fileMask == AllFiles && (isNew || takeOver))
         InstallJournal::Record(takeOver ? UndoKind::TakenOverFile : UndoKind::File, filePath);
-    HANDLE h = CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A marked file is extracted to be run: never over a file that was there.
+    HANDLE h = CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           fileMask == AllFiles ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD err = GetLastError();
         if (!isNew && (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION))

@@ -11,6 +11,9 @@
 #include "../steps/StepReport.h"
 #include "../steps/TargetDirectory.h"
 #include "../steps/WriteFilesFromLzmaStream.h"
+#include "../wwlib/AdministratorsFolder.h"
+#include "../wwlib/FileLinks.h"
+#include "../wwlib/SystemError.h"
 #include "../wwlib/Version.h"
 #include "../wwlib/ErrorText.h"
 #include "../wwlib/Interruption.h"
@@ -166,8 +169,15 @@ void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)
         DWORD err = GetLastError();
         throw WStrException(L"Getting temporary path failed: GetTempPath() failed: " + WindowsErrorText(err));
     }
-    files.dir = temp;
     const WString name = L"uninst.exe";
+    // Under LocalSystem the temporary folder is the system's, where any user
+    // may put files: the copy goes into a folder of this run's own, which
+    // only administrators may write, and is written new, never over a file.
+    try {
+        files.dir = WWLib::AdministratorsFolder::MakeNew(temp, L"Quendal Setup");
+    } catch (const SystemError& e) {
+        throw WStrException(L"Copying " + name + L" to temporary path failed: " + ReasonOf(e));
+    }
     if (selector & kUninstallerMark)
         files.uninstaller = PathJoin(files.dir, name);
     std::srand(static_cast<unsigned>(std::time(nullptr)) + GetCurrentProcessId());
@@ -177,14 +187,30 @@ void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)
             if (!files.uninstaller.empty())
                 ScheduleDeleteOnReboot(files.uninstaller);
             writer.Commit();
-            return;
+            break;
         } catch (const InstallError& e) {
-            if (attempt == 10)
+            if (attempt == 10) {
+                RemoveDirectoryW(files.dir.c_str());
                 throw WStrException(L"Copying " + name + L" to temporary path failed: " + e.Message());
+            }
             wchar_t digits[8];
             FormatUnsigned(static_cast<unsigned>(std::rand() % 9999), 4, 10, digits);
             files.uninstaller = PathJoin(files.dir, WithSuffix(name, WString(L"-") + digits));
         }
+    }
+    // The folder after its file: the restart deletes in the order given.
+    ScheduleDeleteOnReboot(files.dir);
+    // What runs is what was written: held without write or delete sharing
+    // until the uninstaller has run.
+    if (!files.uninstaller.empty()) {
+        HANDLE h = CreateFileW(files.uninstaller.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            throw WStrException(L"Copying " + name + L" to temporary path failed: " +
+                                WindowsErrorText(GetLastError()));
+        files.held.reset(h);
+        if (!WWLib::OpenedAsNamed(files.held.get(), files.uninstaller))
+            throw WStrException(L"Copying " + name + L" to temporary path failed: it is a link");
     }
 }
 

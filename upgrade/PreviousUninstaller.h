@@ -1,4 +1,5 @@
 #pragma once
+#include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtString.h"
 
 // Removes the installed copy of the current site, if one is registered, by
@@ -21,14 +22,17 @@ unsigned long RunUninstallerWithResult(const WString& command);
 
 // The files of the package copied to the temporary folder for one run.
 struct TempPackageFiles {
-    WString dir;
+    WString dir;         // a folder of this run's own in the temporary folder
     WString uninstaller; // mark 1
+    NoCrtHandle held;    // the uninstaller, open without write sharing
 };
 
-// Writes the package files whose marks are in `selector` into the temporary
-// folder, under names with a random suffix when the plain names cannot be
-// written, and schedules them for deletion at the next restart. Throws
-// WStrException when no copy can be written.
+// Writes the package files whose marks are in `selector` into a new folder
+// with an administrators-only list in the temporary folder, as new files
+// (under names with a random suffix when the plain names cannot be written),
+// holds the uninstaller open so that it is not changed before it runs, and
+// schedules the files and the folder for deletion at the next restart.
+// Throws WStrException when no copy can be written.
 void CopyPackageFilesToTemp(int selector, TempPackageFiles& files);
 
 // True when version `a` is older than `b`, the parts compared as numbers

@@ -2,6 +2,7 @@
 #include "ErrorText.h"
 #include "FileLinks.h"
 #include "InstallError.h"
+#include "NoCrtRandom.h"
 #include "SystemError.h"
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtFormat.h"
@@ -193,6 +194,45 @@ void AdministratorsFolder::CheckExisting(const WString& dir)
     WString distrust = DistrustAt(dir, exists);
     if (!distrust.empty())
         throw InstallError(Refused(dir, distrust));
+}
+
+namespace {
+
+// A name that cannot be guessed saves a retry; one that can is no weakness,
+// since a folder that exists is never taken.
+DWORD RandomNumber(int attempt)
+{
+    DWORD n = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ static_cast<DWORD>(attempt * 7919);
+    try {
+        NoCrtRandom guard;
+        NoCrtRandom::Fill(&n, sizeof(n));
+    } catch (const NoCrtRandomException&) {
+    }
+    return n;
+}
+
+} // namespace
+
+WString AdministratorsFolder::MakeNew(const WString& parent, const wchar_t* prefix)
+{
+    Security security;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), security.sd.Get(), FALSE};
+    const WString base = parent.size() && parent[parent.size() - 1] == L'\\' ? parent : parent + L"\\";
+    DWORD err = ERROR_ALREADY_EXISTS;
+    for (int attempt = 0; attempt < 100 && err == ERROR_ALREADY_EXISTS; ++attempt) {
+        wchar_t digits[12];
+        FormatUnsigned(RandomNumber(attempt), 8, 16, digits);
+        const WString dir = base + prefix + L"-" + digits;
+        if (CreateDirectoryW(dir.c_str(), &sa))
+            return dir;
+        err = GetLastError();
+        // Not elevated: the default owner, the same list.
+        if (err == ERROR_INVALID_OWNER) {
+            security.sd.SetOwner(Sid());
+            err = ERROR_ALREADY_EXISTS;
+        }
+    }
+    throw SystemError(L"CreateDirectoryW()", err);
 }
 
 } // namespace WWLib

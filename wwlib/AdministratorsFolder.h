@@ -34,6 +34,12 @@ public:
     // says so, for the caller's output (empty otherwise). Throws
     // InstallError when there is no trusted folder to be had.
     static WString Make(const WString& dir);
+    // A new folder in `parent` (the temporary folder) for what one run puts
+    // there to start it: named `prefix` and a random number, made with the
+    // administrators-only security, never one that existed (a standard user
+    // may make any name in the system's temporary folder first). Throws
+    // SystemError "CreateDirectoryW()".
+    static WString MakeNew(const WString& parent, const wchar_t* prefix);
     // For reading: nothing is made. Throws InstallError when a folder is
     // there but is not trusted.
     static void CheckExisting(const WString& dir);

@@ -294,15 +294,26 @@ TEST_CASE("install: reinstall through the stored uninstaller keeps the settings;
     const wchar_t old[] = L"5.10";
     RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(old), sizeof(old));
     RegCloseKey(key);
+    // Where a user may put a program of the name the copy has: never run,
+    // never overwritten.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring planted = std::wstring(temp) + L"uninst.exe";
+    Test::WriteTextFile(planted, "planted");
     ChildResult upgrade = Install(L"-installDir=" + dir + L" -acceptEULA");
     CHECK(upgrade.exitCode == 0);
     CHECK(LinesOf(upgrade)[1] == L"Uninstalling the existing Quendal-Up 5.10 installation");
     for (const std::wstring& line : LinesOf(upgrade))
         CHECK_MESSAGE(line.rfind(L"Skipped", 0) != 0, Test::Narrow(line));
     CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"Version") == L"5.18");
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    CHECK(Exists(std::wstring(temp) + L"uninst.exe"));
+    CHECK(Test::ReadFileBytes(planted) == "planted");
+    // The copy ran from a folder of the run's own, which goes at the restart.
+    WIN32_FIND_DATAW fd;
+    HANDLE found = FindFirstFileW((std::wstring(temp) + L"Quendal Setup-*").c_str(), &fd);
+    REQUIRE(found != INVALID_HANDLE_VALUE);
+    FindClose(found);
+    CHECK(Exists(std::wstring(temp) + fd.cFileName + L"\\uninst.exe"));
+    DeleteFileW(planted.c_str());
 }
 
 TEST_CASE("install: named sites side by side")

@@ -2,6 +2,7 @@
 #include "../../steps/InstallSettings.h"
 #include "../../upgrade/PreviousUninstaller.h"
 #include "../../upgrade/RestartAndResume.h"
+#include "../../wwlib/AdministratorsFolder.h"
 #include "../../wwlib/ErrorText.h"
 #include "../../wwlib/InstallError.h"
 #include "../../wwlib/Product.h"
@@ -11,6 +12,8 @@
 #include "../support/MessageBoxes.h"
 #include "../support/RunMode.h"
 #include <doctest/doctest.h>
+#include <aclapi.h>
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -281,28 +284,118 @@ TEST_CASE("removing the previous installation")
     }
 }
 
+namespace {
+
+// The pending renames and deletions, each string an entry (a deletion's
+// empty destination too).
+std::vector<std::wstring> PendingList()
+{
+    std::vector<wchar_t> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    std::vector<std::wstring> list;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                     data.data(), &size))
+        return list;
+    std::size_t n = size / sizeof(wchar_t);
+    for (std::size_t i = 0; i + 1 < n; i += list.back().size() + 1)
+        list.push_back(std::wstring(data.data() + i));
+    return list;
+}
+
+// The folders the run made for its copies in the temporary folder.
+std::vector<std::wstring> CopyFolders(const std::wstring& temp)
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((temp + L"Quendal Setup-*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return found;
+    do
+        found.push_back(temp + fd.cFileName);
+    while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return found;
+}
+
+void RemoveCopyFolders(const std::wstring& temp)
+{
+    for (const std::wstring& dir : CopyFolders(temp)) {
+        DeleteFileW((dir + L"\\uninst.exe").c_str());
+        RemoveDirectoryW(dir.c_str());
+    }
+}
+
+} // namespace
+
 TEST_CASE("older versions are removed by a temporary copy of the package's uninstaller")
 {
     Site site;
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Registered entry(L"5.17", L"\"C:\\Old\\uninst.exe\" Quendal-Test ");
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring copy = std::wstring(temp) + L"uninst.exe";
-    DeleteFileW(copy.c_str());
+    wchar_t tempPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempPath);
+    const std::wstring temp = tempPath;
+    RemoveCopyFolders(temp);
+    // A file a user put where the copy once went is neither overwritten nor run.
+    const std::wstring planted = temp + L"uninst.exe";
+    Test::WriteTextFile(planted, "planted");
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
     // The copy finds the entry of the site it is given and removes what its
     // parameter list names (here nothing).
     CHECK(UninstallExisting());
     CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 5.17 installation", L"", L""});
+    CHECK(Test::ReadFileBytes(planted) == "planted");
+    const std::vector<std::wstring> folders = CopyFolders(temp);
+    REQUIRE(folders.size() == 1);
+    const std::wstring copy = folders[0] + L"\\uninst.exe";
     CHECK(GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES);
-    // The copy goes at the next restart.
-    wchar_t pending[4096] = {};
-    DWORD size = sizeof(pending);
-    RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr, pending,
-                 &size);
-    CHECK(std::wstring(pending) == L"\\??\\" + copy);
+    // The copy goes at the next restart, and its folder after it.
+    // (The copy schedules itself once more when it ends.)
+    const std::vector<std::wstring> pending = PendingList();
+    std::wstring shown;
+    for (const std::wstring& entry : pending)
+        shown += entry + L"|";
+    CAPTURE(Test::Narrow(shown));
+    const auto file = std::find(pending.begin(), pending.end(), L"\\??\\" + copy);
+    const auto folder = std::find(pending.begin(), pending.end(), L"\\??\\" + folders[0]);
+    CHECK(file < folder);
+    CHECK(folder != pending.end());
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    RemoveCopyFolders(temp);
+    DeleteFileW(planted.c_str());
+}
+
+TEST_CASE("a temporary copy: in a new folder only administrators may write, a new file, held until it runs")
+{
+    wchar_t tempPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempPath);
+    const std::wstring temp = tempPath;
+    Test::RunMode mode(false);
+    TempPackageFiles first, second;
+    CopyPackageFilesToTemp(1, first);
+    CopyPackageFilesToTemp(1, second);
+    // A folder of each run's own, never one that was there.
+    CHECK(W(first.dir).rfind(temp + L"Quendal Setup-", 0) == 0);
+    CHECK(W(first.dir) != W(second.dir));
+    CHECK(W(first.uninstaller) == W(first.dir) + L"\\uninst.exe");
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    REQUIRE(GetNamedSecurityInfoW(first.dir.c_str(), SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                  nullptr, &sd) == ERROR_SUCCESS);
+    CHECK(W(WWLib::AdministratorsFolder::Distrust(sd)) == L"");
+    LocalFree(sd);
+    // Nothing changes the program between its writing and its start.
+    HANDLE writer = CreateFileW(first.uninstaller.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(writer == INVALID_HANDLE_VALUE);
+    CHECK(GetLastError() == ERROR_SHARING_VIOLATION);
+    if (writer != INVALID_HANDLE_VALUE)
+        CloseHandle(writer);
+    CHECK_FALSE(DeleteFileW(first.uninstaller.c_str()));
+    first.held.reset();
+    second.held.reset();
+    RemoveCopyFolders(temp);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
 }
 
@@ -371,30 +464,6 @@ TEST_CASE("an entry's own command runs only when it is uninst.exe in the site's 
     Test::ConsoleCapture console;
     CHECK(UninstallExisting());
     CHECK(fake.Calls().size() == 1);
-}
-
-TEST_CASE("a temporary copy whose plain name is locked gets a suffix")
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring plain = std::wstring(temp) + L"uninst.exe";
-    Test::WriteTextFile(plain, "locked");
-    HANDLE lock = CreateFileW(plain.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    REQUIRE(lock != INVALID_HANDLE_VALUE);
-    Test::RunMode mode(false);
-    TempPackageFiles files;
-    CopyPackageFilesToTemp(1, files);
-    CloseHandle(lock);
-    CHECK(W(files.dir) == temp);
-    std::wstring name = W(files.uninstaller).substr(files.dir.size());
-    REQUIRE(name.size() == 15);
-    CHECK(name.substr(0, 7) == L"uninst-");
-    CHECK(name.substr(7, 4).find_first_not_of(L"0123456789") == std::wstring::npos);
-    CHECK(name.substr(11) == L".exe");
-    CHECK(GetFileAttributesW(files.uninstaller.c_str()) != INVALID_FILE_ATTRIBUTES);
-    DeleteFileW(files.uninstaller.c_str());
-    DeleteFileW(plain.c_str());
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
 }
 
 TEST_CASE("the interactive restart question answered No leaves the resume entry")
