@@ -83,10 +83,14 @@ WString ForeignUninstallerReason(const WString& command)
     if (!ReadVersionNames(program, company, product) || company != Product::kMaker || product != Product::kName)
         return prefix + L"is not " + Product::kMakerPrefix + Product::kName + L"'s";
     const WString self = OwnProgram();
-    if (self.empty() || VerifySignature(self) != Signature::Intact)
-        return WString(); // an unsigned installer has no signer to compare with
+    // An installer that is unsigned, or whose signer this machine does not
+    // trust, has no signer to compare with.
+    if (self.empty() || VerifySignature(self) != Signature::Trusted)
+        return WString();
+    // The same name alone is anyone's to give a certificate of their own:
+    // the signer must also chain to a root the machine trusts.
     const WString signer = SignerSubject(self);
-    if (VerifySignature(program) != Signature::Intact || signer.empty() || SignerSubject(program) != signer)
+    if (VerifySignature(program) != Signature::Trusted || signer.empty() || SignerSubject(program) != signer)
         return prefix + L"is not signed by this installer's signer";
     return WString();
 }

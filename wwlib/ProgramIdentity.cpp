@@ -66,6 +66,105 @@ bool ReadVersionNames(const WString& path, WString& company, WString& product)
     return true;
 }
 
+namespace {
+
+// The certificate that signed a file, with the store the signature carries
+// (the chain's other certificates); no certificate when the file is not
+// signed.
+class SignerCertificate {
+public:
+    explicit SignerCertificate(const WString& path) : crypt32_(L"crypt32.dll")
+    {
+        using QueryObject = BOOL(WINAPI*)(DWORD, const void*, DWORD, DWORD, DWORD, DWORD*, DWORD*, DWORD*,
+                                          HCERTSTORE*, HCRYPTMSG*, const void**);
+        using GetParam = BOOL(WINAPI*)(HCRYPTMSG, DWORD, DWORD, void*, DWORD*);
+        using FindCert = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, DWORD, DWORD, DWORD, const void*, PCCERT_CONTEXT);
+        DWORD encoding = 0, content = 0, format = 0;
+        if (!crypt32_.Proc<QueryObject>("CryptQueryObject")(
+                CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content, &format, &store_, &message_, nullptr))
+            return;
+        DWORD size = 0;
+        auto getParam = crypt32_.Proc<GetParam>("CryptMsgGetParam");
+        if (!getParam(message_, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || !size)
+            return;
+        NoCrtDataVect<BYTE> buffer;
+        buffer.resize(size);
+        if (!getParam(message_, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size))
+            return;
+        const CMSG_SIGNER_INFO* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+        CERT_INFO wanted = {};
+        wanted.Issuer = signer->Issuer;
+        wanted.SerialNumber = signer->SerialNumber;
+        cert_ = crypt32_.Proc<FindCert>("CertFindCertificateInStore")(
+            store_, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
+    }
+    ~SignerCertificate()
+    {
+        using FreeCert = BOOL(WINAPI*)(PCCERT_CONTEXT);
+        using CloseStore = BOOL(WINAPI*)(HCERTSTORE, DWORD);
+        using CloseMsg = BOOL(WINAPI*)(HCRYPTMSG);
+        if (cert_)
+            crypt32_.Proc<FreeCert>("CertFreeCertificateContext")(cert_);
+        if (message_)
+            crypt32_.Proc<CloseMsg>("CryptMsgClose")(message_);
+        if (store_)
+            crypt32_.Proc<CloseStore>("CertCloseStore")(store_, 0);
+    }
+    SignerCertificate(const SignerCertificate&) = delete;
+    SignerCertificate& operator=(const SignerCertificate&) = delete;
+
+    WString Subject() const
+    {
+        if (!cert_)
+            return WString();
+        using NameString = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
+        auto name = crypt32_.Proc<NameString>("CertGetNameStringW");
+        DWORD type = CERT_X500_NAME_STR;
+        DWORD len = name(cert_, CERT_NAME_RDN_TYPE, 0, &type, nullptr, 0);
+        if (len <= 1)
+            return WString();
+        NoCrtDataVect<wchar_t> text;
+        text.resize(len);
+        name(cert_, CERT_NAME_RDN_TYPE, 0, &type, text.data(), len);
+        return WString(text.data(), len - 1);
+    }
+
+    // Whether the certificate chains to a root this machine trusts. An
+    // expired certificate still counts (a signature outlives it), and so
+    // does revocation that cannot be checked offline; an untrusted or
+    // missing root, a bad signature in the chain or a revoked certificate
+    // do not.
+    bool ChainTrusted() const
+    {
+        if (!cert_)
+            return false;
+        using GetChain = BOOL(WINAPI*)(HCERTCHAINENGINE, PCCERT_CONTEXT, LPFILETIME, HCERTSTORE, PCERT_CHAIN_PARA,
+                                       DWORD, LPVOID, PCCERT_CHAIN_CONTEXT*);
+        using FreeChain = VOID(WINAPI*)(PCCERT_CHAIN_CONTEXT);
+        CERT_CHAIN_PARA para = {};
+        para.cbSize = sizeof(para);
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        if (!crypt32_.Proc<GetChain>("CertGetCertificateChain")(nullptr, cert_, nullptr, store_, &para, 0, nullptr,
+                                                                &chain) ||
+            !chain)
+            return false;
+        const DWORD tolerated = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED |
+                                CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+        const bool trusted = (chain->TrustStatus.dwErrorStatus & ~tolerated) == 0;
+        crypt32_.Proc<FreeChain>("CertFreeCertificateChain")(chain);
+        return trusted;
+    }
+
+private:
+    SystemLibrary crypt32_;
+    HCERTSTORE store_ = nullptr;
+    HCRYPTMSG message_ = nullptr;
+    PCCERT_CONTEXT cert_ = nullptr;
+};
+
+} // namespace
+
 Signature VerifySignature(const WString& path)
 {
     SystemLibrary wintrust(L"wintrust.dll");
@@ -87,13 +186,14 @@ Signature VerifySignature(const WString& path)
     verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     switch (static_cast<DWORD>(result)) {
     case 0:
-    // Whether the chain is trusted here is the administrator's policy; what
-    // counts is that the signature is whole and the file is what was signed.
+    // The bytes are what was signed; whose signature it is, the chain says.
+    // Its trust is read from the chain itself: Wine's verification passes a
+    // chain to no trusted root.
     case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
     case static_cast<DWORD>(CERT_E_CHAINING):
     case static_cast<DWORD>(CERT_E_EXPIRED):
     case static_cast<DWORD>(CERT_E_UNTRUSTEDTESTROOT):
-        return Signature::Intact;
+        return SignerCertificate(path).ChainTrusted() ? Signature::Trusted : Signature::Untrusted;
     case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
     case static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN):
         return Signature::None;
@@ -104,52 +204,7 @@ Signature VerifySignature(const WString& path)
 
 WString SignerSubject(const WString& path)
 {
-    SystemLibrary crypt32(L"crypt32.dll");
-    using QueryObject = BOOL(WINAPI*)(DWORD, const void*, DWORD, DWORD, DWORD, DWORD*, DWORD*, DWORD*, HCERTSTORE*,
-                                      HCRYPTMSG*, const void**);
-    using GetParam = BOOL(WINAPI*)(HCRYPTMSG, DWORD, DWORD, void*, DWORD*);
-    using FindCert = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, DWORD, DWORD, DWORD, const void*, PCCERT_CONTEXT);
-    using NameString = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
-    using FreeCert = BOOL(WINAPI*)(PCCERT_CONTEXT);
-    using CloseStore = BOOL(WINAPI*)(HCERTSTORE, DWORD);
-    using CloseMsg = BOOL(WINAPI*)(HCRYPTMSG);
-    HCERTSTORE store = nullptr;
-    HCRYPTMSG message = nullptr;
-    DWORD encoding = 0, content = 0, format = 0;
-    if (!crypt32.Proc<QueryObject>("CryptQueryObject")(
-            CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-            0, &encoding, &content, &format, &store, &message, nullptr))
-        return WString();
-    WString subject;
-    DWORD size = 0;
-    auto getParam = crypt32.Proc<GetParam>("CryptMsgGetParam");
-    if (getParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) && size) {
-        NoCrtDataVect<BYTE> buffer;
-        buffer.resize(size);
-        if (getParam(message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size)) {
-            const CMSG_SIGNER_INFO* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
-            CERT_INFO wanted = {};
-            wanted.Issuer = signer->Issuer;
-            wanted.SerialNumber = signer->SerialNumber;
-            PCCERT_CONTEXT cert = crypt32.Proc<FindCert>("CertFindCertificateInStore")(
-                store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
-            if (cert) {
-                auto name = crypt32.Proc<NameString>("CertGetNameStringW");
-                DWORD type = CERT_X500_NAME_STR;
-                DWORD len = name(cert, CERT_NAME_RDN_TYPE, 0, &type, nullptr, 0);
-                if (len > 1) {
-                    NoCrtDataVect<wchar_t> text;
-                    text.resize(len);
-                    name(cert, CERT_NAME_RDN_TYPE, 0, &type, text.data(), len);
-                    subject = WString(text.data(), len - 1);
-                }
-                crypt32.Proc<FreeCert>("CertFreeCertificateContext")(cert);
-            }
-        }
-    }
-    crypt32.Proc<CloseMsg>("CryptMsgClose")(message);
-    crypt32.Proc<CloseStore>("CertCloseStore")(store, 0);
-    return subject;
+    return SignerCertificate(path).Subject();
 }
 
 } // namespace WWLib

@@ -12,9 +12,10 @@ namespace WWLib {
 bool ReadVersionNames(const WString& path, WString& company, WString& product);
 
 enum class Signature {
-    None,   // not signed
-    Intact, // signed, and the signed bytes are the file's (whatever the chain's trust)
-    Broken  // signed, but the bytes or the signature do not match
+    None,      // not signed
+    Trusted,   // signed, the signed bytes are the file's, and the signer chains to a trusted root
+    Untrusted, // signed and whole, but the signer chains to no root this machine trusts
+    Broken     // signed, but the bytes or the signature do not match
 };
 Signature VerifySignature(const WString& path);
 

@@ -1296,6 +1296,9 @@ TEST_CASE("install: a previous uninstaller that ends without its result stops th
     };
 #ifdef QUENDAL_SIGNED_BUILD
     foreign.push_back({Test::OwnDirectory() + L"\\fake_uninstaller.exe", L"is not signed by this installer's signer"});
+    // The signer's name on a certificate of its own, chained to no trusted root.
+    foreign.push_back(
+        {Test::OwnDirectory() + L"\\fake_uninstaller_impostor.exe", L"is not signed by this installer's signer"});
 #endif
     for (const Foreign& f : foreign) {
         CAPTURE(Test::Narrow(f.program));
