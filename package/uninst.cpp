@@ -42,6 +42,7 @@
 #include "../wwlib/SystemError.h"
 #include "../wwlib/MachineWideLock.h"
 #include "../wwlib/SiteName.h"
+#include "../wwlib/UninstallParams.h"
 #include "ComClass.h"
 #include "Win2000Api.h"
 #include <windows.h>
@@ -62,11 +63,10 @@ const DWORD kUsage = 0x40000;
 const DWORD kLoadFailed = 0x80000;
 const DWORD kBusy = 0x100000;
 const DWORD kExitRestartNeeded = 3010; // ERROR_SUCCESS_REBOOT_REQUIRED
-const wchar_t kSetupLock[] = L"Global\\Korvane-Quendal-Setup"; // the installer's wwlib/Product.h kSetupLock
-const wchar_t kSetupLockFile[] = L"Setup.lock";                   // and its kSetupLockFile
 // The folder its copy in the temporary folder runs from: "<prefix>-<number>".
 const wchar_t kCopyFolderPrefix[] = L"Quendal Uninstall";
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// The installer's names (wwlib/Product.h), as this program joins them.
+const std::wstring kEntries = std::wstring(::kUninstallKey) + L"\\";
 
 struct Options {
     std::wstring site;
@@ -109,39 +109,16 @@ std::wstring g_waitingParentImage;
 
 std::wstring ReadEntry(const std::wstring& site, const wchar_t* value)
 {
-    return Package::ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey + site, value);
+    return Package::ReadRegString(HKEY_LOCAL_MACHINE, kEntries + site, value);
 }
 
-// " -feedback=yes "-workDir=C:\Q" ..." into its parameters.
+// The entry's parameter list into its parameters, by the installer's own grammar.
 std::vector<Param> ParseParams(const std::wstring& list)
 {
     std::vector<Param> params;
-    std::size_t i = 0;
-    while (i < list.size()) {
-        while (i < list.size() && list[i] == L' ')
-            ++i;
-        if (i >= list.size())
-            break;
-        std::wstring token;
-        if (list[i] == L'"') {
-            std::size_t close = list.find(L'"', i + 1);
-            if (close == std::wstring::npos)
-                close = list.size();
-            token = list.substr(i + 1, close - i - 1);
-            i = close + 1;
-        } else {
-            std::size_t end = list.find(L' ', i);
-            if (end == std::wstring::npos)
-                end = list.size();
-            token = list.substr(i, end - i);
-            i = end;
-        }
-        if (token.size() < 2 || token[0] != L'-')
-            continue;
-        std::size_t eq = token.find(L'=');
-        params.push_back({token.substr(1, eq == std::wstring::npos ? std::wstring::npos : eq - 1),
-                          eq == std::wstring::npos ? std::wstring() : token.substr(eq + 1)});
-    }
+    UninstallParams::ForEach(list, [&](const std::wstring& name, const std::wstring& value) {
+        params.push_back({name, value});
+    });
     return params;
 }
 
@@ -426,7 +403,7 @@ void HandOverServerClass(const std::wstring& site)
     if (!Package::ReadRegString(HKEY_CLASSES_ROOT, classKey, nullptr).empty())
         return;
     HKEY entries;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS, &entries))
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ::kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS, &entries))
         return;
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
@@ -502,7 +479,7 @@ DWORD Uninstall(const Options& options, const std::vector<Param>& all, const std
     }
     each(L"delRegValue", [](const std::wstring& v) { DeleteRegValue(v); });
     // The uninstall entry goes last: until then the removal can be run again.
-    const std::wstring entryKey = L"HKEY_LOCAL_MACHINE\\" + std::wstring(kUninstallKey) + options.site;
+    const std::wstring entryKey = L"HKEY_LOCAL_MACHINE\\" + kEntries + options.site;
     each(L"delRegKey", [&](const std::wstring& v) {
         if (!SamePath(v, entryKey))
             DeleteRegKey(v);
@@ -560,7 +537,7 @@ std::wstring SetupFolder()
     wchar_t data[MAX_PATH] = {};
     if (!SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE))
         return std::wstring();
-    return std::wstring(data) + L"\\Korvane Quendal Setup";
+    return std::wstring(data) + L"\\" + Product::kSetupFolder;
 }
 
 // The installer's journal of the site: a site that is removed has nothing
@@ -570,7 +547,7 @@ void RemoveInstallJournal(const std::wstring& site)
 {
     if (site.empty() || site.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos || site == L"." || site == L"..")
         return;
-    Package::DeleteRegValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane\\" + site, L"InstallJournal");
+    Package::DeleteRegValue(HKEY_LOCAL_MACHINE, std::wstring(kProductKey) + L"\\" + site, L"InstallJournal");
     const std::wstring dir = SetupFolder();
     if (!dir.empty()) {
         // Someone else's link there is not the installer's folder: a
@@ -745,7 +722,7 @@ int Main(int argc, wchar_t** argv, const Options& options, bool parsed)
     try {
         const std::wstring folder = SetupFolder();
         busy = !options.Channel() && !folder.empty() &&
-               !lock.TryTake(kSetupLock, WString((folder + L"\\" + kSetupLockFile).c_str()));
+               !lock.TryTake(Product::kSetupLock, WString((folder + L"\\" + Product::kSetupLockFile).c_str()));
         for (std::size_t i = 0; i < lock.Notes().size(); ++i)
             Print(lock.Notes()[i].c_str());
     } catch (...) {

@@ -48,7 +48,7 @@ WString JournalFile::Folder()
     WString data = GetCommonAppDataDir();
     if (!IsAbsolutePath(data))
         throw InstallError(L"The all-users application data folder cannot be found");
-    return PathJoin(data, WString(Product::kMakerPrefix) + Product::kName + L" Setup");
+    return PathJoin(data, Product::kSetupFolder);
 }
 
 WString JournalFile::PathFor(const WString& site)

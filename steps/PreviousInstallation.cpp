@@ -4,39 +4,19 @@
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/Product.h"
+#include "../wwlib/UninstallParams.h"
 #include <windows.h>
 
 namespace {
 
-// The values of one parameter of a stored list (" -feedback=yes "-delFile=C:\x" ..."),
-// in order.
+// The values of one parameter of a stored list, in order.
 WWLib::WStringList ValuesOf(const WString& params, const wchar_t* name)
 {
     WWLib::WStringList values;
-    const WString prefix = WString(L"-") + name + L"=";
-    std::size_t i = 0;
-    while (i < params.size()) {
-        while (i < params.size() && params[i] == L' ')
-            ++i;
-        if (i >= params.size())
-            break;
-        WString token;
-        if (params[i] == L'"') {
-            std::size_t close = params.find(L'"', i + 1);
-            if (close == WString::npos)
-                close = params.size();
-            token = params.substr(i + 1, close - i - 1);
-            i = close + 1;
-        } else {
-            std::size_t end = params.find(L' ', i);
-            if (end == WString::npos)
-                end = params.size();
-            token = params.substr(i, end - i);
-            i = end;
-        }
-        if (token.size() > prefix.size() && EqualNoCase(token.substr(0, prefix.size()), prefix))
-            values.push_back(token.substr(prefix.size()));
-    }
+    UninstallParams::ForEach(params, [&](const WString& param, const WString& value) {
+        if (!value.empty() && EqualNoCase(param, WString(name)))
+            values.push_back(value);
+    });
     return values;
 }
 

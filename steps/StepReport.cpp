@@ -1,4 +1,5 @@
 #include "StepReport.h"
+#include "../wwlib/UninstallParams.h"
 #include "DeferredFileOps.h"
 #include "InstallSettings.h"
 #include "OperationWithRollback.h"
@@ -8,6 +9,7 @@
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/WException.h"
 #include "../wwlib/ErrorText.h"
+#include "../wwlib/InstallError.h"
 #include "../wwlib/ConsoleOutput.h"
 #include "../wwlib/SilentExit.h"
 #include <windows.h>
@@ -246,12 +248,9 @@ bool RemoveOnRollback(const WString& line, const WString& path, BOOL(WINAPI* rem
 
 void AppendUninstallParam(const wchar_t* name, const WString& value)
 {
-    WString& list = TheInstallSettings().uninstallParams;
-    list += L" \"-";
-    list += name;
-    list += L"=";
-    list += value;
-    list += L"\"";
+    if (!UninstallParams::Append(TheInstallSettings().uninstallParams, name, value))
+        throw InstallError(L"The uninstallation parameter -" + WString(name) + L"=" + value +
+                           L" holds a double quote and cannot be written");
 }
 
 void AppendUninstallFeedback()

@@ -7,12 +7,16 @@ constexpr const wchar_t* kMakerPrefix = L"Korvane ";
 constexpr const wchar_t* kMaker = L"Korvane";
 constexpr const wchar_t* kVersion = L"5.18";
 constexpr const wchar_t* kDefaultFolder = L"Korvane Quendal";
+// The names the installer and the product's uninstaller share: both build
+// from this header.
 // The lock that one installer, or one uninstaller run on its own, holds at a
-// time on the machine (all sessions). The uninstaller's copy of it is in
-// package/uninst.cpp, which does not see this header's namespace change.
+// time on the machine (all sessions).
 constexpr const wchar_t* kSetupLock = L"Global\\Korvane-Quendal-Setup";
 // Its file, held in the installer's own folder beside the journals.
 constexpr const wchar_t* kSetupLockFile = L"Setup.lock";
+// The installer's own folder under the all users' application data: the
+// journals and the lock file.
+constexpr const wchar_t* kSetupFolder = L"Korvane Quendal Setup";
 // The product's web page, opened from the main dialog: a deployment value.
 constexpr const wchar_t* kWebAddress = L"http://www.example.com/quendal";
 } // namespace Product

@@ -12,6 +12,7 @@
 #include "../../steps/ShellFolders.h"
 #include "../../steps/StepReport.h"
 #include "../../steps/WriteFilesFromLzmaStream.h"
+#include "../../wwlib/UninstallParams.h"
 #include "../../package/UninstallScope.h"
 #include "../../upgrade/PreviousUninstaller.h"
 #include "../../wwlib/Product.h"
@@ -376,4 +377,44 @@ TEST_CASE("the uninstaller's scope: every form of a path is checked in the insta
     CHECK_FALSE(scope.Allows(L"delFile", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1" + dir.substr(2) + L"\\x"));
     CHECK_FALSE(scope.Allows(L"delFile", dir + L"\\a.\\b"));
     CHECK_FALSE(scope.Allows(L"killProc", L"\\\\?\\" + win + L"\\notepad.exe"));
+}
+
+TEST_CASE("the uninstall parameter list: one grammar for the installer that writes it and both programs that read it")
+{
+    using Params = std::vector<std::pair<std::wstring, std::wstring>>;
+    // Read as the uninstaller reads it (standard strings) and as the
+    // installer does (its own): the same parameters.
+    auto read = [](const std::wstring& list) {
+        Params standard, own;
+        UninstallParams::ForEach(list, [&](const std::wstring& n, const std::wstring& v) { standard.push_back({n, v}); });
+        UninstallParams::ForEach(WString(list.c_str()),
+                                 [&](const WString& n, const WString& v) { own.push_back({W(n), W(v)}); });
+        CHECK(standard == own);
+        return standard;
+    };
+    struct Row {
+        const wchar_t* list;
+        Params params;
+    };
+    const Row rows[] = {
+        {L" -feedback=yes \"-workDir=C:\\Sites\\Quendal A\" \"-delFile=C:\\Sites\\Quendal A\\x.exe\"",
+         {{L"feedback", L"yes"}, {L"workDir", L"C:\\Sites\\Quendal A"}, {L"delFile", L"C:\\Sites\\Quendal A\\x.exe"}}},
+        // A flag, a token that is no parameter, a value with "=" in it.
+        {L"-skip stray \"-delRegValue=HKLM\\K\\a=b\"", {{L"skip", L""}, {L"delRegValue", L"HKLM\\K\\a=b"}}},
+        // An unclosed quote runs to the end; spaces alone are nothing.
+        {L"   \"-delDir=C:\\Q R", {{L"delDir", L"C:\\Q R"}}},
+        {L"", {}},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(Test::Narrow(row.list));
+        CHECK(read(row.list) == row.params);
+    }
+    // What is written reads back as it was, spaces and all; a value that
+    // would break the list is not written.
+    std::wstring list;
+    CHECK(UninstallParams::Append(list, L"delFile", std::wstring(L"C:\\Program Files\\Korvane Quendal\\a b.dll")));
+    CHECK(UninstallParams::Append(list, L"delRegKey", std::wstring(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\Quendal")));
+    CHECK_FALSE(UninstallParams::Append(list, L"delFile", std::wstring(L"C:\\x\" \"-delFile=C:\\Windows\\win.ini")));
+    CHECK(read(list) == Params{{L"delFile", L"C:\\Program Files\\Korvane Quendal\\a b.dll"},
+                               {L"delRegKey", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\Quendal"}});
 }
