@@ -321,9 +321,12 @@ TEST_CASE("install: named sites side by side")
     // A 32-bit program's Program Files on 64-bit Windows is Program Files (x86).
     const std::wstring pf = ShellFolder(CSIDL_PROGRAM_FILES);
     CHECK((pf.size() > 6 && pf.substr(pf.size() - 6) == L" (x86)") == Test::UnderWow64());
-    CHECK(Install(L"-site=Quendal-A -acceptEULA").exitCode == 0);
-    CHECK(Install(L"-site=Quendal-B -acceptEULA").exitCode == 0);
-    CHECK(Install(L"-installDir=C:\\Sites\\Default -acceptEULA").exitCode == 0);
+    for (const wchar_t* command :
+         {L"-site=Quendal-A -acceptEULA", L"-site=Quendal-B -acceptEULA", L"-installDir=C:\\Sites\\Default -acceptEULA"}) {
+        ChildResult r = Install(command);
+        CAPTURE(Test::Narrow(r.text));
+        CHECK(r.exitCode == 0);
+    }
     CHECK(Exists(pf + L"\\Quendal-A\\Quendal.exe"));
     CHECK(Exists(pf + L"\\Quendal-B\\Quendal.exe"));
     CHECK(Exists(L"C:\\Sites\\Default\\Quendal.exe"));
