@@ -15,7 +15,10 @@
 //   - the site's uninstall key and its key under the maker's key.
 //
 // A parameter outside is skipped and said in the feedback; it is no error.
+// The places' rules are wwlib/SiteScope.h, which the installer's journal
+// follows too.
 #include "ForcedExit.h"
+#include "../wwlib/SiteScope.h"
 #include "../wwlib/CanonicalPath.h"
 #include "../wwlib/FileLinks.h"
 #include <windows.h>
@@ -39,19 +42,22 @@ public:
         bool sameAsEntry = entryDir.empty() || Full(entryDir) == dir;
         // The form the installer stores: no "..", short names or "\\?\\".
         bool sameText = !dir.empty() && (Lower(workDir) == dir || Lower(workDir) == dir + L"\\");
+        places_.site = site_;
         if (absolute && ownName && sameAsEntry && sameText && !Refused(dir))
-            workDir_ = dir;
+            places_.dir = dir;
+        int menu = 0;
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
             std::wstring folder = Folder(csidl);
             if (!folder.empty())
-                startMenus_.push_back(folder + L"\\korvane " + site_);
+                places_.startMenus[menu] = folder + L"\\korvane " + site_;
+            ++menu;
         }
         std::wstring adminTools = Folder(CSIDL_COMMON_ADMINTOOLS);
         if (!adminTools.empty())
-            adminShortcut_ = adminTools + L"\\" + site_ + L" control panel.lnk";
+            places_.adminShortcut = adminTools + L"\\" + site_ + L" control panel.lnk";
     }
 
-    bool WorkDirAccepted() const { return !workDir_.empty(); }
+    bool WorkDirAccepted() const { return !places_.dir.empty(); }
 
     // Whether the uninstaller may carry out one parameter of the list.
     bool Allows(const std::wstring& name, const std::wstring& value) const
@@ -60,9 +66,9 @@ public:
         if (n == L"workdir" || n == L"feedback")
             return true;
         if (n == L"stopsvc")
-            return Lower(value) == site_;
+            return SiteScope::IsService(places_, Lower(value));
         if (n == L"killproc" || n == L"execuninst" || n == L"unregsvc" || n == L"unregsvr")
-            return Below(Full(value), workDir_);
+            return SiteScope::InFolder(places_, Full(value));
         if (n == L"delregkey")
             return InSiteKeys(value);
         if (n == L"delregvalue") {
@@ -70,17 +76,10 @@ public:
             return slash != std::wstring::npos && InSiteKeys(value.substr(0, slash));
         }
         std::wstring path = Full(value);
-        bool inStartMenu = false;
-        for (const std::wstring& menu : startMenus_)
-            inStartMenu = inStartMenu || Below(path, menu);
         if (n == L"delfile")
-            return Below(path, workDir_) || inStartMenu || (!adminShortcut_.empty() && path == adminShortcut_);
-        if (n == L"deldir") {
-            for (const std::wstring& menu : startMenus_)
-                inStartMenu = inStartMenu || path == menu;
-            return !workDir_.empty() && (path == workDir_ || Below(path, workDir_) || Below(workDir_, path) ||
-                                         inStartMenu);
-        }
+            return SiteScope::InFolder(places_, path) || SiteScope::IsShortcut(places_, path);
+        if (n == L"deldir")
+            return SiteScope::IsFolderToRemove(places_, path);
         return false;
     }
 
@@ -141,18 +140,11 @@ private:
         std::wstring root = k.substr(0, slash), rest = k.substr(slash + 1);
         if (root != L"hkey_local_machine" && root != L"hklm")
             return false;
-        for (const std::wstring& own : {L"software\\microsoft\\windows\\currentversion\\uninstall\\" + site_,
-                                        L"software\\korvane\\" + site_})
-            if (rest == own || (rest.size() > own.size() && rest.compare(0, own.size(), own) == 0 &&
-                                rest[own.size()] == L'\\'))
-                return true;
-        return false;
+        return SiteScope::IsSiteKey(places_, rest);
     }
 
     std::wstring site_;
-    std::wstring workDir_;
-    std::vector<std::wstring> startMenus_;
-    std::wstring adminShortcut_;
+    SiteScope::Places<std::wstring> places_;
 };
 
 } // namespace Package

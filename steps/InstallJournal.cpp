@@ -1,4 +1,5 @@
 #include "InstallJournal.h"
+#include "../wwlib/SiteScope.h"
 #include "JournalFile.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/NoCrtFormat.h"
@@ -111,67 +112,59 @@ bool ParseEntry(const WString& entry, UndoKind& kind, WString& subject, WString&
 // must not make the installer delete, run or unregister anything else.
 class JournalScope {
 public:
-    JournalScope(const WString& site, const WString& installDir) : site_(site), dir_(ComparablePath(installDir))
+    JournalScope(const WString& site, const WString& installDir)
     {
+        places_.site = site;
+        places_.dir = ComparablePath(installDir);
         // The user's and the all-users' folder, as the uninstaller has it:
         // the run that wrote the journal may have been LocalSystem's and the
         // one undoing it an administrator's, or the other way round.
         try {
-            startMenu_ = ComparablePath(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
+            places_.startMenus[0] = ComparablePath(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
         } catch (const std::exception&) {
             // No Start menu: no shortcut entry is the site's.
         }
         WString common = GetCommonProgramsDir();
         if (!common.empty())
-            commonStartMenu_ = ComparablePath(PathJoin(common, Product::kMakerPrefix + site));
+            places_.startMenus[1] = ComparablePath(PathJoin(common, Product::kMakerPrefix + site));
         WString adminTools = GetCommonAdminToolsDir();
         if (!adminTools.empty())
-            adminShortcut_ = ComparablePath(PathJoin(adminTools, site + L" Control Panel.lnk"));
+            places_.adminShortcut = ComparablePath(PathJoin(adminTools, site + L" Control Panel.lnk"));
     }
 
     bool Allows(UndoKind kind, const WString& subject, const WString& detail) const
     {
+        const WString& site = places_.site;
         switch (kind) {
         case UndoKind::SiteKey:
-            return EqualNoCase(subject, site_);
-        case UndoKind::Directory: {
-            WString d = ComparablePath(subject);
-            return EqualNoCase(d, dir_) || PathBelow(d, dir_) || PathBelow(dir_, d) || IsStartMenu(d);
-        }
+            return EqualNoCase(subject, site);
+        case UndoKind::Directory:
+            return SiteScope::IsFolderToRemove(places_, ComparablePath(subject));
         case UndoKind::Security:
         case UndoKind::PreviousInstallation:
-            return EqualNoCase(ComparablePath(subject), dir_);
+            return !places_.dir.empty() && EqualNoCase(ComparablePath(subject), places_.dir);
         case UndoKind::File:
         case UndoKind::TakenOverFile:
         case UndoKind::ServerData:
         case UndoKind::ServerFile:
         case UndoKind::ComServer:
-            return PathBelow(ComparablePath(subject), dir_);
-        case UndoKind::Shortcut: {
-            WString link = ComparablePath(subject);
-            return PathBelow(link, startMenu_) || PathBelow(link, commonStartMenu_) ||
-                   (!adminShortcut_.empty() && EqualNoCase(link, adminShortcut_));
-        }
+            return SiteScope::InFolder(places_, ComparablePath(subject));
+        case UndoKind::Shortcut:
+            return SiteScope::IsShortcut(places_, ComparablePath(subject));
         case UndoKind::Service:
-            return EqualNoCase(subject, site_) && PathBelow(ComparablePath(detail), dir_);
+            return SiteScope::IsService(places_, subject) && SiteScope::InFolder(places_, ComparablePath(detail));
         case UndoKind::UninstallEntry:
-            return EqualNoCase(subject, WString(kUninstallKey) + L"\\" + site_);
+            return EqualNoCase(subject, WString(kUninstallKey) + L"\\" + site);
         case UndoKind::FirstRunFlag:
-            return EqualNoCase(subject, SiteKeyPath(site_));
+            return EqualNoCase(subject, SiteKeyPath(site));
         }
         return false;
     }
 
-    const WString& Site() const { return site_; }
+    const WString& Site() const { return places_.site; }
 
 private:
-    bool IsStartMenu(const WString& dir) const
-    {
-        return (!startMenu_.empty() && EqualNoCase(dir, startMenu_)) ||
-               (!commonStartMenu_.empty() && EqualNoCase(dir, commonStartMenu_));
-    }
-
-    WString site_, dir_, startMenu_, commonStartMenu_, adminShortcut_;
+    SiteScope::Places<WString> places_;
 };
 
 enum class Outcome {

@@ -12,6 +12,7 @@
 #include "../../steps/ShellFolders.h"
 #include "../../steps/StepReport.h"
 #include "../../steps/WriteFilesFromLzmaStream.h"
+#include "../../wwlib/SiteScope.h"
 #include "../../wwlib/UninstallParams.h"
 #include "../../package/UninstallScope.h"
 #include "../../upgrade/PreviousUninstaller.h"
@@ -417,4 +418,66 @@ TEST_CASE("the uninstall parameter list: one grammar for the installer that writ
     CHECK_FALSE(UninstallParams::Append(list, L"delFile", std::wstring(L"C:\\x\" \"-delFile=C:\\Windows\\win.ini")));
     CHECK(read(list) == Params{{L"delFile", L"C:\\Program Files\\Korvane Quendal\\a b.dll"},
                                {L"delRegKey", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\Quendal"}});
+}
+
+TEST_CASE("the site's places: one rule for the uninstaller's parameters and the journal's records")
+{
+    struct Row {
+        const wchar_t* path;
+        bool inFolder, shortcut, folderToRemove;
+    };
+    // A name that only begins as the site's folder does is another place.
+    const Row rows[] = {
+        {L"C:\\Sites\\Quendal-V\\Quendal.exe", true, false, true},
+        {L"c:\\sites\\QUENDAL-V\\bin\\x.dll", true, false, true},
+        {L"C:\\Sites\\Quendal-V", false, false, true},
+        {L"C:\\Sites", false, false, true},
+        {L"C:\\Sites\\Quendal-V2\\Quendal.exe", false, false, false},
+        {L"C:\\Sites\\Quendal-V2", false, false, false},
+        {L"C:\\Menu\\Korvane Quendal-V\\Quendal-V.lnk", false, true, true},
+        {L"C:\\Menu\\Korvane Quendal-V", false, false, true},
+        {L"C:\\Menu\\Korvane Quendal-V2\\x.lnk", false, false, false},
+        {L"C:\\Tools\\Quendal-V Control Panel.lnk", false, true, false},
+        {L"C:\\Tools\\Other.lnk", false, false, false},
+    };
+    auto places = [](auto text) {
+        using String = decltype(text(L""));
+        SiteScope::Places<String> p;
+        p.site = text(L"Quendal-V");
+        p.dir = text(L"C:\\Sites\\Quendal-V");
+        p.startMenus[0] = text(L"C:\\Menu\\Korvane Quendal-V");
+        p.adminShortcut = text(L"C:\\Tools\\Quendal-V Control Panel.lnk");
+        return p;
+    };
+    const auto standard = places([](const wchar_t* t) { return std::wstring(t); });
+    const auto own = places([](const wchar_t* t) { return WString(t); });
+    for (const Row& row : rows) {
+        CAPTURE(Test::Narrow(row.path));
+        const std::wstring s = row.path;
+        const WString w = row.path;
+        CHECK(SiteScope::InFolder(standard, s) == row.inFolder);
+        CHECK(SiteScope::InFolder(own, w) == row.inFolder);
+        CHECK(SiteScope::IsShortcut(standard, s) == row.shortcut);
+        CHECK(SiteScope::IsShortcut(own, w) == row.shortcut);
+        CHECK(SiteScope::IsFolderToRemove(standard, s) == row.folderToRemove);
+        CHECK(SiteScope::IsFolderToRemove(own, w) == row.folderToRemove);
+    }
+    CHECK(SiteScope::IsService(standard, std::wstring(L"quendal-v")));
+    for (const wchar_t* key : {L"SOFTWARE\\Korvane\\Quendal-V", L"software\\korvane\\quendal-v\\Sub",
+                               L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quendal-V"}) {
+        CAPTURE(Test::Narrow(key));
+        CHECK(SiteScope::IsSiteKey(standard, std::wstring(key)));
+        CHECK(SiteScope::IsSiteKey(own, WString(key)));
+    }
+    for (const wchar_t* key : {L"SOFTWARE\\Korvane", L"SOFTWARE\\Korvane\\Quendal-V2", L"SOFTWARE\\Korvane\\Quendal",
+                               L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}) {
+        CAPTURE(Test::Narrow(key));
+        CHECK_FALSE(SiteScope::IsSiteKey(standard, std::wstring(key)));
+    }
+    CHECK_FALSE(SiteScope::IsService(own, WString(L"Quendal")));
+    // A site whose folder is not its own reaches no folder at all.
+    auto refused = standard;
+    refused.dir.clear();
+    CHECK_FALSE(SiteScope::IsFolderToRemove(refused, std::wstring(L"C:\\Menu\\Korvane Quendal-V")));
+    CHECK_FALSE(SiteScope::InFolder(refused, std::wstring(L"C:\\x")));
 }
