@@ -31,30 +31,29 @@ namespace Package {
 class UninstallScope {
 public:
     UninstallScope(const std::wstring& site, const std::wstring& workDir, const std::wstring& entryDir)
-        : site_(Lower(site))
     {
+        places_.site = Lower(site);
         std::wstring dir = Full(workDir);
         bool absolute = workDir.size() > 2 && ((workDir[1] == L':' && workDir[2] == L'\\') ||
                                                (workDir[0] == L'\\' && workDir[1] == L'\\'));
         // The default site's folder too gives back its name: one whose name
         // begins with "Quendal-" is another site's.
-        bool ownName = Lower(SiteOfDirectory(workDir)) == site_;
+        bool ownName = Lower(SiteOfDirectory(workDir)) == places_.site;
         bool sameAsEntry = entryDir.empty() || Full(entryDir) == dir;
         // The form the installer stores: no "..", short names or "\\?\\".
         bool sameText = !dir.empty() && (Lower(workDir) == dir || Lower(workDir) == dir + L"\\");
-        places_.site = site_;
         if (absolute && ownName && sameAsEntry && sameText && !Refused(dir))
             places_.dir = dir;
         int menu = 0;
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
             std::wstring folder = Folder(csidl);
             if (!folder.empty())
-                places_.startMenus[menu] = folder + L"\\korvane " + site_;
+                places_.startMenus[menu] = folder + L"\\korvane " + places_.site;
             ++menu;
         }
         std::wstring adminTools = Folder(CSIDL_COMMON_ADMINTOOLS);
         if (!adminTools.empty())
-            places_.adminShortcut = adminTools + L"\\" + site_ + L" control panel.lnk";
+            places_.adminShortcut = adminTools + L"\\" + places_.site + L" control panel.lnk";
     }
 
     bool WorkDirAccepted() const { return !places_.dir.empty(); }
@@ -101,13 +100,6 @@ private:
         return SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) ? Lower(path) : std::wstring();
     }
 
-    // Strictly below `top` (both in Full form); nothing is below an empty top.
-    static bool Below(const std::wstring& path, const std::wstring& top)
-    {
-        return !top.empty() && path.size() > top.size() + 1 && path.compare(0, top.size(), top) == 0 &&
-               (path[top.size()] == L'\\' || top.back() == L'\\');
-    }
-
     static bool Refused(const std::wstring& dir)
     {
         if (dir.size() <= 3)
@@ -120,7 +112,7 @@ private:
         wchar_t windows[MAX_PATH + 1];
         UINT n = GetWindowsDirectoryW(windows, MAX_PATH + 1);
         std::wstring win = n && n <= MAX_PATH ? Full(std::wstring(windows, n)) : std::wstring();
-        if (!win.empty() && (dir == win || Below(dir, win)))
+        if (!win.empty() && (dir == win || SiteScope::Below(dir, win)))
             return true;
         for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
             wchar_t value[MAX_PATH + 1];
@@ -143,7 +135,6 @@ private:
         return SiteScope::IsSiteKey(places_, rest);
     }
 
-    std::wstring site_;
     SiteScope::Places<std::wstring> places_;
 };
 

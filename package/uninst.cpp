@@ -236,9 +236,7 @@ DWORD DeleteServiceByName(const std::wstring& name, const std::wstring& siteDir)
     if (QueryServiceConfigW(svc, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
                             static_cast<DWORD>(buffer.size()), &needed))
         program = ServiceProgram(reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->lpBinaryPathName);
-    const std::wstring dir = Package::UninstallScope::Full(siteDir);
-    const std::wstring full = Package::UninstallScope::Full(program);
-    if (dir.empty() || full.compare(0, dir.size() + 1, dir + L"\\") != 0) {
+    if (!SiteScope::Below(Package::UninstallScope::Full(program), Package::UninstallScope::Full(siteDir))) {
         Say(L"Left, not the site's: the service " + name + L" runs " + program);
     } else {
         Say(L"Deleting service " + name);
@@ -643,8 +641,11 @@ bool RelaunchFromTemp(const Options& options, int argc, wchar_t** argv, DWORD& e
     }
     HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (held == INVALID_HANDLE_VALUE)
+    if (held == INVALID_HANDLE_VALUE) {
+        DeleteFileW(target.c_str());
+        RemoveDirectoryW(folder.c_str());
         return false;
+    }
     NoCrtHandle hold(held);
     std::wstring cmd = L"\"" + target + L"\"";
     for (int i = 1; i < argc; ++i)

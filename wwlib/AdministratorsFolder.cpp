@@ -50,20 +50,28 @@ bool MayChange(PSID sid)
            (!admins.Equals(Sid::ProcessOwner().Get()) && Sid::ProcessUser().Equals(sid));
 }
 
-void CreateTrusted(const WString& dir)
+// Makes `dir` with the administrators' security: the Windows error, 0 when
+// it was made. A process that may not name Administrators as an owner (not
+// elevated) gets the default owner, with the same list; the checks that
+// follow decide.
+DWORD CreateSecured(const WString& dir)
 {
     AdministratorsFolder::Security security;
     SECURITY_ATTRIBUTES sa = {sizeof(sa), security.sd.Get(), FALSE};
-    if (CreateDirectoryW(dir.c_str(), &sa) || GetLastError() == ERROR_ALREADY_EXISTS)
-        return;
-    // A process that may not name Administrators as an owner (not elevated)
-    // gets the default owner; the check that follows decides.
-    if (GetLastError() == ERROR_INVALID_OWNER) {
-        security.sd.SetOwner(Sid());
-        if (CreateDirectoryW(dir.c_str(), &sa) || GetLastError() == ERROR_ALREADY_EXISTS)
-            return;
-    }
-    ThrowCallFailed(L"CreateDirectoryW()", GetLastError());
+    if (CreateDirectoryW(dir.c_str(), &sa))
+        return 0;
+    const DWORD err = GetLastError();
+    if (err != ERROR_INVALID_OWNER)
+        return err;
+    security.sd.SetOwner(Sid());
+    return CreateDirectoryW(dir.c_str(), &sa) ? 0 : GetLastError();
+}
+
+void CreateTrusted(const WString& dir)
+{
+    const DWORD err = CreateSecured(dir);
+    if (err && err != ERROR_ALREADY_EXISTS)
+        ThrowCallFailed(L"CreateDirectoryW()", err);
 }
 
 // Why the folder at `dir` is not trusted, read through a handle to the
@@ -215,22 +223,15 @@ DWORD RandomNumber(int attempt)
 
 WString AdministratorsFolder::MakeNew(const WString& parent, const wchar_t* prefix)
 {
-    Security security;
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), security.sd.Get(), FALSE};
     const WString base = parent.size() && parent[parent.size() - 1] == L'\\' ? parent : parent + L"\\";
     DWORD err = ERROR_ALREADY_EXISTS;
     for (int attempt = 0; attempt < 100 && err == ERROR_ALREADY_EXISTS; ++attempt) {
         wchar_t digits[12];
         FormatUnsigned(RandomNumber(attempt), 8, 16, digits);
         const WString dir = base + prefix + L"-" + digits;
-        if (CreateDirectoryW(dir.c_str(), &sa))
+        err = CreateSecured(dir);
+        if (!err)
             return dir;
-        err = GetLastError();
-        // Not elevated: the default owner, the same list.
-        if (err == ERROR_INVALID_OWNER) {
-            security.sd.SetOwner(Sid());
-            err = ERROR_ALREADY_EXISTS;
-        }
     }
     throw SystemError(L"CreateDirectoryW()", err);
 }

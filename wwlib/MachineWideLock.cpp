@@ -74,18 +74,15 @@ bool MachineWideLock::TakeMutex(const wchar_t* name)
         DWORD err = GetLastError();
         // Someone made the name first with a list that keeps this run out:
         // it is theirs, and the file decides.
-        if (err == ERROR_ACCESS_DENIED) {
-            notes_.push_back(L"Warning: the lock '" + WString(name) + L"' is someone else's; it is passed over");
-            return true;
-        }
+        if (err == ERROR_ACCESS_DENIED)
+            return PassOver(name);
         throw SystemError(L"CreateMutexW()", err);
     }
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     mutex_.reset(h);
     if (existed && !MutexTrusted(h)) {
-        notes_.push_back(L"Warning: the lock '" + WString(name) + L"' is someone else's; it is passed over");
         mutex_.reset();
-        return true;
+        return PassOver(name);
     }
     DWORD r = WaitForSingleObject(h, 0);
     if (r == WAIT_FAILED)
@@ -97,6 +94,12 @@ bool MachineWideLock::TakeMutex(const wchar_t* name)
         return false;
     }
     mutexOwned_ = true;
+    return true;
+}
+
+bool MachineWideLock::PassOver(const wchar_t* name)
+{
+    notes_.push_back(L"Warning: the lock '" + WString(name) + L"' is someone else's; it is passed over");
     return true;
 }
 

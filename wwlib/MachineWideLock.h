@@ -31,6 +31,8 @@ public:
 private:
     bool TakeMutex(const wchar_t* name);
     bool TakeFile(const WString& lockFile);
+    // A mutex someone else made: said, and left to the file (true).
+    bool PassOver(const wchar_t* name);
 
     NoCrtHandle mutex_;
     NoCrtHandle file_;

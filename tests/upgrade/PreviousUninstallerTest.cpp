@@ -286,22 +286,6 @@ TEST_CASE("removing the previous installation")
 
 namespace {
 
-// The pending renames and deletions, each string an entry (a deletion's
-// empty destination too).
-std::vector<std::wstring> PendingList()
-{
-    std::vector<wchar_t> data(65536);
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    std::vector<std::wstring> list;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
-                     data.data(), &size))
-        return list;
-    std::size_t n = size / sizeof(wchar_t);
-    for (std::size_t i = 0; i + 1 < n; i += list.back().size() + 1)
-        list.push_back(std::wstring(data.data() + i));
-    return list;
-}
-
 // The folders the run made for its copies in the temporary folder.
 std::vector<std::wstring> CopyFolders(const std::wstring& temp)
 {
@@ -352,7 +336,7 @@ TEST_CASE("older versions are removed by a temporary copy of the package's unins
     CHECK(GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES);
     // The copy goes at the next restart, and its folder after it.
     // (The copy schedules itself once more when it ends.)
-    const std::vector<std::wstring> pending = PendingList();
+    const std::vector<std::wstring> pending = Test::PendingRestartOperations();
     std::wstring shown;
     for (const std::wstring& entry : pending)
         shown += entry + L"|";
