@@ -143,12 +143,14 @@ bench: deps build
 # printed so that a failure can be replayed with the same SEED and SPAN.
 N    ?= 50
 SEED ?= $(shell date +%s)
+# KINDS="upgrade" sweeps only those ways (terminate session power twice upgrade).
+KINDS ?= terminate session power twice upgrade
 SPAN ?=
 crash-sweep: deps build
 	@for dir in $(WIN64_DIR) $(if $(filter $(WIN32_DIR),$(SHOWN_DIR)),$(WIN32_DIR)); do \
 	  echo "== $$dir"; \
 	  tools/make-wine-template.sh $$dir/wine-template >/dev/null || exit 1; \
-	  QUENDAL_WINE_TEMPLATE=$$(realpath $$dir/wine-template) tools/with-xvfb.sh tests/e2e/crash-sweep.sh \
+	  QUENDAL_WINE_TEMPLATE=$$(realpath $$dir/wine-template) SWEEP_KINDS="$(KINDS)" tools/with-xvfb.sh tests/e2e/crash-sweep.sh \
 	    $$dir/QuendalInstaller.exe $$dir/tests/crash_probe.exe $(SEED) $(N) $(SPAN) || exit 1; \
 	done
 

@@ -5,6 +5,7 @@
 #include "../steps/DeferredFileOps.h"
 #include "../steps/FirstRunFlag.h"
 #include "../steps/InstallJournal.h"
+#include "../steps/KeptInstallation.h"
 #include "../steps/JournalFile.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/MakeInstallDir.h"
@@ -197,6 +198,9 @@ void RunInstallationSequence()
 
     // 5. Preparation: nothing of this run can be undone yet.
     InstallJournal journal; // outlives the rollback of every step
+    // The installation this run replaces, kept while it runs: it comes back
+    // after the rollback of every step.
+    KeptInstallation previous;
     SecuredInstallDir secured;
     secured.CheckAclSupport();
     CreateProductKey();
@@ -219,7 +223,7 @@ void RunInstallationSequence()
     // Open before the previous installation goes: a run killed while its
     // uninstaller works leaves files that only this journal can name.
     journal.Open(site);
-    UninstallExisting();
+    UninstallExisting(previous, running || RunningServiceRemembered(site));
     StopIfInterrupted();
     DeleteResumeEntry();
     const WString& dir = settings.installDir;
@@ -283,6 +287,7 @@ void RunInstallationSequence()
     files.Commit();
     termInfo.Commit();
     secured.Commit();
+    previous.Commit();
     ForgetRunningService(site);
     WString completed = WString(L"Korvane Quendal ") + Product::kVersion + L" installation completed.";
     StepLine(completed);

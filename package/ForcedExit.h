@@ -8,7 +8,9 @@
 //
 // The code "hang" makes the program wait for ever instead, and "delay" makes
 // it wait five seconds and then do its work: a run can then be stopped while
-// it waits for that program.
+// it waits for that program. A code followed by "once" ends only the first
+// such start (a mark in the temporary folder, which the tests' hook removes):
+// the same program run again, as a put-back installation's, does its work.
 //
 // Names and switches compare without regard to case.
 #include "../wwlib/SiteName.h"
@@ -63,7 +65,20 @@ inline void ApplyForcedExit(int argc, wchar_t** argv)
                 Sleep(5000);
                 return;
             }
-            ExitProcess(static_cast<UINT>(std::wcstoul(rule.c_str() + eq + 1, nullptr, 10)));
+            wchar_t* end = nullptr;
+            const UINT code = static_cast<UINT>(std::wcstoul(rule.c_str() + eq + 1, &end, 10));
+            if (end && std::wstring(end) == L"once") {
+                wchar_t temp[MAX_PATH + 1] = {};
+                GetTempPathW(MAX_PATH + 1, temp);
+                std::wstring mark = std::wstring(temp) + L"quendal-forced-exit-" + self;
+                for (wchar_t c : sw)
+                    mark += std::iswalnum(c) ? c : L'_';
+                HANDLE h = CreateFileW(mark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+                if (h == INVALID_HANDLE_VALUE)
+                    return; // ended once already
+                CloseHandle(h);
+            }
+            ExitProcess(code);
         }
     }
 }

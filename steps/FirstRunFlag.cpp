@@ -12,6 +12,15 @@ FirstRunFlag::FirstRunFlag(const WString& installDir, const WString& site)
     WString settings = installDir + L"\\Config\\Quendal-Settings.qst";
     if (PathExists(settings) && !IsDirectory(settings))
         return;
+    // Set already (the installation this one replaces had it): neither this
+    // run's to set nor its to take away.
+    HKEY existing;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &existing) == ERROR_SUCCESS) {
+        const bool set = RegQueryValueExW(existing, L"FirstRunFlag", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(existing);
+        if (set)
+            return;
+    }
     InstallJournal::Record(UndoKind::FirstRunFlag, keyPath_);
     WWLib::CRegCreate<0> key(keyPath_, KEY_WRITE);
     if (key.Failed())

@@ -9,6 +9,7 @@
 #include "InstallSettings.h"
 #include "MakeInstallDir.h"
 #include "PreviousInstallation.h"
+#include "PutBack.h"
 #include "RegisterServer.h"
 #include "RegisterService.h"
 #include "RegisterUninstaller.h"
@@ -92,6 +93,10 @@ bool IsKnownKind(wchar_t letter)
     case UndoKind::ServerData:
     case UndoKind::ServerFile:
     case UndoKind::PreviousInstallation:
+    case UndoKind::KeptInstallation:
+    case UndoKind::KeptFile:
+    case UndoKind::KeptFolder:
+    case UndoKind::ServiceConfig:
         return true;
     }
     return false;
@@ -112,25 +117,7 @@ bool ParseEntry(const WString& entry, UndoKind& kind, WString& subject, WString&
 // must not make the installer delete, run or unregister anything else.
 class JournalScope {
 public:
-    JournalScope(const WString& site, const WString& installDir)
-    {
-        places_.site = site;
-        places_.dir = ComparablePath(installDir);
-        // The user's and the all-users' folder, as the uninstaller has it:
-        // the run that wrote the journal may have been LocalSystem's and the
-        // one undoing it an administrator's, or the other way round.
-        try {
-            places_.startMenus[0] = ComparablePath(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
-        } catch (const std::exception&) {
-            // No Start menu: no shortcut entry is the site's.
-        }
-        WString common = GetCommonProgramsDir();
-        if (!common.empty())
-            places_.startMenus[1] = ComparablePath(PathJoin(common, Product::kMakerPrefix + site));
-        WString adminTools = GetCommonAdminToolsDir();
-        if (!adminTools.empty())
-            places_.adminShortcut = ComparablePath(PathJoin(adminTools, site + L" Control Panel.lnk"));
-    }
+    JournalScope(const WString& site, const WString& installDir) : places_(SitePlacesOf(site, installDir)) {}
 
     bool Allows(UndoKind kind, const WString& subject, const WString& detail) const
     {
@@ -142,7 +129,18 @@ public:
             return SiteScope::IsFolderToRemove(places_, ComparablePath(subject));
         case UndoKind::Security:
         case UndoKind::PreviousInstallation:
+        case UndoKind::KeptInstallation:
             return !places_.dir.empty() && EqualNoCase(ComparablePath(subject), places_.dir);
+        case UndoKind::KeptFile:
+            // Kept in the run's folder inside the site's folder, put back
+            // where the previous installation had it.
+            return (SiteScope::InFolder(places_, ComparablePath(subject)) ||
+                    SiteScope::IsShortcut(places_, ComparablePath(subject))) &&
+                   SiteScope::InFolder(places_, ComparablePath(detail));
+        case UndoKind::KeptFolder:
+            return SiteScope::IsFolderToRemove(places_, ComparablePath(subject));
+        case UndoKind::ServiceConfig:
+            return SiteScope::IsService(places_, subject);
         case UndoKind::File:
         case UndoKind::TakenOverFile:
         case UndoKind::ServerData:
@@ -236,6 +234,19 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
         case UndoKind::PreviousInstallation:
             undone = PreviousInstallation::RemoveWhatIsLeft(scope.Site(), subject, detail);
             break;
+        case UndoKind::KeptInstallation:
+            undone = PutBack::Registrations(scope.Site(), subject, detail);
+            break;
+        case UndoKind::KeptFile:
+            undone = PutBack::File(subject, detail);
+            break;
+        case UndoKind::KeptFolder:
+            undone = PutBack::Folder(subject, detail);
+            break;
+        case UndoKind::ServiceConfig:
+            if (ServiceExists(subject))
+                undone = RegisterService::RestoreConfig(subject, detail);
+            break;
         case UndoKind::SiteKey:
             break; // after the journal itself is gone
         }
@@ -272,6 +283,21 @@ void EndRecordedPrograms(const WStringList& entries, const JournalScope& scope)
             programs.push_back(program);
     }
     EndProcessesRunning(programs, [](const WString& program) { StepLine(L"Ending " + program); });
+}
+
+// A completed upgrade that was stopped before it dropped the names it kept
+// of the installation it replaced: they go with its journal.
+void DropKeptNames(const WStringList& entries, const JournalScope& scope)
+{
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        UndoKind kind;
+        WString subject, detail;
+        if (!ParseEntry(entries[i], kind, subject, detail) || kind != UndoKind::KeptFile ||
+            !scope.Allows(kind, subject, detail))
+            continue;
+        PutBack::DropKept(detail);
+        RemoveDirectoryW(SplitAtLast(detail, L'\\').head.c_str()); // once the last is gone
+    }
 }
 
 // Ends the open journal, keeping `kept` (or, for a completed run with
@@ -350,6 +376,11 @@ InstallJournal::~InstallJournal()
     }
 }
 
+void InstallJournal::CarryOver(UndoKind kind, const WString& subject, const WString& detail)
+{
+    TheJournal().carried.push_back(EntryText(kind, subject, detail));
+}
+
 void InstallJournal::Record(UndoKind kind, const WString& subject, const WString& detail)
 {
     OpenJournal& j = TheJournal();
@@ -381,6 +412,7 @@ bool RecoverUnfinishedRun(const WString& site)
     // lost) its files are known only here, and are undone as an unfinished run's.
     const bool registered = CRegOpen<0>(WString(kUninstallKey) + L"\\" + site, KEY_READ).Succeeded();
     if (state == JournalFile::State::Ended && (registered || recorded.empty())) {
+        DropKeptNames(recorded, JournalScope(site, TheInstallSettings().installDir));
         JournalFile::Remove(path);
         state = JournalFile::State::None;
     }

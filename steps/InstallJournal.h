@@ -21,6 +21,13 @@ enum class UndoKind : wchar_t {
     ServerFile = L'W',     // a file that command made: detail is its size and time; deleted while unchanged
     PreviousInstallation = L'O', // the site's previous installation, about to be removed by its uninstaller:
                                  // detail is its parameter list; what it names in the folder and is left goes
+    // An upgrade keeps the previous installation instead (steps/KeptInstallation.h):
+    KeptInstallation = L'H', // its registrations: detail is whether its service ran and its parameter list;
+                             // its COM servers and its service registered again, the service started if it ran
+    KeptFile = L'B',         // one of its files: detail is the kept name; put back at its place
+    KeptFolder = L'G',       // one of its folders: detail is its access control; made again when gone
+    ServiceConfig = L'V',    // a service that existed, changed by the registration: detail is its configuration,
+                             // given back (it is not deleted)
 };
 
 // The undo actions of the run's steps, kept in a journal file that is
@@ -57,6 +64,10 @@ public:
     // Adds one undo action to the open journal. Throws when the journal
     // cannot be written: the change must not be made without it.
     static void Record(UndoKind kind, const WString& subject, const WString& detail = WString());
+
+    // An action undone in this run that did not succeed: it stays in the
+    // journal for the next run, which tries again.
+    static void CarryOver(UndoKind kind, const WString& subject, const WString& detail = WString());
 
 private:
     WString site_;

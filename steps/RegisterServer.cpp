@@ -79,6 +79,20 @@ bool RegisterServer::Unregister(const WString& serverPath) noexcept
     return false;
 }
 
+bool RegisterServer::Register(const WString& serverPath) noexcept
+{
+    try {
+        try {
+            Run(serverPath, false, true);
+            return true;
+        } catch (const std::exception& e) {
+            ReportRollbackFailure(RollbackKind::ComServer, serverPath, ReasonOf(e));
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
 void RegisterServer::Run(const WString& serverPath, bool unregister, bool inheritHandles)
 {
     if (EndsWithExe(serverPath)) {

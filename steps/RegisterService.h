@@ -14,8 +14,20 @@ public:
     // saying so. Never throws.
     static bool Unregister(const WString& exePath) noexcept;
 
+    // The configuration of an existing service as the journal stores it
+    // (its start type, error control, program and display name), or empty
+    // when there is no such service.
+    static WString SavedConfig(const WString& name);
+    // Gives a service that existed before the registration its configuration
+    // back, saying so; its account stays as it is. Never throws.
+    static bool RestoreConfig(const WString& name, const WString& config) noexcept;
+
 private:
     WString exePath;
+    // A service that existed (an upgrade's, kept by the previous uninstaller)
+    // is given back its configuration on rollback, never deleted: it is not
+    // this run's, and its account cannot be made again.
+    WString previousConfig;
     bool registered = false;
 };
 
@@ -27,6 +39,11 @@ WString ExitCodeReason(unsigned long code);
 bool IsServiceRunning();
 // Starts the site's service. Throws SystemError.
 void StartSiteService();
+// Whether a service of that name is known to the service control manager.
+bool ServiceExists(const WString& name);
+// Starts a service; one that runs already counts as started. Returns empty,
+// or why it could not.
+WString StartServiceNamed(const WString& name);
 
 // Starts the site's service once the installation is complete, saying so on
 // the console. A start that fails is only a warning (and, in an interactive

@@ -1,5 +1,7 @@
 #include "ShellFolders.h"
 #include "../nocrtlib/NoCrtPath.h"
+#include "TargetDirectory.h"
+#include "../wwlib/Product.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/DllLoader.h"
 #include "../wwlib/InstallError.h"
@@ -121,4 +123,23 @@ WString GetStartMenuProgramsDir()
         // No token to ask: the user's folder, as before the question existed.
     }
     return StartMenuProgramsDirFor(user.Get());
+}
+
+SiteScope::Places<WString> SitePlacesOf(const WString& site, const WString& installDir)
+{
+    SiteScope::Places<WString> places;
+    places.site = site;
+    places.dir = ComparablePath(installDir);
+    try {
+        places.startMenus[0] = ComparablePath(PathJoin(GetProgramsDir(), Product::kMakerPrefix + site));
+    } catch (const std::exception&) {
+        // No Start menu: no shortcut is the site's.
+    }
+    WString common = GetCommonProgramsDir();
+    if (!common.empty())
+        places.startMenus[1] = ComparablePath(PathJoin(common, Product::kMakerPrefix + site));
+    WString adminTools = GetCommonAdminToolsDir();
+    if (!adminTools.empty())
+        places.adminShortcut = ComparablePath(PathJoin(adminTools, site + L" Control Panel.lnk"));
+    return places;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "../nocrtlib/NoCrtString.h"
+#include "../wwlib/SiteScope.h"
 #include <windows.h>
 
 // The folders the installation writes into. Each asks the shell first (when
@@ -21,3 +22,10 @@ WString GetCommonAppDataDir();
 WString GetStartMenuProgramsDir();
 // The same decision for the token user `user`.
 WString StartMenuProgramsDirFor(PSID user);
+
+// The places of a site in the installer's canonical path form: its folder,
+// its Start-menu folders (the user's and the all users': the run that made
+// them may have been LocalSystem's and this one an administrator's, or the
+// other way round) and its Administrative Tools shortcut. A place that cannot
+// be had is empty.
+SiteScope::Places<WString> SitePlacesOf(const WString& site, const WString& installDir);

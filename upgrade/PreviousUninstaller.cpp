@@ -1,5 +1,6 @@
 #include "PreviousUninstaller.h"
 #include "UninstallerProcesses.h"
+#include "HeldFiles.h"
 #include "InstalledSites.h"
 #include "RestartAndResume.h"
 #include "../nocrtlib/NoCrtFormat.h"
@@ -7,6 +8,7 @@
 #include "../nocrtlib/NoCrtPath.h"
 #include "../steps/DeferredFileOps.h"
 #include "../steps/InstallJournal.h"
+#include "../steps/KeptInstallation.h"
 #include "../steps/InstallSettings.h"
 #include "../steps/StepReport.h"
 #include "../steps/TargetDirectory.h"
@@ -131,7 +133,21 @@ WString UninstallerResultError(unsigned long result)
     return text;
 }
 
+namespace {
+
+unsigned long RunUninstaller(const WString& command, UninstallerProcesses& processes);
+
+} // namespace
+
 unsigned long RunUninstallerWithResult(const WString& command)
+{
+    UninstallerProcesses processes;
+    return RunUninstaller(command, processes);
+}
+
+namespace {
+
+unsigned long RunUninstaller(const WString& command, UninstallerProcesses& processes)
 {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     NoCrtHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4, nullptr));
@@ -145,7 +161,6 @@ unsigned long RunUninstallerWithResult(const WString& command)
         ThrowCallFailed(L"CreateEventW()", GetLastError());
     WString line = command + L" -unat -result=" + Hex(reinterpret_cast<ULONG_PTR>(mapping.get())) + L" -done=" +
                    Hex(reinterpret_cast<ULONG_PTR>(done.get())) + L" -reinstall -skipUnregSvc";
-    UninstallerProcesses processes;
     unsigned long code = processes.Run(line);
     if (!(code & 1))
         return code;
@@ -164,6 +179,8 @@ unsigned long RunUninstallerWithResult(const WString& command)
                                 L" without reporting its result");
     }
 }
+
+} // namespace
 
 void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)
 {
@@ -219,15 +236,61 @@ void CopyPackageFilesToTemp(int selector, TempPackageFiles& files)
 }
 
 namespace {
+
 unsigned long g_uninstallPause = 3000;
+
+// The pause after the previous uninstaller stands for its processes ending
+// and letting go of their files: over as soon as every process it started
+// has ended, and at most the pause. Without a job to tell, the whole pause.
+void WaitForUninstallerToEnd(const UninstallerProcesses& processes)
+{
+    const DWORD started = GetTickCount();
+    while (GetTickCount() - started < g_uninstallPause) {
+        if (processes.Tracked() && processes.AllEnded())
+            return;
+        Sleep(20);
+    }
 }
+
+} // namespace
 
 void SetUninstallPause(unsigned long ms)
 {
     g_uninstallPause = ms;
 }
 
-bool UninstallExisting()
+namespace {
+
+// A removal that failed: a warning with -force, a question in an interactive
+// run (Yes goes on), otherwise 107. What was kept of the installation comes
+// back before the run ends, and the reason stays the last line.
+void ReportUninstallFailure(WString error, KeptInstallation& kept)
+{
+    const InstallSettings& settings = TheInstallSettings();
+    if (error[error.size() - 1] == L'.')
+        error.erase(error.size() - 1);
+    if (!settings.interactive) {
+        if (!settings.force) {
+            kept.PutBackNow();
+            StepLine(error + L" (use /Force flag to override uninstallation failure); aborting");
+            throw SilentExit(107);
+        }
+        StepLine(L"Warning: " + error);
+        return;
+    }
+    StepLine(L"Warning: " + error);
+    WString box = error + L".\nDo you want to continue with the installation anyway?";
+    if (MessageBoxW(nullptr, box.c_str(), L"Uninstallation failure", MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) !=
+        IDYES) {
+        kept.PutBackNow();
+        StepLine(L"Installation canceled by user (uninstallation failure)");
+        throw SilentExit(107);
+    }
+}
+
+} // namespace
+
+bool UninstallExisting(KeptInstallation& kept, bool serviceRan)
 {
     const WString& site = TheSiteName();
     const InstallSettings& settings = TheInstallSettings();
@@ -237,10 +300,10 @@ bool UninstallExisting()
     if (command.empty() || params.empty())
         return false;
     StepLine(L"Uninstalling the existing " + site + L" " + version + L" installation");
-    InstallJournal::Record(UndoKind::PreviousInstallation, settings.installDir, params);
 
     unsigned long result = kNoResult;
     WString error;
+    UninstallerProcesses processes;
     try {
         // Run as it stands only when it is the site's own uninstaller. An
         // entry the recovery has just written back is taken only from that,
@@ -253,18 +316,36 @@ bool UninstallExisting()
             if (error.empty())
                 error = ForeignUninstallerReason(command);
         }
-        if (error.empty() && restored && GetFileAttributesW(ProgramOf(command).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const bool passOver =
+            error.empty() && restored && GetFileAttributesW(ProgramOf(command).c_str()) == INVALID_FILE_ATTRIBUTES;
+        if (error.empty() && !passOver) {
+            // Files that another program holds would stay half removed until
+            // a restart: found first, the old installation keeps running.
+            StopIfFilesHeld(site, settings.installDir, params);
+            // Kept before anything goes, so that an upgrade that does not
+            // complete gives it back. Without a way to keep it the removal
+            // is the administrator's call, as a failed removal is.
+            try {
+                kept.Keep(site, settings.installDir, params, serviceRan);
+            } catch (const std::exception& e) {
+                ReportUninstallFailure(L"The " + site + L" installation cannot be kept for its return if the "
+                                       L"upgrade fails: " + ReasonOf(e), kept);
+            }
+        }
+        if (!kept.Kept())
+            InstallJournal::Record(UndoKind::PreviousInstallation, settings.installDir, params);
+        if (passOver) {
             StepLine(L"Warning: the previous uninstaller '" + ProgramOf(command) +
                      L"' is not there; its entry is passed over");
             result = 0;
         } else if (error.empty() && !older) {
             StepLine(WString());
-            result = RunUninstallerWithResult(command);
+            result = RunUninstaller(command, processes);
         } else if (error.empty()) {
             TempPackageFiles files;
             CopyPackageFilesToTemp(kUninstallerMark, files);
             StepLine(WString());
-            result = RunUninstallerWithResult(L"\"" + files.uninstaller + L"\" \"" + site + L"\"");
+            result = RunUninstaller(L"\"" + files.uninstaller + L"\" \"" + site + L"\"", processes);
         }
         StepLine(WString());
     } catch (const InstallError& e) {
@@ -284,27 +365,14 @@ bool UninstallExisting()
         restart = (result & 0x6) != 0;
         error = UninstallerResultError(result);
     }
-    if (!error.empty()) {
-        if (error[error.size() - 1] == L'.')
-            error.erase(error.size() - 1);
-        if (!settings.interactive) {
-            if (!settings.force) {
-                StepLine(error + L" (use /Force flag to override uninstallation failure); aborting");
-                throw SilentExit(107);
-            }
-            StepLine(L"Warning: " + error);
-        } else {
-            StepLine(L"Warning: " + error);
-            WString box = error + L".\nDo you want to continue with the installation anyway?";
-            if (MessageBoxW(nullptr, box.c_str(), L"Uninstallation failure",
-                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) != IDYES) {
-                StepLine(L"Installation canceled by user (uninstallation failure)");
-                throw SilentExit(107);
-            }
-        }
-    }
-    if (restart)
+    if (!error.empty())
+        ReportUninstallFailure(error, kept);
+    if (restart) {
+        // Until the restart the old installation runs, whole: nothing the
+        // uninstaller left for the restart to delete is its any more.
+        kept.PutBackNow();
         RestartForReinstall();
-    Sleep(g_uninstallPause);
+    }
+    WaitForUninstallerToEnd(processes);
     return true;
 }

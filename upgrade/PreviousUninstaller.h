@@ -2,12 +2,16 @@
 #include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtString.h"
 
+class KeptInstallation;
+
 // Removes the installed copy of the current site, if one is registered, by
 // running an uninstaller: the one the installation registered (version 5.18
-// and newer) or a temporary copy of this package's own. Returns false when
-// nothing is registered, true when the run may go on; otherwise ends the run
-// with 107 (removal failed and not overridden) or 300 (restart needed).
-bool UninstallExisting();
+// and newer) or a temporary copy of this package's own. What it removes is
+// kept first in `kept` (with whether the site's service ran), so that a run
+// that does not complete puts it back. Returns false when nothing is
+// registered, true when the run may go on; otherwise ends the run with 107
+// (removal failed and not overridden) or 300 (restart needed).
+bool UninstallExisting(KeptInstallation& kept, bool serviceRan);
 
 // The pause after the previous uninstaller before the run goes on (3000 ms),
 // for what that uninstaller started to finish. The tests of this library

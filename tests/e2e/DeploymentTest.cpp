@@ -522,14 +522,20 @@ TEST_CASE("deployment: the configuration-management play installs once, upgrades
     StopService(L"Quendal"); // its program file is the one to change
     MakeOlder(createsPath, 5, 17);
     CHECK(FixedFileVersion(createsPath) == "5.17.0.0");
+    // The entry of an older version says so, as the detection rule reads it.
+    const std::wstring older = L"5.17";
+    REQUIRE(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstall + L"Quendal").c_str(), L"DisplayVersion", REG_SZ,
+                            older.c_str(), static_cast<DWORD>((older.size() + 1) * sizeof(wchar_t))) == 0);
     REQUIRE_FALSE(upToDate());
     HeldFile held(dir + L"\\ReadMe.txt");
     const DWORD rc = task(command, expected);
     held.Release();
     CHECK(rc == 300);
-    // Not installed until the second run: a distribution system's detection
-    // rule sends it to run the command again after the restart.
+    // The older version is back until the second run: a distribution
+    // system's detection rule sends it to run the command again after the
+    // restart.
     CHECK_FALSE(Detected(Section("Detecting the installed version")));
+    CHECK(Value(kUninstall + L"Quendal", L"DisplayVersion") == older);
     Test::RestartWine();
     CHECK(task(command, expectedAgain) == 0);
     CHECK(upToDate());

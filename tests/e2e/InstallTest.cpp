@@ -242,14 +242,15 @@ TEST_CASE("install: -startService, and a service that ran before runs again afte
     CHECK(Contains(LinesOf(again), L"Quendal-Svc service started successfully."));
     CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
 
-    // An upgrade that needs a restart removes the running service; the same
-    // command, repeated unattended as the 300 tells, still starts it.
+    // An upgrade that needs a restart gives the old installation back,
+    // running, until the restart; the same command, repeated unattended as
+    // the 300 tells, upgrades and starts it.
     HANDLE lock = CreateFileW((dir + L"\\ReadMe.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     REQUIRE(lock != INVALID_HANDLE_VALUE);
     ChildResult blocked = Install(L"-installDir=" + dir + L" -acceptEULA");
     CloseHandle(lock);
     CHECK(blocked.exitCode == 300);
-    CHECK(Test::ServiceState(L"Quendal-Svc") != SERVICE_RUNNING);
+    CHECK(Test::WaitForServiceState(L"Quendal-Svc", SERVICE_RUNNING));
     Test::RestartWine();
     ChildResult resumed = Install(L"-installDir=" + dir + L" -acceptEULA");
     CHECK(resumed.exitCode == 0);
@@ -530,6 +531,17 @@ TEST_CASE("install: a file of the old installation held open asks for a restart"
     CHECK(Lines(lines.end() - 2, lines.end()) ==
           Lines{L"Windows restart is required before Quendal-Lock reinstallation can be completed",
                 L"Please re-run Quendal installer after Windows is restarted"});
+    // Found before anything was removed: the file, the program that holds
+    // it, and the old installation as it was.
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    CHECK(Contains(lines, L"'" + dir + L"\\ReadMe.txt' is held open by " + self + L" (process " +
+                              std::to_wstring(GetCurrentProcessId()) + L")"));
+    CHECK(Contains(lines, L"Nothing of Quendal-Lock was removed: the files above are in use by other programs"));
+    for (const std::wstring& line : lines)
+        CHECK(line.rfind(L"Deleting ", 0) == std::wstring::npos);
+    CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Lock"));
+    CHECK(Exists(dir + L"\\Quendal.exe"));
     CHECK(Test::RegString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quendal-Lock Installer") ==
           L"(none)");
     // After Wine's restart the same command completes.
@@ -570,6 +582,7 @@ TEST_CASE("install: after a blocked upgrade the same command takes over what the
 {
     const std::wstring dir = L"C:\\Sites\\Quendal-Held";
     const std::wstring log = dir + L"\\QuendalLog.exe";
+    const std::wstring entry = kUninstall + L"Quendal-Held";
     // Another program's pending operations are never touched.
     Test::ClearPendingRestartOperations();
     CreateDirectoryW(L"C:\\Other", nullptr);
@@ -580,20 +593,42 @@ TEST_CASE("install: after a blocked upgrade the same command takes over what the
         std::vector<std::wstring> now = Test::PendingRestartOperations();
         return now.size() >= 2 && now[0] == theirs[0] && now[1] == L"";
     };
-    auto blockedUpgrade = [&] {
+    // The site removed by its own uninstaller while a file of it is held
+    // open: that file is left to the restart, and the entry is gone.
+    auto blockedRemoval = [&] {
+        HANDLE lock = CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(lock != INVALID_HANDLE_VALUE);
+        ChildResult r = Test::RunCaptured(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"UninstallString") + L"-unat");
+        CloseHandle(lock);
+        CHECK(r.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED);
+        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+        CHECK(Exists(log));
+    };
+    REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+
+    SUBCASE("an upgrade blocked by it gives the old installation back whole; the restart keeps it")
+    {
         HANDLE lock = CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         REQUIRE(lock != INVALID_HANDLE_VALUE);
         ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
         CloseHandle(lock);
         CHECK(r.exitCode == 300);
-        CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Held"));
-        CHECK(Exists(log));
-    };
-    REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
-
+        CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+        // Nothing the uninstaller left for the restart is the site's any more
+        // (its temporary copies go then).
+        for (const std::wstring& pending : Test::PendingRestartOperations()) {
+            CAPTURE(Test::Narrow(pending));
+            CHECK(pending.find(dir) == std::wstring::npos);
+        }
+        CHECK(othersKept());
+        Test::RestartWine();
+        for (const wchar_t* name : {L"\\QuendalLog.exe", L"\\Quendal.exe", L"\\uninst.exe", L"\\ReadMe.txt"})
+            CHECK(Exists(dir + name));
+        CHECK(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+    }
     SUBCASE("the locking program closed, no restart: the same command completes, and the restart keeps the files")
     {
-        blockedUpgrade();
+        blockedRemoval();
         ChildResult again = Install(L"-installDir=" + dir + L" -acceptEULA");
         CHECK(again.exitCode == 0);
         CHECK_FALSE(Contains(LinesOf(again), L"Target file '" + log + L"' already exists, aborting"));
@@ -601,12 +636,12 @@ TEST_CASE("install: after a blocked upgrade the same command takes over what the
         Test::RestartWine();
         CHECK(Exists(log));
         CHECK(Exists(dir + L"\\Quendal.exe"));
-        CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, kUninstall + L"Quendal-Held"));
+        CHECK(Test::KeyExists(HKEY_LOCAL_MACHINE, entry));
         CHECK_FALSE(Exists(L"C:\\Other\\stale.tmp"));
     }
     SUBCASE("the held file removed by hand: the new file survives the restart")
     {
-        blockedUpgrade();
+        blockedRemoval();
         REQUIRE(DeleteFileW(log.c_str()));
         CHECK(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
         CHECK(othersKept());
@@ -616,7 +651,7 @@ TEST_CASE("install: after a blocked upgrade the same command takes over what the
     }
     SUBCASE("a failing run after the take-over leaves nothing of it")
     {
-        blockedUpgrade();
+        blockedRemoval();
         ForcedExit forced(L"QuendalCfgManip.exe:/RegServer=7");
         ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
         CHECK(r.exitCode == 111);

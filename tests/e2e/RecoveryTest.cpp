@@ -8,6 +8,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -280,7 +281,8 @@ TEST_CASE("recovery: Ctrl+C while the previous uninstaller runs stops the run; i
         const std::string output = Narrow(r.text);
         CAPTURE(output);
         CHECK(r.exitCode == 203);
-        CHECK(LinesOf(r).back() == L"Installation interrupted, aborting");
+        CHECK(Contains(LinesOf(r), L"Installation interrupted, aborting"));
+        CHECK(LinesOf(r).back() == L"The previous installation of " + site + L" was put back");
         CHECK(restart.Texts().empty());
         CHECK(failure.Texts().empty());
         CHECK(RegString(HKEY_CURRENT_USER, runKey, (site + L" Installer").c_str()) == L"(none)");
@@ -317,4 +319,78 @@ TEST_CASE("recovery: what a killed run left running is ended, so that the same c
     CHECK_FALSE(WaitForProcess(L"QuendalCfgManip.exe", 500));
     UninstallThroughEntry(site);
     CHECK(Joined(Snapshot::Take().Differences(before, KeptAfterRemoval(dir, site))) == "");
+}
+
+TEST_CASE("recovery: an upgrade that does not complete gives back the installation it replaced, running")
+{
+    const std::wstring site = L"Quendal-Back", dir = L"C:\\Sites\\" + site;
+    const std::wstring command = L"-installDir=" + dir + L" -acceptEULA";
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    Snapshot clean = Snapshot::Take();
+    REQUIRE(Install(command + L" -startService").exitCode == 0);
+    REQUIRE(WaitForServiceState(site.c_str(), SERVICE_RUNNING));
+    // An administrator's edit tells the old installation from a fresh copy.
+    const std::wstring edited = dir + L"\\ReadMe.txt";
+    const std::string text = ReadFileBytes(edited) + "Edited by the administrator.\r\n";
+    WriteTextFile(edited, text);
+    // What the running server writes to its log grows meanwhile; the
+    // completed run's journal goes with the next run.
+    const std::wstring journal = JournalOf(site);
+    const std::vector<std::wstring> served = {kMakerKeyEntry, L"file:" + dir + L"\\Config\\Quendal.log",
+                                              L"file:" + journal, L"file:" + journal.substr(0, journal.rfind(L'\\') + 1)};
+    const Snapshot installed = Snapshot::Take();
+    struct Fault {
+        const char* name;
+        const wchar_t* rule;
+        const wchar_t* args;
+        DWORD code;
+        const wchar_t* signalled; // Ctrl+C to these once the rule's program runs
+        const wchar_t* last;      // a run that stops before its first step says why last
+    };
+    const Fault faults[] = {
+        // An administrator's typo.
+        {"the server's command failing", nullptr, L" -settings=C:\\nope.qst", ERROR_FILE_NOT_FOUND, nullptr, nullptr},
+                // Once: the previous installation's own registration must not fail.
+        {"the COM server's registration failing", L"QuendalCfgManip.exe:/RegServer=7once", L"", 111, nullptr, nullptr},
+        {"the service's registration failing", L"Quendal.exe:-service=5once", L"", 110, nullptr, nullptr},
+        {"an interruption after the package", L"Quendal.exe:-service=delay", L"", 203, L"QuendalInstaller.exe", nullptr},
+        {"the previous uninstaller failing", L"uninst.exe:-reinstall=131072", L"", 107, nullptr,
+         L"Uninstaller failed with error code 0x20000: Exception caught (use /Force flag to override uninstallation "
+         L"failure); aborting"},
+        // Files the uninstaller met in use: the old installation runs, whole,
+        // until the restart.
+        {"the previous uninstaller asking for a restart", L"uninst.exe:-reinstall=4", L"", 300, nullptr,
+         L"Please re-run Quendal installer after Windows is restarted"},
+    };
+    for (const Fault& f : faults) {
+        const std::string name = f.name;
+        CAPTURE(name);
+        std::unique_ptr<ForcedExit> forced(f.rule ? new ForcedExit(f.rule) : nullptr);
+        CapturedChild child(L"\"" + Env(L"QUENDAL_INSTALLER") + L"\" " + command + f.args);
+        if (f.signalled) {
+            // The old service runs a program of the same name: the line says
+            // when the delayed registration has begun.
+            REQUIRE(child.WaitForLine(L"Registering service " + dir + L"\\Quendal.exe"));
+            PressCtrlC(f.signalled);
+        }
+        ChildResult r = child.Wait(120000);
+        const std::string output = Narrow(r.text);
+        CAPTURE(output);
+        CHECK(r.exitCode == f.code);
+        const std::vector<std::wstring> lines = LinesOf(r);
+        REQUIRE(!lines.empty());
+        const std::wstring putBack = L"The previous installation of " + site + L" was put back";
+        CHECK(lines.back() == (f.last ? std::wstring(f.last) : putBack));
+        CHECK(Contains(lines, putBack));
+        CHECK(WaitForServiceState(site.c_str(), SERVICE_RUNNING));
+        CHECK(ReadFileBytes(edited) == text);
+        CHECK(Joined(Snapshot::Take().Differences(installed, served)) == "");
+        CHECK_FALSE(JournalOpen(site));
+    }
+    // Without the fault the same command upgrades, and the quiet removal
+    // leaves the machine as it was.
+    REQUIRE(Install(command).exitCode == 0);
+    CHECK(WaitForServiceState(site.c_str(), SERVICE_RUNNING));
+    UninstallThroughEntry(site);
+    CHECK(Joined(Snapshot::Take().Differences(clean, KeptAfterRemoval(dir, site))) == "");
 }

@@ -12,7 +12,10 @@
 #   power       the wineserver itself with SIGKILL: files written stay, the
 #               registry changes it had not saved are lost, as at a power cut
 #   twice       killed, and the run that recovers killed too
-#   upgrade     killed while it replaces an installed, running site
+#   upgrade     killed while it replaces an installed, running site; the
+#               same command then once with the previous uninstaller failing
+#               (107), which must leave the site as it was before the upgrade,
+#               its service running: what the recovery put back is what ran
 #
 # The moments are spread over SPAN milliseconds, by default the time a clean
 # installation takes here (measured first); a seed and a span replay a sweep.
@@ -33,7 +36,8 @@ site=Quendal-Crash
 dir='C:\Sites\Quendal-Crash'
 args=("-installDir=$dir" -acceptEULA)
 before=$work/before.txt
-kinds=(terminate session power twice upgrade)
+# SWEEP_KINDS="upgrade ..." sweeps those ways alone.
+read -r -a kinds <<< "${SWEEP_KINDS:-terminate session power twice upgrade}"
 declare -A done_by_kind
 failed=0
 
@@ -52,7 +56,11 @@ if [ -z "$span" ]; then
   span=$(( ($(date +%s%N) - start) / 1000000 ))
   power_cut "$QUENDAL_PREFIX"; rm -rf "$QUENDAL_PREFIX"
 fi
-echo "crash sweep: seed $seed, $count moments over $span ms (replay: SEED=$seed N=$count SPAN=$span)"
+# An upgrade of a running site removes one installation and makes another:
+# its moments spread over about twice a clean installation's time.
+upgrade_span=$(( span * 2 ))
+echo "crash sweep: seed $seed, $count moments over $span ms, an upgrade's over $upgrade_span ms" \
+  "(replay: SEED=$seed N=$count SPAN=$span)"
 
 # The machine before, with the folder the sites go in (a removal leaves the
 # folder it was in): every moment starts from a copy of this prefix, so one
@@ -65,8 +73,10 @@ before_win=$(winpath "$before")
 RANDOM=$seed
 for i in $(seq "$count"); do
   kind=${kinds[$(( (i - 1) % ${#kinds[@]} ))]}
-  moment=$(( RANDOM * span / 32768 ))
-  second=$(( RANDOM * span / 32768 ))
+  kind_span=$span
+  [ "$kind" = upgrade ] && kind_span=$upgrade_span
+  moment=$(( RANDOM * kind_span / 32768 ))
+  second=$(( RANDOM * kind_span / 32768 ))
   export QUENDAL_PREFIX=$work/p$i
   log=$work/p$i.log
   : > "$log"
@@ -79,11 +89,23 @@ for i in $(seq "$count"); do
       [ "$kind" = twice ] && delays="$moment,$second"
       if [ "$kind" = upgrade ]; then
         "$run" "$installer" "${args[@]}" -startService >> "$log" 2>&1 || { fail "the site to upgrade"; continue; }
+        "$run" "$probe" snapshot 'C:\windows\temp\installed.txt' >> "$log" 2>&1 || { fail "no picture of the site"; continue; }
+        export QUENDAL_FINAL_FORCE_EXIT='uninst.exe:-reinstall=131072'
       fi
       note "== $kind: killed after $delays ms, then the same command"
       "$run" "$probe" terminate "$delays" 'C:\windows\temp\runs.log' "$installer_win" "${args[@]}" >> "$log" 2>&1
       code=$?
+      unset QUENDAL_FINAL_FORCE_EXIT
       cat "$QUENDAL_PREFIX/drive_c/windows/temp/runs.log" >> "$log" 2>/dev/null
+      if [ "$kind" = upgrade ]; then
+        [ "$code" = 107 ] || { fail "the same command with the uninstaller failing ended with $code, not 107"; continue; }
+        note "== the site as before the upgrade, running"
+        "$run" "$probe" same 'C:\windows\temp\installed.txt' "$site" "$dir" >> "$log" 2>&1 ||
+          { fail "the recovery did not give the site back as it was"; continue; }
+        note "== the same command"
+        "$run" "$installer" "${args[@]}" >> "$log" 2>&1
+        code=$?
+      fi
       ;;
     session|power)
       note "== $kind: cut after $moment ms"

@@ -12,6 +12,11 @@
 //                                          time the same command again), then
 //                                          runs it once more to its end: its
 //                                          output into LOG, its exit code out
+//   crash_probe same FILE SITE DIR         the machine against FILE, but what the
+//                                          site's running server writes (its
+//                                          log), the installer's journals and
+//                                          the entry's parameter list; and the
+//                                          site's service running
 //   crash_probe remove SITE FILE DIR       the site's quiet removal, then the
 //                                          machine's differences since FILE but
 //                                          what a removed site in DIR keeps;
@@ -45,6 +50,8 @@ std::wstring Wide(const std::string& text)
     return out;
 }
 
+Test::Snapshot ReadSnapshot(const std::wstring& file);
+
 // One entry a line: path, a tab, the value.
 int WriteSnapshot(const std::wstring& file)
 {
@@ -55,17 +62,53 @@ int WriteSnapshot(const std::wstring& file)
     return out ? 0 : 2;
 }
 
-int Compare(const std::wstring& file, const std::wstring& dir, const std::wstring& site)
+Test::Snapshot ReadSnapshot(const std::wstring& file)
 {
-    Test::Snapshot before;
+    Test::Snapshot shot;
     std::ifstream in(Utf8(file), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         std::size_t tab = line.find('\t');
         if (tab != std::string::npos)
-            before.entries[Wide(line.substr(0, tab))] = Wide(line.substr(tab + 1));
+            shot.entries[Wide(line.substr(0, tab))] = Wide(line.substr(tab + 1));
     }
-    std::vector<std::wstring> diff = Test::Snapshot::Take().Differences(before, Test::KeptAfterRemoval(dir, site));
+    return shot;
+}
+
+// The installation as it was when FILE was taken, its service running.
+int Same(const std::wstring& file, const std::wstring& site, const std::wstring& dir)
+{
+    wchar_t data[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+    // An upgrade that completed before it was killed lists what it wrote
+    // itself: its folder was there already.
+    std::vector<std::wstring> diff = Test::Snapshot::Take().Differences(
+        ReadSnapshot(file), {Test::kMakerKeyEntry, L"file:" + dir + L"\\Config\\Quendal.log",
+                             L"file:" + std::wstring(data) + L"\\Korvane Quendal Setup\\*",
+                             L"reg:HKLM\\" + kUninstall + site + L"\\@UninstallParam"});
+    for (const std::wstring& d : diff)
+        std::printf("%s\n", Utf8(d).c_str());
+    DWORD state = 0;
+    if (SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
+        if (SC_HANDLE svc = OpenServiceW(scm, site.c_str(), SERVICE_QUERY_STATUS)) {
+            SERVICE_STATUS status = {};
+            for (int i = 0; i < 200 && QueryServiceStatus(svc, &status) && status.dwCurrentState != SERVICE_RUNNING;
+                 ++i)
+                Sleep(100);
+            state = status.dwCurrentState;
+            CloseServiceHandle(svc);
+        }
+        CloseServiceHandle(scm);
+    }
+    if (state != SERVICE_RUNNING)
+        std::printf("the service %s is not running (state %lu)\n", Utf8(site).c_str(), state);
+    return diff.empty() && state == SERVICE_RUNNING ? 0 : 1;
+}
+
+int Compare(const std::wstring& file, const std::wstring& dir, const std::wstring& site)
+{
+    std::vector<std::wstring> diff =
+        Test::Snapshot::Take().Differences(ReadSnapshot(file), Test::KeptAfterRemoval(dir, site));
     for (const std::wstring& d : diff)
         std::printf("%s\n", Utf8(d).c_str());
     return diff.empty() ? 0 : 1;
@@ -114,6 +157,11 @@ int Terminate(const std::wstring& delays, const std::wstring& log, const std::ws
         CloseHandle(p);
         std::fflush(stdout);
     }
+    // The last run may be given a fault of its own (the sweep's upgrade
+    // kind: the previous uninstaller failing, to see what the recovery left).
+    wchar_t force[256] = {};
+    if (GetEnvironmentVariableW(L"QUENDAL_FINAL_FORCE_EXIT", force, 256))
+        SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", force);
     HANDLE p = Start(command, out);
     if (!p)
         return 2;
@@ -172,6 +220,8 @@ int wmain(int argc, wchar_t** argv)
     // Both in one session: the removal is over when the uninstaller ends.
     if (what == L"remove" && argc == 5)
         return Uninstall(argv[2]) != 0 ? 1 : Compare(argv[3], argv[4], argv[2]);
+    if (what == L"same" && argc == 5)
+        return Same(argv[2], argv[3], argv[4]);
     if (what == L"terminate" && argc >= 5) {
         std::wstring command;
         for (int i = 4; i < argc; ++i) {
@@ -181,6 +231,6 @@ int wmain(int argc, wchar_t** argv)
         return Terminate(argv[2], argv[3], command);
     }
     std::fprintf(stderr, "usage: crash_probe snapshot FILE [FOLDER] | terminate MS[,MS] LOG COMMAND... "
-                         "| remove SITE FILE DIR\n");
+                         "| same FILE SITE DIR | remove SITE FILE DIR\n");
     return 2;
 }

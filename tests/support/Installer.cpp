@@ -59,6 +59,22 @@ void KillInstallerAt(const std::wstring& args, const wchar_t* rule, const std::w
         KillProcesses(program);
 }
 
+ForcedExit::~ForcedExit()
+{
+    SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr);
+    // The marks of the rules that end a program once.
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((std::wstring(temp) + L"quendal-forced-exit-*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do
+        DeleteFileW((std::wstring(temp) + fd.cFileName).c_str());
+    while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
 void UninstallThroughEntry(const std::wstring& site)
 {
     std::wstring command = RegString(HKEY_LOCAL_MACHINE, kUninstall + site, L"UninstallString");

@@ -20,7 +20,7 @@ bool Exists(const std::wstring& path);
 // The package programs' test hook (QUENDAL_FORCE_EXIT) for one scope.
 struct ForcedExit {
     explicit ForcedExit(const wchar_t* rule) { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", rule); }
-    ~ForcedExit() { SetEnvironmentVariableW(L"QUENDAL_FORCE_EXIT", nullptr); }
+    ~ForcedExit();
     ForcedExit(const ForcedExit&) = delete;
     ForcedExit& operator=(const ForcedExit&) = delete;
 };

@@ -7,7 +7,10 @@
 //   copy:<value>           starts itself again as channel:<value> with the same
 //                          arguments and inherited handles, and exits with 1
 //                          before the copy reports, as the real one does
-// Numbers are hexadecimal.
+//   linger:<ms>            starts itself again as sleep:<ms> and exits with 0:
+//                          a process of it that ends after its result
+//   sleep:<ms>             waits <ms> milliseconds and exits with 0
+// Numbers are hexadecimal, but the milliseconds.
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +79,22 @@ int wmain(int argc, wchar_t** argv)
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
         return 1;
+    }
+    if (mode.rfind(L"linger:", 0) == 0) {
+        SetEnvironmentVariableW(L"QUENDAL_FAKE_UNINSTALL", (L"sleep:" + mode.substr(7)).c_str());
+        std::wstring line = GetCommandLineW();
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+            return 0x20000;
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        return 0;
+    }
+    if (mode.rfind(L"sleep:", 0) == 0) {
+        Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 6, nullptr, 10)));
+        return 0;
     }
     if (mode.rfind(L"exit:", 0) == 0)
         return static_cast<int>(std::wcstoul(mode.c_str() + 5, nullptr, 16));

@@ -1,6 +1,7 @@
 #include "../../steps/DeferredFileOps.h"
 #include "../../steps/InstallSettings.h"
 #include "../../upgrade/PreviousUninstaller.h"
+#include "../../steps/KeptInstallation.h"
 #include "../../upgrade/RestartAndResume.h"
 #include "../../wwlib/AdministratorsFolder.h"
 #include "../../wwlib/ErrorText.h"
@@ -19,6 +20,19 @@
 
 using Test::W;
 using Lines = std::vector<std::wstring>;
+
+namespace {
+
+// The removal as the installation sequence makes it: what the uninstaller
+// removes is kept, and, since these runs never complete, put back when the
+// call is done with. The service of these sites never ran.
+bool RemovePrevious()
+{
+    KeptInstallation kept;
+    return UninstallExisting(kept, false);
+}
+
+} // namespace
 
 namespace {
 
@@ -206,24 +220,39 @@ TEST_CASE("removing the previous installation")
     {
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
-        CHECK_FALSE(UninstallExisting());
+        CHECK_FALSE(RemovePrevious());
         Registered entry(L"5.18", stored, L"");
-        CHECK_FALSE(UninstallExisting());
+        CHECK_FALSE(RemovePrevious());
         CHECK(console.Lines().empty());
     }
-    SUBCASE("5.18 and newer: the stored uninstaller, then 3 seconds")
+    SUBCASE("5.18 and newer: the stored uninstaller, then a pause until its processes ended, 3 seconds at most")
     {
         RealPause pause;
         Test::RunMode mode(false);
         Test::ConsoleCapture console;
         Registered entry(L"10.0", stored);
-        Fake fake(L"exit:0");
-        DWORD start = GetTickCount();
-        CHECK(UninstallExisting());
-        CHECK(GetTickCount() - start >= 2900);
-        CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 10.0 installation", L"", L""});
-        REQUIRE(fake.Calls().size() == 1);
-        CHECK(fake.Calls()[0].rfind(Test::Narrow(stored) + " -unat -result=", 0) == 0);
+        struct Pause {
+            const wchar_t* fake;
+            DWORD least, most; // milliseconds
+        };
+        const Pause pauses[] = {
+            {L"exit:0", 0, 1500},          // nothing of it left running: no pause
+            {L"linger:1800", 1700, 2900},  // a process of it that ends later: until then
+            {L"linger:10000", 2900, 4500}, // one that goes on: the 3 seconds
+        };
+        for (const Pause& p : pauses) {
+            CAPTURE(Test::Narrow(p.fake));
+            console.Clear();
+            Fake fake(p.fake);
+            DWORD start = GetTickCount();
+            CHECK(RemovePrevious());
+            const DWORD took = GetTickCount() - start;
+            CHECK(took >= p.least);
+            CHECK(took < p.most);
+            CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 10.0 installation", L"", L""});
+            REQUIRE(fake.Calls().size() >= 1);
+            CHECK(fake.Calls()[0].rfind(Test::Narrow(stored) + " -unat -result=", 0) == 0);
+        }
     }
     SUBCASE("a failure, unattended: 107 with the force hint, the period dropped")
     {
@@ -231,7 +260,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:40000");
-        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
+        CHECK(Test::ExitCodeOf([] { RemovePrevious(); }) == 107);
         CHECK(console.Lines().back() == L"Uninstaller failed with error code 0x40000: Usage error (use /Force flag to "
                                         L"override uninstallation failure); aborting");
     }
@@ -241,7 +270,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:30000");
-        CHECK(UninstallExisting());
+        CHECK(RemovePrevious());
         CHECK(console.Lines().back() ==
               L"Warning: Uninstaller failed with error code 0x30000: Failed to delete the main file");
     }
@@ -252,7 +281,7 @@ TEST_CASE("removing the previous installation")
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:40000");
         Test::MessageBoxAnswerer no(L"Uninstallation failure", IDNO);
-        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
+        CHECK(Test::ExitCodeOf([] { RemovePrevious(); }) == 107);
         CHECK(no.Texts() == Lines{L"Uninstaller failed with error code 0x40000: Usage error.\nDo you want to continue "
                                   L"with the installation anyway?"});
         CHECK(no.DefaultButtons() == std::vector<int>{IDNO});
@@ -266,7 +295,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"channel:4");
-        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 300);
+        CHECK(Test::ExitCodeOf([] { RemovePrevious(); }) == 300);
         auto lines = console.Lines();
         CHECK(Lines(lines.end() - 2, lines.end()) ==
               Lines{L"Windows restart is required before Quendal-Test reinstallation can be completed",
@@ -279,7 +308,7 @@ TEST_CASE("removing the previous installation")
         Test::ConsoleCapture console;
         Registered entry(L"5.18", stored);
         Fake fake(L"exit:20004");
-        CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 300);
+        CHECK(Test::ExitCodeOf([] { RemovePrevious(); }) == 300);
         CHECK(console.Lines()[3] == L"Warning: Uninstaller failed with error code 0x20004: Exception caught");
     }
 }
@@ -327,7 +356,7 @@ TEST_CASE("older versions are removed by a temporary copy of the package's unins
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
     // The copy finds the entry of the site it is given and removes what its
     // parameter list names (here nothing).
-    CHECK(UninstallExisting());
+    CHECK(RemovePrevious());
     CHECK(console.Lines() == Lines{L"Uninstalling the existing Quendal-Test 5.17 installation", L"", L""});
     CHECK(Test::ReadFileBytes(planted) == "planted");
     const std::vector<std::wstring> folders = CopyFolders(temp);
@@ -389,7 +418,7 @@ TEST_CASE("an uninstaller that cannot be started is a failure like any other")
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
     Registered entry(L"5.18", L"\"C:\\Old\\Quendal-Test\\uninst.exe\" Quendal-Test ");
-    CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
+    CHECK(Test::ExitCodeOf([] { RemovePrevious(); }) == 107);
     std::wstring last = console.Lines().back();
     CHECK(last.rfind(L"Launching uninstaller failed: CreateProcessW() failed: Windows error ", 0) == 0);
     // The system text ends with a full stop, which goes before the hint.
@@ -426,7 +455,7 @@ TEST_CASE("an entry's own command runs only when it is uninst.exe in the site's 
         {
             Test::RunMode mode(false);
             Test::ConsoleCapture console;
-            CHECK(Test::ExitCodeOf([] { UninstallExisting(); }) == 107);
+            CHECK(Test::ExitCodeOf([] { RemovePrevious(); }) == 107);
             CHECK(console.Lines().back() == L"The previous uninstaller '" + r.program +
                                                 L"' is not uninst.exe in the site's own folder (use /Force flag to "
                                                 L"override uninstallation failure); aborting");
@@ -434,7 +463,7 @@ TEST_CASE("an entry's own command runs only when it is uninst.exe in the site's 
         {
             Test::RunMode force(false, true);
             Test::ConsoleCapture console;
-            CHECK(UninstallExisting());
+            CHECK(RemovePrevious());
             CHECK(console.Lines().back() == L"Warning: The previous uninstaller '" + r.program +
                                                 L"' is not uninst.exe in the site's own folder");
         }
@@ -446,7 +475,7 @@ TEST_CASE("an entry's own command runs only when it is uninst.exe in the site's 
     Fake fake(L"exit:0");
     Test::RunMode mode(false);
     Test::ConsoleCapture console;
-    CHECK(UninstallExisting());
+    CHECK(RemovePrevious());
     CHECK(fake.Calls().size() == 1);
 }
 
