@@ -135,6 +135,7 @@ bench: deps build
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(BUILD)/bench/package-260MB.bin)'
 	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/package_bench.exe 'Z:$(subst /,\,$(CURDIR)/$(WIN64_DIR)/package.bin)'
 	@tools/with-xvfb.sh python3 tools/install-profile.py $(WIN64_DIR)
+	@tools/wine-template-run.sh $(WIN64_DIR) $(WIN64_DIR)/tests/upgrade_downtime.exe 'Z:$(subst /,\,$(CURDIR)/$(WIN64_DIR)/QuendalInstaller.exe)' 5
 
 # The main dialog as a person sees it, into docs/images.
 # The crash sweep (docs/recovery.md) with many moments, on each build this

@@ -10,6 +10,10 @@
 //   linger:<ms>            starts itself again as sleep:<ms> and exits with 0:
 //                          a process of it that ends after its result
 //   sleep:<ms>             waits <ms> milliseconds and exits with 0
+//   hold:<path>            opens the file without sharing and waits (a
+//                          program that holds a file of the installation)
+//   load:<path>            loads the library and waits (an event viewer
+//                          holding a message library)
 // Numbers are hexadecimal, but the milliseconds.
 #include <windows.h>
 #include <cstdio>
@@ -91,6 +95,16 @@ int wmain(int argc, wchar_t** argv)
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
         return 0;
+    }
+    if (mode.rfind(L"hold:", 0) == 0) {
+        if (CreateFileW(mode.c_str() + 5, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE)
+            return 0x20000;
+        Sleep(INFINITE);
+    }
+    if (mode.rfind(L"load:", 0) == 0) {
+        if (!LoadLibraryW(mode.c_str() + 5))
+            return 0x20000;
+        Sleep(INFINITE);
     }
     if (mode.rfind(L"sleep:", 0) == 0) {
         Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 6, nullptr, 10)));

@@ -5,6 +5,9 @@
 #include "../../upgrade/RestartAndResume.h"
 #include "../../wwlib/AdministratorsFolder.h"
 #include "../../wwlib/ErrorText.h"
+#include "../../wwlib/FileHolders.h"
+#include "../../nocrtlib/NoCrtCompare.h"
+#include "../../wwlib/CanonicalPath.h"
 #include "../../wwlib/InstallError.h"
 #include "../../wwlib/Product.h"
 #include "../../wwlib/SilentExit.h"
@@ -528,4 +531,55 @@ TEST_CASE("the restart question answered Yes: Wine's restart runs, the run still
     for (int i = 0; i < 100 && !gone; ++i, Sleep(100))
         gone = GetFileAttributesW(doomed.c_str()) == INVALID_FILE_ATTRIBUTES;
     CHECK(gone);
+}
+
+TEST_CASE("the programs that hold a file are found, a file nobody holds is not")
+{
+    Test::TempDir dir;
+    const std::wstring free = dir.Path() + L"\\free.txt", held = dir.Path() + L"\\held.txt";
+    Test::WriteTextFile(free, "nobody's");
+    Test::WriteTextFile(held, "held");
+    const std::wstring library = dir.Path() + L"\\QuendalLog.dll";
+    REQUIRE(CopyFileW((Test::OwnDirectory() + L"\\regtest_with.dll").c_str(), library.c_str(), TRUE));
+    struct Holder {
+        const wchar_t* mode;
+        std::wstring path;
+        bool openAgainstDeletion;
+    };
+    const Holder holders[] = {
+        {L"hold:", held, true},      // a handle that shares no deletion
+        {L"load:", library, false},  // a loaded library: no such handle, but in use
+    };
+    for (const Holder& h : holders) {
+        CAPTURE(Test::Narrow(h.mode));
+        const std::wstring path = WWLib::CanonicalOrEmpty(WString(h.path.c_str())).c_str();
+        Fake fake((h.mode + h.path).c_str());
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        std::wstring line = L"\"" + FakeUninstaller() + L"\"";
+        REQUIRE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        // Until the stand-in has it.
+        WWLib::WStringList paths;
+        paths.push_back(WString(path.c_str()));
+        paths.push_back(WWLib::CanonicalOrEmpty(WString(free.c_str())));
+        NoCrtVector<WWLib::HeldPath> found;
+        for (int i = 0; i < 100; ++i) {
+            found = WWLib::FindFileHolders(paths);
+            if (found.size() == 2 && found[0].holders.size())
+                break;
+            Sleep(50);
+        }
+        TerminateProcess(pi.hProcess, 0);
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        REQUIRE(found.size() == 2);
+        CHECK(found[0].openAgainstDeletion == h.openAgainstDeletion);
+        REQUIRE(found[0].holders.size() == 1);
+        CHECK(found[0].holders[0].processId == pi.dwProcessId);
+        CHECK(EqualNoCase(found[0].holders[0].program, WString(FakeUninstaller().c_str())));
+        CHECK_FALSE(found[1].openAgainstDeletion);
+        CHECK(found[1].holders.empty());
+    }
 }
