@@ -16,6 +16,7 @@
 #include "../wwlib/UninstallParams.h"
 #include "../nocrtlib/WException.h"
 #include <windows.h>
+#include <cstdint>
 
 using namespace WWLib;
 
@@ -26,11 +27,39 @@ void KeptInstallation::Note(UndoKind kind, const WString& subject, const WString
     parts_.push_back(Part{kind, subject, detail});
 }
 
+namespace {
+
+// The kept files take no room of their own, but they keep theirs until the
+// upgrade completed: the new installation (about as large as the old one)
+// must fit beside them. A drive with room for one installation and a half
+// could be upgraded only by giving the old one up first; that is the
+// administrator's call (-force), not this run's.
+void CheckRoomBeside(const WString& dir, const WString& params)
+{
+    std::uint64_t size = 0;
+    UninstallParams::ForEach(params, [&](const WString& name, const WString& value) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        const WString path = ComparablePath(value);
+        if (EqualNoCase(name, WString(L"delFile")) && PathBelow(path, dir) &&
+            GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            size += (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    });
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr) || available.QuadPart >= size)
+        return;
+    throw WStrException(L"the drive has " + DecimalText(available.QuadPart) + L" bytes free, and the new "
+                        L"installation needs about " + DecimalText(size) + L" beside it");
+}
+
+} // namespace
+
 void KeptInstallation::Keep(const WString& site, const WString& dir, const WString& params, bool serviceRan)
 {
     const SiteScope::Places<WString> places = SitePlacesOf(site, dir);
     if (places.dir.empty() || !IsDirectory(places.dir))
         return; // no folder of the site's own: nothing there to keep
+    CheckRoomBeside(places.dir, params);
     site_ = site;
     folder_ = AdministratorsFolder::MakeNew(places.dir, kFolderPrefix);
     try {

@@ -518,6 +518,43 @@ TEST_CASE("install: a drive that fills up is left as it was found")
     }
 }
 
+TEST_CASE("install: an upgrade on a drive without room for a second installation keeps the first")
+{
+    const std::wstring site = L"Quendal-Tight", dir = L"E:\\Sites\\" + site;
+    CreateDirectoryW(L"E:\\Sites", nullptr);
+    REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA").exitCode == 0);
+    ULARGE_INTEGER freeBytes = {};
+    REQUIRE(GetDiskFreeSpaceExW(L"E:\\", &freeBytes, nullptr, nullptr));
+    CAPTURE(freeBytes.QuadPart);
+    wchar_t data[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE);
+    const std::vector<std::wstring> journals = {Test::kMakerKeyEntry,
+                                                L"file:" + std::wstring(data) + L"\\Korvane Quendal Setup\\*"};
+    Test::Snapshot installed = Test::Snapshot::Take();
+    // Found before anything is removed: nothing changed.
+    ChildResult r = Install(L"-installDir=" + dir + L" -acceptEULA");
+    CHECK(r.exitCode == 107);
+    const std::wstring said = L"The " + site + L" installation cannot be kept for its return if the upgrade fails: "
+                              L"the drive has ";
+    const std::vector<std::wstring> lines = LinesOf(r);
+    REQUIRE(!lines.empty());
+    CHECK(lines.back().rfind(said, 0) == 0);
+    CHECK(EndsWith(lines.back(), L" beside it (use /Force flag to override uninstallation failure); aborting"));
+    CHECK(Joined(Test::Snapshot::Take().Differences(installed, journals)) == "");
+    // The administrator's call: the old installation given up first, as the
+    // drive allows.
+    ChildResult forced = Install(L"-installDir=" + dir + L" -acceptEULA -force");
+    CHECK(forced.exitCode == 0);
+    bool warned = false;
+    for (const std::wstring& line : LinesOf(forced))
+        warned = warned || line.rfind(L"Warning: " + said, 0) == 0;
+    CHECK(warned);
+    // The same installation again (its list lacks the folder, which was there).
+    std::vector<std::wstring> upgraded = journals;
+    upgraded.push_back(L"reg:HKLM\\" + kUninstall + site + L"\\@UninstallParam");
+    CHECK(Joined(Test::Snapshot::Take().Differences(installed, upgraded)) == "");
+}
+
 TEST_CASE("install: a file of the old installation held open asks for a restart")
 {
     const std::wstring dir = L"C:\\Sites\\Quendal-Lock";
