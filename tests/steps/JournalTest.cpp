@@ -2,6 +2,7 @@
 #include "../../steps/InstallJournal.h"
 #include "../../steps/InstallSettings.h"
 #include "../../steps/JournalFile.h"
+#include "../../steps/KeptInstallation.h"
 #include "../../steps/MakeInstallDir.h"
 #include "../../steps/RegisterUninstaller.h"
 #include "../../wwlib/Product.h"
@@ -731,4 +732,95 @@ TEST_CASE("the journal file: a link in the installer's own folder is neither fol
     CHECK(Test::ReadFileBytes(target) == "the user's");
     Test::RemoveLink(journal);
     Clean();
+}
+
+TEST_CASE("the journal: a killed upgrade's kept installation comes back as it was, or stays recorded")
+{
+    struct Case {
+        const char* name;
+        // What the previous uninstaller had done when the run was killed.
+        std::function<void(const std::wstring& dir)> removed;
+        bool whole; // all of it back, nothing left recorded
+    };
+    const Case cases[] = {
+        {"nothing yet: only the second names go", [](const std::wstring&) {}, true},
+        {"its files and a folder removed: they come back",
+         [](const std::wstring& dir) {
+             REQUIRE(DeleteFileW((dir + L"\\Quendal.exe").c_str()));
+             REQUIRE(DeleteFileW((dir + L"\\ReadMe.txt").c_str()));
+             REQUIRE(DeleteFileW((dir + L"\\TermInfo\\dumb").c_str()));
+             REQUIRE(RemoveDirectoryW((dir + L"\\TermInfo").c_str()));
+         },
+         true},
+        // Someone else's file where the old one was is never overwritten.
+        {"another file in a file's place: that one stays recorded",
+         [](const std::wstring& dir) {
+             REQUIRE(DeleteFileW((dir + L"\\ReadMe.txt").c_str()));
+             Test::WriteTextFile(dir + L"\\ReadMe.txt", "someone else's");
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.name;
+        CAPTURE(name);
+        Clean();
+        Test::TempDir root;
+        const std::wstring dir = root.Path();
+        REQUIRE(CreateDirectoryW((dir + L"\\TermInfo").c_str(), nullptr));
+        Test::WriteTextFile(dir + L"\\TermInfo\\dumb", "terminal");
+        Test::WriteTextFile(dir + L"\\Quendal.exe", "program");
+        Test::WriteTextFile(dir + L"\\ReadMe.txt", "edited by the administrator");
+        const std::wstring params = L" -feedback=yes \"-workDir=" + dir + L"\" \"-delDir=" + dir + L"\" \"-delDir=" +
+                                    dir + L"\\TermInfo\" \"-delFile=" + dir + L"\\Quendal.exe\" \"-delFile=" + dir +
+                                    L"\\ReadMe.txt\" \"-delFile=" + dir + L"\\TermInfo\\dumb\"";
+        const std::wstring entry = std::wstring(kUninstallKey) + L"\\" + kSite;
+        Test::ScopedRegKey registered(HKEY_LOCAL_MACHINE, entry);
+        registered.SetString(L"UninstallParam", params);
+        registered.SetString(L"DisplayName", L"Korvane Quendal-JournalTest 5.18 (remove only)");
+        Test::ConsoleCapture console;
+        {
+            // Kept, then killed while its uninstaller worked: nothing undone.
+            Test::RunMode leftInPlace(false, false, true);
+            TheInstallSettings().installDir = dir.c_str();
+            InstallJournal journal(kSite);
+            KeptInstallation kept;
+            kept.Keep(kSite, dir.c_str(), params.c_str(), false);
+            REQUIRE(kept.Kept());
+            c.removed(dir);
+            REQUIRE(RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str()) == ERROR_SUCCESS);
+        }
+        Test::RunMode mode(false);
+        TheInstallSettings().installDir = dir.c_str();
+        CHECK(RecoverUnfinishedRun(kSite));
+        std::string said;
+        for (const std::wstring& line : console.Lines())
+            said += Test::Narrow(line) + "\n";
+        CAPTURE(said);
+        CHECK(Test::ReadFileBytes(dir + L"\\Quendal.exe") == "program");
+        CHECK(Test::ReadFileBytes(dir + L"\\TermInfo\\dumb") == "terminal");
+        CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"UninstallParam") == params);
+        CHECK(Test::RegString(HKEY_LOCAL_MACHINE, entry, L"DisplayName") ==
+              L"Korvane Quendal-JournalTest 5.18 (remove only)");
+        // The second names: gone once everything is back.
+        WIN32_FIND_DATAW fd;
+        HANDLE find = FindFirstFileW((dir + L"\\Quendal previous-*").c_str(), &fd);
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+        if (c.whole) {
+            CHECK(Test::ReadFileBytes(dir + L"\\ReadMe.txt") == "edited by the administrator");
+            CHECK(find == INVALID_HANDLE_VALUE);
+            CHECK(Stored().empty());
+        } else {
+            CHECK(Test::ReadFileBytes(dir + L"\\ReadMe.txt") == "someone else's");
+            const Lines said = console.Lines();
+            CHECK(std::find(said.begin(), said.end(),
+                            L"Rollback: the previous installation's " + dir +
+                                L"\\ReadMe.txt is not put back: another file stands there") != said.end());
+            const std::vector<std::wstring> left = Stored();
+            CHECK(std::count_if(left.begin(), left.end(),
+                                [](const std::wstring& e) { return e.rfind(L"B|", 0) == 0; }) == 1);
+        }
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
+        Clean();
+    }
 }
