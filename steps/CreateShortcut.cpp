@@ -1,4 +1,5 @@
 #include "CreateShortcut.h"
+#include "undo/UndoFile.h"
 #include "DeferredFileOps.h"
 #include "InstallJournal.h"
 #include "InstallSettings.h"
@@ -30,17 +31,6 @@ WString PreviousShortcut(const WString& linkPath)
     if (!ReadFile(file.get(), bytes, sizeof(bytes), &got, nullptr) || got == 0 || got == sizeof(bytes))
         return WString();
     return BytesToHex(bytes, got);
-}
-
-bool WriteBytes(const WString& path, const NoCrtDataVect<std::uint8_t>& bytes)
-{
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    NoCrtHandle file(h);
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
 }
 
 } // namespace
@@ -86,26 +76,7 @@ CreateShortcut::CreateShortcut(const WString& link, const WString& target, const
 CreateShortcut::~CreateShortcut()
 {
     if (ShouldRollBack(created))
-        Undo(linkPath, previous);
-}
-
-bool CreateShortcut::Undo(const WString& linkPath, const WString& previous) noexcept
-{
-    try {
-        NoCrtDataVect<std::uint8_t> bytes;
-        if (!previous.empty() && HexToBytes(previous, bytes) && bytes.size()) {
-            StepLine(L"Rollback: restoring the previous shortcut " + linkPath);
-            if (WriteBytes(linkPath, bytes))
-                return true;
-            DWORD err = GetLastError();
-            ReportRollbackFailure(RollbackKind::Shortcut, linkPath, WWLib::WindowsErrorText(err));
-            return false;
-        }
-    } catch (...) {
-        return false;
-    }
-    return RemoveOnRollback(L"Rollback: removing previously created shortcut " + linkPath, linkPath, &DeleteFileW,
-                            RollbackKind::Shortcut);
+        UndoFile::RestoreShortcut(linkPath, previous);
 }
 
 CreateShortcutPlan::CreateShortcutPlan(const WString& startMenuFolder)

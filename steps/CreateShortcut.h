@@ -14,10 +14,6 @@ public:
     ~CreateShortcut();
 
     const WString& LinkPath() const { return linkPath; }
-    // Deletes a shortcut this installation wrote, or gives one that was
-    // there before its bytes back (`previous`, as BytesToHex stores them),
-    // saying so. Returns whether it is done or goes at the restart. Never throws.
-    static bool Undo(const WString& linkPath, const WString& previous = WString()) noexcept;
     bool Created() const { return created; }
 
 private:

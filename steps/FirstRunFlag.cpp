@@ -1,4 +1,5 @@
 #include "FirstRunFlag.h"
+#include "undo/UndoRegistry.h"
 #include "DeferredFileOps.h"
 #include "InstallJournal.h"
 #include "SiteKey.h"
@@ -34,17 +35,5 @@ FirstRunFlag::FirstRunFlag(const WString& installDir, const WString& site)
 FirstRunFlag::~FirstRunFlag()
 {
     if (ShouldRollBack(written_))
-        Undo(keyPath_, keyCreated_);
-}
-
-void FirstRunFlag::Undo(const WString& keyPath, bool keyCreated) noexcept
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"FirstRunFlag");
-        RegCloseKey(key);
-    }
-    // A failed removal leaves only the key; the run is failing already.
-    if (keyCreated)
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, keyPath.c_str());
+        UndoRegistry::RemoveFirstRunFlag(keyPath_, keyCreated_);
 }

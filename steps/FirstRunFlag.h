@@ -10,9 +10,6 @@ class FirstRunFlag : public OperationWithRollback {
 public:
     FirstRunFlag(const WString& installDir, const WString& site);
     ~FirstRunFlag();
-    // Deletes the value from the site's key (a path under HKEY_LOCAL_MACHINE),
-    // and the key when `keyCreated`. Never throws.
-    static void Undo(const WString& keyPath, bool keyCreated) noexcept;
 
 private:
     WString keyPath_;

@@ -3,18 +3,15 @@
 #include "JournalFile.h"
 #include "../nocrtlib/NoCrtConvert.h"
 #include "../nocrtlib/NoCrtFormat.h"
-#include "CreateShortcut.h"
 #include "DeferredFileOps.h"
-#include "FirstRunFlag.h"
 #include "InstallSettings.h"
-#include "MakeInstallDir.h"
-#include "PreviousInstallation.h"
-#include "PutBack.h"
-#include "RegisterServer.h"
-#include "RegisterService.h"
-#include "RegisterUninstaller.h"
-#include "SecuredInstallDir.h"
-#include "ServerInstallCommand.h"
+#include "undo/ComRegistration.h"
+#include "undo/PreviousInstallation.h"
+#include "undo/PutBack.h"
+#include "undo/UndoFile.h"
+#include "undo/UndoRegistry.h"
+#include "undo/UndoSecurity.h"
+#include "undo/UndoService.h"
 #include "SiteKey.h"
 #include "StepReport.h"
 #include "TargetDirectory.h"
@@ -22,7 +19,6 @@
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtPath.h"
 #include "../wwlib/Product.h"
-#include "WriteFilesFromLzmaStream.h"
 #include "../wwlib/CReg.h"
 #include "../wwlib/ProcessEnd.h"
 #include <windows.h>
@@ -188,48 +184,48 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
         switch (kind) {
         case UndoKind::Directory:
             if (IsDirectory(subject))
-                undone = MakeInstallDir::Undo(subject);
+                undone = UndoFile::RemoveMadeFolder(subject);
             break;
         case UndoKind::Security:
             if (IsDirectory(subject))
-                undone = SecuredInstallDir::RestoreSecurity(subject, detail);
+                undone = UndoSecurity::Restore(subject, detail);
             break;
         case UndoKind::File:
             if (PathExists(subject))
-                undone = WriteFilesFromLzmaStream::RemoveFile(subject);
+                undone = UndoFile::RemoveWritten(subject);
             break;
         case UndoKind::TakenOverFile:
             if (PathExists(subject))
-                undone = WriteFilesFromLzmaStream::RemoveTakenOverFile(subject);
+                undone = UndoFile::RemoveTakenOver(subject);
             break;
         case UndoKind::Shortcut:
             if (PathExists(subject))
-                undone = CreateShortcut::Undo(subject, detail);
+                undone = UndoFile::RestoreShortcut(subject, detail);
             break;
         case UndoKind::Service:
             if (PathExists(detail))
-                undone = RegisterService::Unregister(detail);
+                undone = UndoService::Unregister(detail);
             break;
         case UndoKind::ComServer:
             if (PathExists(subject))
-                undone = RegisterServer::Unregister(subject);
+                undone = ComRegistration::Unregister(subject);
             break;
         case UndoKind::UninstallEntry:
             if (!detail.empty() || CRegOpen<0>(subject, KEY_READ).Succeeded())
-                undone = RegisterUninstaller::Undo(subject, detail, true);
+                undone = UndoRegistry::RestoreEntry(subject, detail, true);
             if (undone && !detail.empty() && detail != WString(L"-"))
                 TheJournal().restoredEntry = true;
             break;
         case UndoKind::FirstRunFlag:
-            FirstRunFlag::Undo(subject, false);
+            UndoRegistry::RemoveFirstRunFlag(subject, false);
             break;
         case UndoKind::ServerData:
             if (PathExists(subject))
-                ServerInstallCommand::RemoveFolderIfEmpty(subject);
+                UndoFile::RemoveFolderIfEmpty(subject);
             break;
         case UndoKind::ServerFile:
             if (PathExists(subject))
-                undone = ServerInstallCommand::RemoveFileIfUnchanged(subject, detail);
+                undone = UndoFile::RemoveFileIfUnchanged(subject, detail);
             break;
         case UndoKind::PreviousInstallation:
             undone = PreviousInstallation::RemoveWhatIsLeft(scope.Site(), subject, detail);
@@ -244,8 +240,8 @@ Outcome Undo(const WString& entry, const JournalScope& scope) noexcept
             undone = PutBack::Folder(subject, detail);
             break;
         case UndoKind::ServiceConfig:
-            if (ServiceExists(subject))
-                undone = RegisterService::RestoreConfig(subject, detail);
+            if (UndoService::Exists(subject))
+                undone = UndoService::RestoreConfig(subject, detail);
             break;
         case UndoKind::SiteKey:
             break; // after the journal itself is gone
@@ -453,53 +449,4 @@ bool RecoverUnfinishedRun(const WString& site)
             DeleteSiteKeyIfEmpty(site);
     }
     return true;
-}
-
-WString EncodeDescriptor(const void* selfRelative, std::size_t size)
-{
-    return BytesToHex(selfRelative, size);
-}
-
-namespace {
-
-std::uint32_t ReadU32(const std::uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Whether what a self-relative descriptor's offsets point at lies inside its
-// bytes: the system's own checks read wherever the offsets say.
-bool PartsInside(const NoCrtDataVect<std::uint8_t>& sd)
-{
-    const std::size_t size = sd.size();
-    if (size < 20 || sd[0] != SECURITY_DESCRIPTOR_REVISION)
-        return false;
-    const std::uint16_t control = static_cast<std::uint16_t>(sd[2] | (sd[3] << 8));
-    if (!(control & SE_SELF_RELATIVE))
-        return false;
-    for (int part = 0; part < 4; ++part) {
-        std::uint32_t offset = ReadU32(&sd[4 + 4 * part]);
-        if (!offset)
-            continue;
-        if (offset < 20 || offset > size || size - offset < 8)
-            return false;
-        const std::uint8_t* p = &sd[offset];
-        std::size_t need = part < 2 ? 8 + 4 * std::size_t(p[1])          // a SID: its sub-authorities
-                                    : std::size_t(p[2] | (p[3] << 8)); // an ACL: its size
-        if (need < 8 || need > size - offset)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool DecodeDescriptor(const WString& text, NoCrtDataVect<std::uint8_t>& out)
-{
-    if (text.empty() || !HexToBytes(text, out) || !PartsInside(out)) {
-        out.clear();
-        return false;
-    }
-    return IsValidSecurityDescriptor(out.data()) != FALSE &&
-           GetSecurityDescriptorLength(out.data()) == out.size();
 }

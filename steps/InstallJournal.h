@@ -1,8 +1,6 @@
 #pragma once
 #include "../nocrtlib/NoCopy.h"
 #include "../nocrtlib/NoCrtString.h"
-#include "../nocrtlib/datavect.h"
-#include <cstdint>
 
 // How each kind of change is undone. The letters are stored: never reuse one
 // for another meaning. 'E' ends a journal file and is no kind.
@@ -91,9 +89,3 @@ bool RecoveryRestoredUninstallEntry();
 
 // The site's journal file (for the tests and the uninstaller's counterpart).
 WString JournalPathOf(const WString& site);
-
-// A security descriptor as stored in the journal (hexadecimal digits of its
-// self-relative form), and back. Decoding fails for text that is not such a
-// descriptor.
-WString EncodeDescriptor(const void* selfRelative, std::size_t size);
-bool DecodeDescriptor(const WString& text, NoCrtDataVect<std::uint8_t>& out);

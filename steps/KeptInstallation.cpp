@@ -1,7 +1,8 @@
 #include "KeptInstallation.h"
 #include "InstallSettings.h"
-#include "PutBack.h"
-#include "RegisterUninstaller.h"
+#include "undo/PutBack.h"
+#include "undo/UndoRegistry.h"
+#include "undo/UndoSecurity.h"
 #include "ShellFolders.h"
 #include "SiteKey.h"
 #include "StepReport.h"
@@ -65,8 +66,6 @@ void KeptInstallation::Keep(const WString& site, const WString& dir, const WStri
     try {
         Note(UndoKind::Directory, folder_, WString());
         Note(UndoKind::KeptInstallation, places.dir, PutBack::RegistrationsDetail(serviceRan, params));
-        const WString entry = WString(kUninstallKey) + L"\\" + site;
-        Note(UndoKind::UninstallEntry, entry, RegisterUninstaller::SavedValues(entry));
         WStringList folders;
         std::size_t count = 0;
         UninstallParams::ForEach(params, [&](const WString& name, const WString& value) {
@@ -96,7 +95,12 @@ void KeptInstallation::Keep(const WString& site, const WString& dir, const WStri
         });
         // Innermost first, so that they come back outermost first.
         for (std::size_t i = folders.size(); i-- > 0;)
-            Note(UndoKind::KeptFolder, folders[i], PutBack::FolderSecurity(folders[i]));
+            Note(UndoKind::KeptFolder, folders[i], UndoSecurity::Of(folders[i]));
+        // Last: a Keep that fails before it (a file that cannot be kept,
+        // then -force) must not leave a write-back of the entry in the
+        // journal, which a recovery would turn into an entry without files.
+        const WString entry = WString(kUninstallKey) + L"\\" + site;
+        Note(UndoKind::UninstallEntry, entry, UndoRegistry::SavedEntry(entry));
     } catch (...) {
         Drop();
         throw;
@@ -150,7 +154,7 @@ void KeptInstallation::PutBackAll() noexcept
                 ok = PutBack::File(p.subject, p.detail);
                 break;
             case UndoKind::UninstallEntry:
-                ok = RegisterUninstaller::Undo(p.subject, p.detail);
+                ok = UndoRegistry::RestoreEntry(p.subject, p.detail);
                 break;
             case UndoKind::KeptInstallation:
                 ok = PutBack::Registrations(site_, p.subject, p.detail);

@@ -1,4 +1,5 @@
 #include "MakeInstallDir.h"
+#include "undo/UndoFile.h"
 #include "InstallJournal.h"
 #include "DeferredFileOps.h"
 #include "InstallSettings.h"
@@ -66,14 +67,8 @@ MakeInstallDir::MakeInstallDir(const WString& dir, SECURITY_ATTRIBUTES* security
 MakeInstallDir::~MakeInstallDir()
 {
     if (ShouldRollBack(created))
-        Undo(path);
+        UndoFile::RemoveMadeFolder(path);
     // The parent goes after: directories are removed innermost first.
-}
-
-bool MakeInstallDir::Undo(const WString& path) noexcept
-{
-    return RemoveOnRollback(L"Rollback: removing previously created " + path, path, &RemoveDirectoryW,
-                     RollbackKind::Directory);
 }
 
 void MakeInstallDir::Commit()

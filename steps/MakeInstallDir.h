@@ -21,9 +21,6 @@ public:
     void Commit() override;
 
     const WString& Path() const { return path; }
-    // Removes a directory this installation made, saying so; a directory
-    // that is not empty goes at the next restart. Never throws.
-    static bool Undo(const WString& path) noexcept;
     bool Created() const { return created; }
 
 private:

@@ -10,15 +10,8 @@ public:
     explicit RegisterServer(const WString& serverPath);
     ~RegisterServer();
     bool Registered() const { return registered; }
-    // Unregisters a server this installation registered, saying so. Never throws.
-    static bool Unregister(const WString& serverPath) noexcept;
-    // Registers a server again (a replaced installation's, put back),
-    // reporting a failure as a rollback's. Never throws.
-    static bool Register(const WString& serverPath) noexcept;
 
 private:
-    static void Run(const WString& serverPath, bool unregister, bool inheritHandles);
-
     WString serverPath;
     bool registered = false;
 };

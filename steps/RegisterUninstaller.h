@@ -19,16 +19,6 @@ public:
     ~RegisterUninstaller();
 
     const WString& KeyPath() const { return keyPath; }
-    // Deletes the entry's key (a path under HKEY_LOCAL_MACHINE), saying so,
-    // and writes back the values of an entry it replaced (`previous`, as
-    // SavedValues gives them). With `ownValuesOnly` (a journal's record,
-    // read back from the disk) only the values this program writes come
-    // back, with their types. Returns whether that worked. Never throws.
-    static bool Undo(const WString& keyPath, const WString& previous = WString(), bool ownValuesOnly = false) noexcept;
-
-    // The values of a key (not its subkeys: an entry keeps none) as one text, to be written back
-    // by Undo; empty when there is no such key.
-    static WString SavedValues(const WString& keyPath);
 
 private:
     WString keyPath;

@@ -1,4 +1,5 @@
 #include "SecuredInstallDir.h"
+#include "undo/UndoSecurity.h"
 #include "InstallJournal.h"
 #include "InstallSettings.h"
 #include "StepReport.h"
@@ -150,7 +151,7 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
         // The directory was there before this run: what it had comes back
         // on rollback, also after the run was killed.
         if (!dirStep->Created() && IsValidSecurityDescriptor(current.sd)) {
-            originalSecurity = EncodeDescriptor(current.sd, GetSecurityDescriptorLength(current.sd));
+            originalSecurity = UndoSecurity::Encode(current.sd, GetSecurityDescriptorLength(current.sd));
             InstallJournal::Record(UndoKind::Security, dir, originalSecurity);
         }
     }
@@ -175,23 +176,16 @@ void SecuredInstallDir::ApplyAcl(PACL acl)
                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                     nullptr, acl, nullptr);
     if (r != ERROR_SUCCESS)
-        ApplyPolicy(SetAclFailureReason(r));
+        ApplyPolicy(UndoSecurity::SetFailureReason(r));
     else if (!ownerTrusted)
         ApplyPolicy(OwnerFailureReason(ownerResult));
 }
 
 WString SecuredInstallDir::OwnerFailureReason(DWORD error)
 {
-    return L"the owner cannot be made Administrators: " + SetAclFailureReason(error);
+    return L"the owner cannot be made Administrators: " + UndoSecurity::SetFailureReason(error);
 }
 
-WString SecuredInstallDir::SetAclFailureReason(DWORD error)
-{
-    // The view points into the error object: it must outlive the view.
-    SystemError failure(L"SetNamedSecurityInfoW()", error);
-    WView text = failure.Description();
-    return WString(text.p, text.len);
-}
 
 void SecuredInstallDir::Commit()
 {
@@ -205,33 +199,5 @@ SecuredInstallDir::~SecuredInstallDir()
 {
     held.reset(); // before the directory step removes what it made
     if (!committed && !TheInstallSettings().noRollback && !originalSecurity.empty())
-        RestoreSecurity(TheInstallSettings().installDir, originalSecurity);
-}
-
-bool SecuredInstallDir::RestoreSecurity(const WString& dir, const WString& descriptor) noexcept
-{
-    try {
-        StepLine(L"Rollback: restoring the previous access control of " + dir);
-        NoCrtDataVect<std::uint8_t> sd;
-        BOOL present = FALSE, defaulted = FALSE;
-        PACL dacl = nullptr;
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        if (!DecodeDescriptor(descriptor, sd) || !GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) ||
-            !GetSecurityDescriptorControl(sd.data(), &control, &revision)) {
-            // Nothing a later try could give back: said, and done with.
-            ReportRollbackFailure(RollbackKind::Security, dir, L"the stored access control list is damaged");
-            return true;
-        }
-        SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
-                                                                     ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
-        DWORD r = SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.c_str()), SE_FILE_OBJECT, info, nullptr, nullptr,
-                                        present ? dacl : nullptr, nullptr);
-        if (r == ERROR_SUCCESS)
-            return true;
-        ReportRollbackFailure(RollbackKind::Security, dir, SetAclFailureReason(r));
-    } catch (...) {
-    }
-    return false;
+        UndoSecurity::Restore(TheInstallSettings().installDir, originalSecurity);
 }

@@ -46,13 +46,8 @@ public:
     static bool DaclSetByHand(SECURITY_DESCRIPTOR_CONTROL control, PACL dacl, PSID owner);
     // Administrators, SYSTEM or TrustedInstaller.
     static bool TrustedOwner(PSID owner);
-    // What the securing policy reports when the access list cannot be set,
-    // and when the owner cannot.
-    static WString SetAclFailureReason(DWORD error);
+    // What the securing policy reports when the owner cannot be set.
     static WString OwnerFailureReason(DWORD error);
-    // Gives a directory back the access control list (and its protection)
-    // of a descriptor as the journal stores it, saying so. Never throws.
-    static bool RestoreSecurity(const WString& dir, const WString& descriptor) noexcept;
 
 private:
     void ApplyPolicy(const WString& reason);

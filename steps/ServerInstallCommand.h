@@ -17,20 +17,6 @@ public:
     ServerInstallCommand(const WString& installDir, const WString& command);
     ~ServerInstallCommand();
 
-    // Deletes the server's folder made by this run and what is in it, never
-    // following a link out of it, saying so. Never throws.
-    static void Undo(const WString& configDir) noexcept;
-
-    // For a later run: the folder goes when it is empty; otherwise it stays,
-    // said in one line. Never throws.
-    static void RemoveFolderIfEmpty(const WString& configDir) noexcept;
-    // For a later run: deletes a file the command made when its size and
-    // time are still `stamp` (as Stamp gives them); a changed file stays,
-    // said in one line. Returns false when the deletion failed. Never throws.
-    static bool RemoveFileIfUnchanged(const WString& path, const WString& stamp) noexcept;
-    // A file's size and last-write time as the journal keeps them; empty
-    // when the file cannot be read.
-    static WString Stamp(const WString& path);
 
 private:
     WString configDir;

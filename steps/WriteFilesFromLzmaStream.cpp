@@ -1,4 +1,5 @@
 #include "WriteFilesFromLzmaStream.h"
+#include "undo/UndoFile.h"
 #include "DeferredFileOps.h"
 #include "InstallJournal.h"
 #include "InstallSettings.h"
@@ -355,27 +356,15 @@ void WriteFilesFromLzmaStream::StartFile()
     }
 }
 
-bool WriteFilesFromLzmaStream::RemoveFile(const WString& path) noexcept
-{
-    return RemoveOnRollback(L"Rollback: removing previously created " + path, path, &DeleteFileW, RollbackKind::File);
-}
-
-// What the replaced installation had left to the next restart goes now, or
-// at the restart as it would have.
-bool WriteFilesFromLzmaStream::RemoveTakenOverFile(const WString& path) noexcept
-{
-    return RemoveOnRollback(L"Rollback: removing taken-over " + path, path, &DeleteFileW, RollbackKind::File);
-}
-
 void WriteFilesFromLzmaStream::RemoveCreatedFiles() noexcept
 {
     // A rollback goes on whatever it meets; what is left stays listed.
     while (createdFiles.size()) {
-        RemoveFile(createdFiles[createdFiles.size() - 1]);
+        UndoFile::RemoveWritten(createdFiles[createdFiles.size() - 1]);
         createdFiles.pop_back();
     }
     while (takenOverFiles.size()) {
-        RemoveTakenOverFile(takenOverFiles[takenOverFiles.size() - 1]);
+        UndoFile::RemoveTakenOver(takenOverFiles[takenOverFiles.size() - 1]);
         takenOverFiles.pop_back();
     }
 }

@@ -39,10 +39,6 @@ public:
                              std::size_t size);
     ~WriteFilesFromLzmaStream();
 
-    // Deletes a file this installation wrote, or one it took over, saying
-    // so; a file that cannot go now goes at the next restart. Never throw.
-    static bool RemoveFile(const WString& path) noexcept;
-    static bool RemoveTakenOverFile(const WString& path) noexcept;
 
     // The bytes written into files so far.
     std::uint64_t WrittenBytes() const { return writtenBytes; }

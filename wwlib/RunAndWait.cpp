@@ -1,6 +1,7 @@
 #include "RunAndWait.h"
 #include "ErrorText.h"
 #include "InstallError.h"
+#include "../nocrtlib/NoCrtFormat.h"
 #include "../nocrtlib/NoCrtHandle.h"
 
 namespace {
@@ -47,4 +48,11 @@ unsigned long RunAndWaitInJob(const WString& commandLine, bool inheritHandles, H
 {
     inJob = false;
     return Run(commandLine, inheritHandles, job, &inJob);
+}
+
+WString ExitCodeReason(unsigned long code)
+{
+    wchar_t digits[16];
+    FormatUnsigned(code & 0xFFFFFFFFul, 8, 16, digits);
+    return WString(L"Error code 0x") + digits + L" received";
 }

@@ -12,3 +12,7 @@ unsigned long RunAndWait(const WString& commandLine, bool inheritHandles);
 // it runs its first instruction. `inJob` tells whether that worked: Windows
 // before 8 cannot put a process of a job into a second one.
 unsigned long RunAndWaitInJob(const WString& commandLine, bool inheritHandles, HANDLE job, bool& inJob);
+
+// The text an exit code other than 0 of a registration program is reported
+// with: "Error code 0x<eight hex digits> received".
+WString ExitCodeReason(unsigned long code);

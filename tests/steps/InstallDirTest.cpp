@@ -2,6 +2,7 @@
 #include "../../steps/InstallSettings.h"
 #include "../../steps/MakeInstallDir.h"
 #include "../../steps/SecuredInstallDir.h"
+#include "../../steps/undo/UndoSecurity.h"
 #include "../../steps/TargetDirectory.h"
 #include "../../wwlib/ErrorText.h"
 #include "../../wwlib/SilentExit.h"
@@ -344,7 +345,7 @@ TEST_CASE("an access list that cannot be set: the reason is the system's text, w
     std::wstring text = system;
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
         text.pop_back();
-    CHECK(W(SecuredInstallDir::SetAclFailureReason(ERROR_SHARING_VIOLATION)) ==
+    CHECK(W(UndoSecurity::SetFailureReason(ERROR_SHARING_VIOLATION)) ==
           L"SetNamedSecurityInfoW() failed: Windows error 32: " + text);
 }
 

@@ -4,10 +4,10 @@
 #include "../../steps/JournalFile.h"
 #include "../../steps/KeptInstallation.h"
 #include "../../steps/MakeInstallDir.h"
-#include "../../steps/RegisterUninstaller.h"
 #include "../../wwlib/Product.h"
-#include "../../steps/SecuredInstallDir.h"
-#include "../../steps/ServerInstallCommand.h"
+#include "../../steps/undo/UndoFile.h"
+#include "../../steps/undo/UndoRegistry.h"
+#include "../../steps/undo/UndoSecurity.h"
 #include "../support/Console.h"
 #include "../support/Machine.h"
 #include "../support/RunMode.h"
@@ -342,8 +342,8 @@ TEST_CASE("the journal: the server's folder loses only the unchanged files its c
                        added = config + L"\\hostkey";
     Test::WriteTextFile(made, "settings");
     Test::WriteTextFile(changed, "log");
-    WriteStored({L"T|" + config, L"W|" + made + L"|" + Test::W(ServerInstallCommand::Stamp(made.c_str())),
-                 L"W|" + changed + L"|" + Test::W(ServerInstallCommand::Stamp(changed.c_str()))});
+    WriteStored({L"T|" + config, L"W|" + made + L"|" + Test::W(UndoFile::Stamp(made.c_str())),
+                 L"W|" + changed + L"|" + Test::W(UndoFile::Stamp(changed.c_str()))});
     // Since then, the administrator's own.
     Test::WriteTextFile(changed, "log and more");
     Test::WriteTextFile(added, "key");
@@ -426,23 +426,23 @@ TEST_CASE("security descriptors as the journal stores them")
     ULONG size = 0;
     REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
                                                                  &sd, &size));
-    const WString text = EncodeDescriptor(sd, size);
+    const WString text = UndoSecurity::Encode(sd, size);
     CHECK(text.size() == size * 2);
     NoCrtDataVect<std::uint8_t> back;
-    REQUIRE(DecodeDescriptor(text, back));
+    REQUIRE(UndoSecurity::Decode(text, back));
     REQUIRE(back.size() == size);
     CHECK(memcmp(back.data(), sd, size) == 0);
     LocalFree(sd);
 
-    CHECK_FALSE(DecodeDescriptor(L"", back));
-    CHECK_FALSE(DecodeDescriptor(text.substr(0, text.size() - 1), back)); // odd
-    CHECK_FALSE(DecodeDescriptor(text.substr(0, text.size() - 2), back)); // one byte short
-    CHECK_FALSE(DecodeDescriptor(L"0G", back));
-    CHECK_FALSE(DecodeDescriptor(L"0011223344", back)); // hex, but no descriptor
+    CHECK_FALSE(UndoSecurity::Decode(L"", back));
+    CHECK_FALSE(UndoSecurity::Decode(text.substr(0, text.size() - 1), back)); // odd
+    CHECK_FALSE(UndoSecurity::Decode(text.substr(0, text.size() - 2), back)); // one byte short
+    CHECK_FALSE(UndoSecurity::Decode(L"0G", back));
+    CHECK_FALSE(UndoSecurity::Decode(L"0011223344", back)); // hex, but no descriptor
     // Offsets that point past the bytes, which the system's checks would follow.
-    CHECK_FALSE(DecodeDescriptor(L"010004800000000000000000000000001400000002000800", back)); // a DACL cut short
-    CHECK_FALSE(DecodeDescriptor(L"0100048000000000000000000000000014000000020000010000000000", back)); // a DACL too long
-    CHECK_FALSE(DecodeDescriptor(L"01000480FF000000000000000000000000000000", back)); // the owner beyond the end
+    CHECK_FALSE(UndoSecurity::Decode(L"010004800000000000000000000000001400000002000800", back)); // a DACL cut short
+    CHECK_FALSE(UndoSecurity::Decode(L"0100048000000000000000000000000014000000020000010000000000", back)); // a DACL too long
+    CHECK_FALSE(UndoSecurity::Decode(L"01000480FF000000000000000000000000000000", back)); // the owner beyond the end
 }
 
 TEST_CASE("the server's folder, rolled back by its own run, is emptied without entering a link")
@@ -456,7 +456,7 @@ TEST_CASE("the server's folder, rolled back by its own run, is emptied without e
     Test::ConsoleCapture console;
     Test::RunMode mode(false);
     TheInstallSettings().installDir = root.Path().c_str();
-    ServerInstallCommand::Undo(config.c_str());
+    UndoFile::RemoveServerData(config.c_str());
     CHECK(Test::ReadFileBytes(victim.Path() + L"\\data.db") == "someone else's");
     CHECK_FALSE(PathExists((config + L"\\Quendal-Settings.qst").c_str()));
     if (GetFileAttributesW((config + L"\\linked").c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -471,7 +471,7 @@ TEST_CASE("the journal: an older uninstall entry that a killed run had replaced 
     Test::ScopedRegKey older(HKEY_LOCAL_MACHINE, entry);
     older.SetString(L"DisplayName", L"an older installation");
     older.SetDword(L"NoModify", 1);
-    const WString saved = RegisterUninstaller::SavedValues(entry.c_str());
+    const WString saved = UndoRegistry::SavedEntry(entry.c_str());
     // Killed after the old entry went and before the new one was whole.
     WriteStored({L"U|" + entry + L"|" + Test::W(saved)});
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());

@@ -1,5 +1,5 @@
 #pragma once
-#include "../nocrtlib/NoCrtString.h"
+#include "../../nocrtlib/NoCrtString.h"
 
 // Putting a replaced installation back. An upgrade keeps what the previous
 // installation's uninstaller is about to remove (steps/KeptInstallation.h);
@@ -27,10 +27,8 @@ bool File(const WString& path, const WString& kept) noexcept;
 // cannot go now).
 void DropKept(const WString& kept) noexcept;
 
-// A folder of the previous installation, with its access control as the
-// journal stores it (empty when it cannot be read).
-WString FolderSecurity(const WString& dir);
-// Makes the folder again when it is gone, with that access control.
+// Makes a folder of the previous installation again when it is gone, with
+// its access control as UndoSecurity::Of saved it.
 bool Folder(const WString& dir, const WString& security) noexcept;
 
 // What the previous installation had registered, as one record's detail:

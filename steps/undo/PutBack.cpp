@@ -1,17 +1,16 @@
 #include "PutBack.h"
-#include "DeferredFileOps.h"
-#include "InstallJournal.h"
-#include "RegisterServer.h"
-#include "RegisterService.h"
-#include "SecuredInstallDir.h"
-#include "StepReport.h"
-#include "TargetDirectory.h"
-#include "../nocrtlib/NoCrtCompare.h"
-#include "../nocrtlib/NoCrtHandle.h"
-#include "../wwlib/ErrorText.h"
-#include "../wwlib/FileLinks.h"
-#include "../wwlib/RunAndWait.h"
-#include "../wwlib/UninstallParams.h"
+#include "UndoSecurity.h"
+#include "ComRegistration.h"
+#include "UndoService.h"
+#include "../DeferredFileOps.h"
+#include "../StepReport.h"
+#include "../TargetDirectory.h"
+#include "../../nocrtlib/NoCrtCompare.h"
+#include "../../nocrtlib/NoCrtHandle.h"
+#include "../../wwlib/ErrorText.h"
+#include "../../wwlib/FileLinks.h"
+#include "../../wwlib/RunAndWait.h"
+#include "../../wwlib/UninstallParams.h"
 #include <aclapi.h>
 #include <windows.h>
 
@@ -123,18 +122,6 @@ void DropKept(const WString& kept) noexcept
     }
 }
 
-WString FolderSecurity(const WString& dir)
-{
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    PACL dacl = nullptr;
-    if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &sd) != ERROR_SUCCESS)
-        return WString();
-    WString text = EncodeDescriptor(sd, GetSecurityDescriptorLength(sd));
-    LocalFree(sd);
-    return text;
-}
-
 bool Folder(const WString& dir, const WString& security) noexcept
 {
     try {
@@ -145,7 +132,7 @@ bool Folder(const WString& dir, const WString& security) noexcept
             ReportRollbackFailure(RollbackKind::Directory, dir, WindowsErrorText(GetLastError()));
             return false;
         }
-        return security.empty() || SecuredInstallDir::RestoreSecurity(dir, security);
+        return security.empty() || UndoSecurity::Restore(dir, security);
     } catch (...) {
         return false;
     }
@@ -167,26 +154,17 @@ bool Registrations(const WString& site, const WString& dir, const WString& detai
         const WString top = ComparablePath(dir);
         EachBelow(params, L"unregSvr", top, [&](const WString& server) {
             StepLine(L"Rollback: registering the previous installation's server " + server);
-            done = RegisterServer::Register(server) && done;
+            done = ComRegistration::Register(server) && done;
         });
-        if (!ServiceExists(site)) {
+        if (!UndoService::Exists(site)) {
             EachBelow(params, L"unregSvc", top, [&](const WString& program) {
                 StepLine(L"Rollback: registering the previous installation's service " + program);
-                try {
-                    const unsigned long code = RunAndWait(L"\"" + program + L"\" -service", true);
-                    if (code != 0) {
-                        ReportRollbackFailure(RollbackKind::Service, program, ExitCodeReason(code));
-                        done = false;
-                    }
-                } catch (const std::exception& e) {
-                    ReportRollbackFailure(RollbackKind::Service, program, ReasonOf(e));
-                    done = false;
-                }
+                done = UndoService::Register(program) && done;
             });
         }
-        if (ran && ServiceExists(site)) {
+        if (ran && UndoService::Exists(site)) {
             StepLine(L"Rollback: starting the " + site + L" service again");
-            WString failure = StartServiceNamed(site);
+            WString failure = UndoService::Start(site);
             if (!failure.empty()) {
                 StepLine(L"Rollback: starting the " + site + L" service failed: " + failure);
                 done = false;

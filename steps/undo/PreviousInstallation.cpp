@@ -1,10 +1,10 @@
 #include "PreviousInstallation.h"
-#include "StepReport.h"
-#include "TargetDirectory.h"
-#include "../nocrtlib/NoCrtCompare.h"
-#include "../wwlib/CReg.h"
-#include "../wwlib/Product.h"
-#include "../wwlib/UninstallParams.h"
+#include "../StepReport.h"
+#include "../TargetDirectory.h"
+#include "../../nocrtlib/NoCrtCompare.h"
+#include "../../wwlib/CReg.h"
+#include "../../wwlib/Product.h"
+#include "../../wwlib/UninstallParams.h"
 #include <windows.h>
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
-#include "../nocrtlib/NoCrtString.h"
-#include "../wwlib/CReg.h"
+#include "../../nocrtlib/NoCrtString.h"
+#include "../../wwlib/CReg.h"
 
 // The site's previous installation while its uninstaller removes it. The
 // uninstaller deletes the uninstall entry before the files, so a run killed
