@@ -76,6 +76,10 @@ void Clean()
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSiteKey.c_str());
     DeleteFileW(JournalPath().c_str());
+    // What an earlier case's recovery could not undo waits, in the process,
+    // for the next journal it opens: a recovery with no journal forgets it.
+    Test::ConsoleCapture quiet;
+    RecoverUnfinishedRun(kSite);
 }
 
 // A run that stops where it stands: its steps are left in place (as a killed
@@ -823,4 +827,55 @@ TEST_CASE("the journal: a killed upgrade's kept installation comes back as it wa
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
         Clean();
     }
+}
+
+// A keep that fails at its second file is forced past (-force): its kept
+// names go, the uninstaller removes the entry and the files, and the run is
+// killed. The recovery must not bring back an entry without its files. (A
+// file that cannot be kept cannot be had under Wine, which links even a file
+// held without sharing: the journal is cut where such a keep would stop.)
+TEST_CASE("the journal: a keep that stops half-way leaves no uninstall entry to write back")
+{
+    Clean();
+    Test::TempDir root;
+    const std::wstring dir = root.Path();
+    Test::WriteTextFile(dir + L"\\Quendal.exe", "program");
+    Test::WriteTextFile(dir + L"\\ReadMe.txt", "edited");
+    const std::wstring params = L" \"-delDir=" + dir + L"\" \"-delFile=" + dir + L"\\Quendal.exe\" \"-delFile=" + dir +
+                                L"\\ReadMe.txt\"";
+    const std::wstring entry = std::wstring(kUninstallKey) + L"\\" + kSite;
+    Test::ScopedRegKey registered(HKEY_LOCAL_MACHINE, entry);
+    registered.SetString(L"UninstallParam", params);
+    Test::ConsoleCapture console;
+    {
+        // Killed once it was kept: the journal and the second names stay.
+        Test::RunMode leftInPlace(false, false, true);
+        TheInstallSettings().installDir = dir.c_str();
+        InstallJournal journal(kSite);
+        KeptInstallation kept;
+        kept.Keep(kSite, dir.c_str(), params.c_str(), true);
+        REQUIRE(kept.Kept());
+    }
+    {
+        std::vector<std::wstring> records = Stored();
+        auto first = std::find_if(records.begin(), records.end(),
+                                  [](const std::wstring& e) { return e.rfind(L"B|", 0) == 0; });
+        REQUIRE(first != records.end());
+        const std::wstring keptName = first->substr(first->rfind(L'|') + 1);
+        records.erase(first + 1, records.end());
+        WriteStored(records);
+        const std::wstring keptFolder = keptName.substr(0, keptName.rfind(L'\\'));
+        for (const wchar_t* name : {L"\\1", L"\\2"})
+            CHECK(DeleteFileW((keptFolder + name).c_str()));
+        REQUIRE(RemoveDirectoryW(keptFolder.c_str()));
+        REQUIRE(RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str()) == ERROR_SUCCESS);
+        REQUIRE(DeleteFileW((dir + L"\\Quendal.exe").c_str()));
+        REQUIRE(DeleteFileW((dir + L"\\ReadMe.txt").c_str()));
+    }
+    Test::RunMode mode(false);
+    TheInstallSettings().installDir = dir.c_str();
+    CHECK(RecoverUnfinishedRun(kSite));
+    CHECK_FALSE(Test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+    CHECK(Stored().empty());
+    Clean();
 }
