@@ -210,6 +210,11 @@ void RunInstallationSequence()
     // first, so that the same command finishes what that run began.
     RecoverUnfinishedRun(site);
     StopIfInterrupted();
+    // A package that cannot be installed is found while the installation it
+    // would replace still runs, untouched, not after that one went.
+    if (!ReadSiteUninstallValue(site, L"UninstallParam").empty())
+        WriteFilesFromLzmaStream check(PackageTargets{settings.installDir, WString(), WString(), WString()},
+                                       WriteFilesFromLzmaStream::CheckOnly);
     // A running server runs again afterwards, also when this run ends with
     // 300 and the caller repeats it as told.
     bool running = false;

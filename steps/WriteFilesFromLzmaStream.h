@@ -19,7 +19,8 @@ struct PackageTargets {
 // files it describes. With the mask AllFiles it installs every file for this
 // platform into the target directory, applying the existing-file policy (104)
 // and appending -delFile= for each; with a set of mark bits it extracts only
-// the marked files and stops decoding once they are written.
+// the marked files and stops decoding once they are written; with CheckOnly
+// it writes nothing and fails as the whole package would.
 //
 // A target that exists but is to be deleted at the next restart was left by
 // the installation this one replaces: it is overwritten without the
@@ -32,6 +33,9 @@ struct PackageTargets {
 class WriteFilesFromLzmaStream : public OperationWithRollback {
 public:
     static constexpr int AllFiles = 8;
+    // No file at all: the whole package is decoded and parsed, and nothing
+    // is written. A damaged package is found so before anything changes.
+    static constexpr int CheckOnly = 0;
 
     WriteFilesFromLzmaStream(const PackageTargets& targets, int fileMask);
     // The same from stream bytes given directly (the "alone" layout).

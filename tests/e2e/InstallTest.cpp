@@ -1018,6 +1018,52 @@ TEST_CASE("install: a package the installer must refuse, stamped into a copy of 
     }
 }
 
+// The process the service runs in; 0 when it does not run.
+DWORD ServiceProcessId(const std::wstring& name)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceW(scm, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    const bool read = svc && QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                                  sizeof(status), &needed);
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+    return read && status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+}
+
+// The same over a running site: found before its installation goes, so that
+// its server runs on without a pause and nothing of it changed.
+TEST_CASE("install: a package the installer must refuse, over a running site, leaves it running")
+{
+    const std::wstring site = L"Quendal-StampUp", dir = L"C:\\Sites\\" + site;
+    CreateDirectoryW(L"C:\\Sites", nullptr);
+    REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA -startService").exitCode == 0);
+    REQUIRE(Test::WaitForServiceState(site.c_str(), SERVICE_RUNNING));
+    Test::WriteTextFile(dir + L"\\ReadMe.txt", "edited by the administrator");
+    const DWORD server = ServiceProcessId(site);
+    REQUIRE(server != 0);
+    wchar_t data[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE);
+    const std::vector<std::wstring> ignored = {Test::kMakerKeyEntry, L"file:" + dir + L"\\Config\\*",
+                                               L"file:" + std::wstring(data) + L"\\Korvane Quendal Setup\\*"};
+    Test::Snapshot before = Test::Snapshot::Take();
+    const std::wstring stamped =
+        StampedInstaller(Test::Pack(Test::Stream().File("a.txt", "a").File("COM1", "to the port").bytes));
+    ChildResult r = Test::RunCaptured(L"\"" + stamped + L"\" -installDir=" + dir + L" -acceptEULA", 120000);
+    const std::string output = Test::Narrow(r.text);
+    CAPTURE(output);
+    CHECK(r.exitCode == 150);
+    CHECK(LinesOf(r).back() == L"Exception caught: WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name 'COM1'");
+    for (const std::wstring& line : LinesOf(r))
+        CHECK(line.rfind(L"Uninstalling the existing", 0) == std::wstring::npos);
+    CHECK(ServiceProcessId(site) == server);
+    CHECK(Test::ReadFileBytes(dir + L"\\ReadMe.txt") == "edited by the administrator");
+    CHECK(Joined(Test::Snapshot::Take().Differences(before, ignored)) == "");
+}
+
 TEST_CASE("install: unattended without -acceptEULA, and the interactive run without a dialog")
 {
     ChildResult r = Install(L"-installDir=C:\\Q");
