@@ -8,6 +8,28 @@
 #include <cstdlib>
 #include <windows.h>
 
+namespace {
+
+// The server's program with one registration argument; a failure reported as
+// a rollback's.
+bool RunServer(const WString& exePath, const wchar_t* argument) noexcept
+{
+    try {
+        try {
+            const unsigned long code = RunAndWait(L"\"" + exePath + L"\" " + argument, true);
+            if (code == 0)
+                return true;
+            ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
+        } catch (const std::exception& e) {
+            ReportRollbackFailure(RollbackKind::Service, exePath, ReasonOf(e));
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+} // namespace
+
 namespace UndoService {
 
 bool Exists(const WString& name)
@@ -77,14 +99,7 @@ bool Unregister(const WString& exePath) noexcept
 {
     try {
         StepLine(L"Rollback: unregistering previously registered service " + exePath);
-        try {
-            unsigned long code = RunAndWait(L"\"" + exePath + L"\" /unregserver", true);
-            if (code == 0)
-                return true;
-            ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
-        } catch (const std::exception& e) {
-            ReportRollbackFailure(RollbackKind::Service, exePath, ReasonOf(e));
-        }
+        return RunServer(exePath, L"/unregserver");
     } catch (...) {
     }
     return false;
@@ -92,18 +107,7 @@ bool Unregister(const WString& exePath) noexcept
 
 bool Register(const WString& exePath) noexcept
 {
-    try {
-        try {
-            const unsigned long code = RunAndWait(L"\"" + exePath + L"\" -service", true);
-            if (code == 0)
-                return true;
-            ReportRollbackFailure(RollbackKind::Service, exePath, ExitCodeReason(code));
-        } catch (const std::exception& e) {
-            ReportRollbackFailure(RollbackKind::Service, exePath, ReasonOf(e));
-        }
-    } catch (...) {
-    }
-    return false;
+    return RunServer(exePath, L"-service");
 }
 
 } // namespace UndoService
