@@ -39,6 +39,19 @@ bool ScheduleDeleteOnReboot(const WString& path)
 
 namespace {
 
+// The short form of a pending entry's path ("\\??\\C:\\..." in the list),
+// comparable with ShortForm's; empty while the path does not exist.
+WString ShortFormOfEntry(const WString& entry)
+{
+    WString source = entry;
+    if (source.startsWith(L"\\??\\"))
+        source[1] = L'\\';
+    WString shortSource = ShortForm(source);
+    if (shortSource.startsWith(L"\\\\?\\"))
+        shortSource.erase(0, 4);
+    return shortSource;
+}
+
 // The index of the first pending deletion (not a rename) of the path whose
 // short form is `target`, from `from` on; list.size() when there is none.
 std::size_t FindDeletion(const WStringList& list, const WString& target, std::size_t from)
@@ -46,12 +59,7 @@ std::size_t FindDeletion(const WStringList& list, const WString& target, std::si
     for (std::size_t i = from; i + 1 < list.size(); i += 2) {
         if (!list[i + 1].empty())
             continue; // a rename: never touched
-        WString source = list[i];
-        if (source.startsWith(L"\\??\\"))
-            source[1] = L'\\';
-        WString shortSource = ShortForm(source);
-        if (shortSource.startsWith(L"\\\\?\\"))
-            shortSource.erase(0, 4);
+        const WString shortSource = ShortFormOfEntry(list[i]);
         if (!shortSource.empty() && EqualNoCase(shortSource, target))
             return i;
     }
@@ -126,4 +134,43 @@ bool CancelPendingDelete(const WString& path) noexcept
     } catch (...) {
         return false;
     }
+}
+
+PendingDeletions::PendingDeletions(bool read) noexcept
+{
+    try {
+        WStringList list;
+        if (!read || !CRegRead<0>(kSessionManagerKey, kPendingRenamesValue, list).Succeeded())
+            return;
+        for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
+            if (!list[i + 1].empty())
+                continue; // a rename: never touched
+            sources_.push_back(list[i]);
+            shortForms_.push_back(ShortFormOfEntry(list[i]));
+        }
+    } catch (...) {
+        sources_.clear();
+        shortForms_.clear();
+    }
+}
+
+bool PendingDeletions::Names(const WString& path) noexcept
+{
+    try {
+        if (sources_.empty())
+            return false;
+        WString abs = path;
+        CPathMakeAbs<0> makeAbs(abs, path);
+        const WString target = ShortForm(abs);
+        if (target.empty())
+            return false;
+        for (std::size_t i = 0; i < sources_.size(); ++i) {
+            if (shortForms_[i].empty())
+                shortForms_[i] = ShortFormOfEntry(sources_[i]);
+            if (!shortForms_[i].empty() && EqualNoCase(shortForms_[i], target))
+                return true;
+        }
+    } catch (...) {
+    }
+    return false;
 }

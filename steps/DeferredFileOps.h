@@ -1,5 +1,6 @@
 #pragma once
 #include "../nocrtlib/NoCrtString.h"
+#include "../nocrtlib/NoCrtVector.h"
 
 // True when the path's attributes can be read.
 bool PathExists(const WString& path);
@@ -26,6 +27,25 @@ bool IsPendingDelete(const WString& path) noexcept;
 // not count). A writer of many files asks once: where none is, no file of
 // its can be one, and each file's own look at the list is spared. Never throws.
 bool AnyPendingDelete() noexcept;
+
+// The deletions pending for the next restart as a writer of many files found
+// them when it began, each with its short form worked out once. Asking
+// IsPendingDelete for each file reads the list again and looks into the
+// folder of every entry again (a whole listing under Wine; the temporary
+// folder's grows with each upgrade). Compares as IsPendingDelete does; an
+// entry whose path did not exist yet is looked at again at each question.
+// Never throws.
+class PendingDeletions {
+public:
+    // Reads the list now (nothing when asked not to).
+    explicit PendingDeletions(bool read) noexcept;
+    // Whether an existing path is among them.
+    bool Names(const WString& path) noexcept;
+
+private:
+    NoCrtVector<WString> sources_; // as the list names them
+    NoCrtVector<WString> shortForms_; // empty while the path does not exist
+};
 
 // Where Windows keeps the operations pending for the next restart.
 constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";

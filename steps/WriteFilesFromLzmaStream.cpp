@@ -86,7 +86,7 @@ void WriteFilesFromLzmaStream::Run(const std::uint8_t* stream, std::size_t size)
 {
     headerBuffer.resize(static_cast<std::size_t>(headerCapacity));
     if (fileMask == AllFiles)
-        pendingDeletes = AnyPendingDelete();
+        pendingDeletes = PendingDeletions(true);
     try {
         Decode(stream, size);
         file.reset();
@@ -319,7 +319,7 @@ void WriteFilesFromLzmaStream::StartFile()
             // A file the replaced installation could not delete (it was held
             // open) and left to the next restart is that installation's, not
             // someone else's: it is taken over.
-            takeOver = pendingDeletes && IsPendingDelete(filePath);
+            takeOver = pendingDeletes.Names(filePath);
             if (!takeOver)
                 ReportStepFailure(StepKind::ExistingFile, filePath, WString());
             isNew = false; // overwritten: not ours to delete on rollback
@@ -345,7 +345,7 @@ void WriteFilesFromLzmaStream::StartFile()
         createdFiles.push_back(filePath);
     if (takeOver)
         takenOverFiles.push_back(filePath);
-    if (fileMask == AllFiles && pendingDeletes) {
+    if (fileMask == AllFiles && pendingDeletes.Names(filePath)) {
         // Only an existing file has the short form that the pending list is
         // compared in; an earlier uninstallation's deletion must not remove
         // the new file at the next restart.

@@ -1,4 +1,5 @@
 #pragma once
+#include "DeferredFileOps.h"
 #include "OperationWithRollback.h"
 #include "../nocrtlib/NoCrtHandle.h"
 #include "../nocrtlib/NoCrtString.h"
@@ -75,10 +76,10 @@ private:
     WString fileName;
     WString filePath;
     bool stop = false;
-    // Whether any deletion was pending for the next restart when writing
-    // began: the ones that matter here, an earlier uninstallation's, are in
-    // place before this step starts.
-    bool pendingDeletes = true;
+    // The deletions pending for the next restart when writing began: the
+    // ones that matter here, an earlier uninstallation's, are in place
+    // before this step starts.
+    PendingDeletions pendingDeletes{false};
     std::uint8_t selector = 3;
     int fileMask;
     int doneMarks = 0;

@@ -307,6 +307,21 @@ TEST_CASE("an existing target file")
         CHECK_FALSE(Exists(d + L"\\kept.dll"));
         Test::ClearPendingRestartOperations();
     }
+    SUBCASE("a deletion left for the restart where no file stood yet does not take the new file")
+    {
+        // What the writer knew of the list when it began named no existing
+        // file there: the new file is compared once it exists.
+        Test::ClearPendingRestartOperations();
+        REQUIRE(MoveFileExW((d + L"\\after.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+        REQUIRE(DeleteFileW((d + L"\\kept.dll").c_str()));
+        Test::RunMode mode(false);
+        Test::ConsoleCapture console;
+        WriteFilesFromLzmaStream w(targets, 8, packed.data(), packed.size());
+        w.Commit();
+        CHECK(ReadAll(d + L"\\after.dll") == "after");
+        CHECK(Test::PendingRestartOperations().empty());
+        Test::ClearPendingRestartOperations();
+    }
     SUBCASE("another program's rename of it pending for the restart is no deletion: still refused, and kept")
     {
         Test::ClearPendingRestartOperations();
