@@ -94,21 +94,6 @@ bool IsPendingDelete(const WString& path) noexcept
     }
 }
 
-bool AnyPendingDelete() noexcept
-{
-    try {
-        WStringList list;
-        if (!CRegRead<0>(kSessionManagerKey, kPendingRenamesValue, list).Succeeded())
-            return false;
-        for (std::size_t i = 0; i + 1 < list.size(); i += 2)
-            if (list[i + 1].empty())
-                return true;
-        return false;
-    } catch (...) {
-        return false;
-    }
-}
-
 bool CancelPendingDelete(const WString& path) noexcept
 {
     try {
@@ -145,29 +130,28 @@ PendingDeletions::PendingDeletions(bool read) noexcept
         for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
             if (!list[i + 1].empty())
                 continue; // a rename: never touched
-            sources_.push_back(list[i]);
-            shortForms_.push_back(ShortFormOfEntry(list[i]));
+            entries_.push_back(Entry{list[i], ShortFormOfEntry(list[i])});
         }
     } catch (...) {
-        sources_.clear();
-        shortForms_.clear();
+        entries_.clear();
     }
 }
 
 bool PendingDeletions::Names(const WString& path) noexcept
 {
     try {
-        if (sources_.empty())
+        if (entries_.empty())
             return false;
         WString abs = path;
         CPathMakeAbs<0> makeAbs(abs, path);
         const WString target = ShortForm(abs);
         if (target.empty())
             return false;
-        for (std::size_t i = 0; i < sources_.size(); ++i) {
-            if (shortForms_[i].empty())
-                shortForms_[i] = ShortFormOfEntry(sources_[i]);
-            if (!shortForms_[i].empty() && EqualNoCase(shortForms_[i], target))
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            Entry& e = entries_[i];
+            if (e.shortForm.empty())
+                e.shortForm = ShortFormOfEntry(e.source);
+            if (!e.shortForm.empty() && EqualNoCase(e.shortForm, target))
                 return true;
         }
     } catch (...) {

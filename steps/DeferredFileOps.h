@@ -23,11 +23,6 @@ bool CancelPendingDelete(const WString& path) noexcept;
 // as CancelPendingDelete compares). Never throws.
 bool IsPendingDelete(const WString& path) noexcept;
 
-// True when any deletion at all is pending for the next restart (renames do
-// not count). A writer of many files asks once: where none is, no file of
-// its can be one, and each file's own look at the list is spared. Never throws.
-bool AnyPendingDelete() noexcept;
-
 // The deletions pending for the next restart as a writer of many files found
 // them when it began, each with its short form worked out once. Asking
 // IsPendingDelete for each file reads the list again and looks into the
@@ -43,8 +38,11 @@ public:
     bool Names(const WString& path) noexcept;
 
 private:
-    NoCrtVector<WString> sources_; // as the list names them
-    NoCrtVector<WString> shortForms_; // empty while the path does not exist
+    struct Entry {
+        WString source;    // as the list names it
+        WString shortForm; // empty while the path does not exist
+    };
+    NoCrtVector<Entry> entries_;
 };
 
 // Where Windows keeps the operations pending for the next restart.

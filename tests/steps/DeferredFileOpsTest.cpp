@@ -46,7 +46,9 @@ TEST_CASE("cancelling pending deletions compares short forms and leaves renames 
     REQUIRE(MoveFileExW(file.c_str(), (dir.Path() + L"\\renamed.dll").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
     REQUIRE(MoveFileExW(ShortName(file).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     REQUIRE(Test::PendingRestartOperations().size() == 8);
-    CHECK(AnyPendingDelete());
+    CHECK(PendingDeletions(true).Names(file.c_str()));
+    CHECK(PendingDeletions(true).Names(ShortName(other).c_str()));
+    CHECK_FALSE(PendingDeletions(false).Names(file.c_str()));
 
     CHECK(IsPendingDelete(file.c_str()));
     CHECK(IsPendingDelete(ShortName(other).c_str()));
@@ -92,12 +94,12 @@ TEST_CASE("a path that does not exist leaves the list untouched")
     CHECK(Test::PendingRestartOperations().empty());
 
     // Nothing pending at all, then a rename alone: no deletion.
-    CHECK_FALSE(AnyPendingDelete());
+    CHECK_FALSE(PendingDeletions(true).Names(file.c_str()));
     REQUIRE(MoveFileExW(file.c_str(), (dir.Path() + L"\\moved.dll").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
-    CHECK_FALSE(AnyPendingDelete());
+    CHECK_FALSE(PendingDeletions(true).Names(file.c_str()));
     ClearPendingRestartOperations();
     CHECK_FALSE(CancelPendingDelete(file.c_str())); // no value at all
-    CHECK_FALSE(AnyPendingDelete());
+    CHECK_FALSE(PendingDeletions(true).Names(file.c_str()));
 }
 
 TEST_CASE("a scheduled deletion happens at the restart; a cancelled one does not")
