@@ -1,4 +1,5 @@
 #include "HeldFiles.h"
+#include "../wwlib/ServiceHandle.h"
 #include "RestartAndResume.h"
 #include "../nocrtlib/NoCrtCompare.h"
 #include "../nocrtlib/NoCrtFormat.h"
@@ -18,21 +19,15 @@ namespace {
 // The process the site's service runs in; 0 when it does not run.
 unsigned long ServiceProcess(const WString& site)
 {
-    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!scm)
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle svc(scm.get() ? OpenServiceW(scm.get(), site.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!svc.get() || !QueryServiceStatusEx(svc.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                            sizeof(status), &needed) ||
+        status.dwCurrentState == SERVICE_STOPPED)
         return 0;
-    unsigned long pid = 0;
-    if (SC_HANDLE svc = OpenServiceW(scm, site.c_str(), SERVICE_QUERY_STATUS)) {
-        SERVICE_STATUS_PROCESS status = {};
-        DWORD needed = 0;
-        if (QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                 &needed) &&
-            status.dwCurrentState != SERVICE_STOPPED)
-            pid = status.dwProcessId;
-        CloseServiceHandle(svc);
-    }
-    CloseServiceHandle(scm);
-    return pid;
+    return status.dwProcessId;
 }
 
 } // namespace
