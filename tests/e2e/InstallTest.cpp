@@ -1018,22 +1018,6 @@ TEST_CASE("install: a package the installer must refuse, stamped into a copy of 
     }
 }
 
-// The process the service runs in; 0 when it does not run.
-DWORD ServiceProcessId(const std::wstring& name)
-{
-    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE svc = scm ? OpenServiceW(scm, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    const bool read = svc && QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                                  sizeof(status), &needed);
-    if (svc)
-        CloseServiceHandle(svc);
-    if (scm)
-        CloseServiceHandle(scm);
-    return read && status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
-}
-
 // The same over a running site: found before its installation goes, so that
 // its server runs on without a pause and nothing of it changed.
 TEST_CASE("install: a package the installer must refuse, over a running site, leaves it running")
@@ -1043,7 +1027,7 @@ TEST_CASE("install: a package the installer must refuse, over a running site, le
     REQUIRE(Install(L"-installDir=" + dir + L" -acceptEULA -startService").exitCode == 0);
     REQUIRE(Test::WaitForServiceState(site.c_str(), SERVICE_RUNNING));
     Test::WriteTextFile(dir + L"\\ReadMe.txt", "edited by the administrator");
-    const DWORD server = ServiceProcessId(site);
+    const DWORD server = Test::ServiceProcessId(site.c_str());
     REQUIRE(server != 0);
     wchar_t data[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE);
@@ -1059,7 +1043,7 @@ TEST_CASE("install: a package the installer must refuse, over a running site, le
     CHECK(LinesOf(r).back() == L"Exception caught: WriteFilesFromLzmaStream::ProcessHeader() - unsafe file name 'COM1'");
     for (const std::wstring& line : LinesOf(r))
         CHECK(line.rfind(L"Uninstalling the existing", 0) == std::wstring::npos);
-    CHECK(ServiceProcessId(site) == server);
+    CHECK(Test::ServiceProcessId(site.c_str()) == server);
     CHECK(Test::ReadFileBytes(dir + L"\\ReadMe.txt") == "edited by the administrator");
     CHECK(Joined(Test::Snapshot::Take().Differences(before, ignored)) == "");
 }

@@ -447,6 +447,21 @@ DWORD ServiceState(const wchar_t* name)
     return state;
 }
 
+DWORD ServiceProcessId(const wchar_t* name)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceW(scm, name, SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    const bool read = svc && QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                                  sizeof(status), &needed);
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+    return read && status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+}
+
 bool WaitForServiceState(const wchar_t* name, DWORD state)
 {
     // Generous: a loaded machine starts Wine's service processes slowly.

@@ -108,6 +108,8 @@ std::wstring RegString(HKEY root, const std::wstring& key, const wchar_t* name);
 DWORD ServiceState(const wchar_t* name);
 // Waits up to thirty seconds for a service to reach a state.
 bool WaitForServiceState(const wchar_t* name, DWORD state);
+// The process the service runs in; 0 when it does not run.
+DWORD ServiceProcessId(const wchar_t* name);
 // Moves the cursor and waits until the system reports it there: Wine moves
 // the X pointer and reports the move when the X server has made it (a busy
 // machine made a test read the place from before). False after two seconds.
